@@ -1,0 +1,28 @@
+# Front door: each target installs what is missing, configures and builds before it runs.
+BUILD ?= build
+ROUNDS ?= 3
+RUN_ARGS ?= --rounds $(ROUNDS)
+
+.PHONY: all deps build run test clean
+
+all: build
+
+deps:
+	@bash scripts/setup-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD)
+
+# The main job: the stand-in host runner against the built-in simulated unit.
+run: build
+	cd $(BUILD) && ./bin/smd-host $(RUN_ARGS)
+
+# Every test, the end-to-end ones included.
+test: build
+	cd $(BUILD) && ctest --output-on-failure --timeout 300
+
+clean:
+	rm -rf $(BUILD)

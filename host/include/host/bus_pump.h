@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+
+#include "host/bus_link.h"
+#include "host/host_api.h"
+#include "host/sp_modbus.h"
+
+// Carries a device's queued requests over a link, one at a time, on the calling thread: each
+// reply goes to process_payload, each failure to on_error.
+class SMD_HOST_API BusPump {
+public:
+    BusPump(SPModbus& device, BusLink& link) : device_(device), link_(link) {}
+
+    // Carries one request; false when none was queued.
+    bool pump_one();
+    // Carries requests until none is queued (a reply may queue the next); returns how many.
+    std::size_t pump_all();
+
+private:
+    SPModbus& device_;
+    BusLink& link_;
+};

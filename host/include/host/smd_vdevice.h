@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/date_time/posix_time/ptime.hpp>
+#include <json/value.h>
+
+#include "host/host_api.h"
+#include "host/host_call.h"
+#include "host/rule_value.h"
+#include "host/vdevice_interface.h"
+
+class SMDController;
+
+// The host's virtual device: publication, history, alarm bookkeeping and control requests.
+class SMD_HOST_API SMDVDevice : public VDeviceInterface {
+public:
+    // Report setting of one analogue signal: when its value is to be reported again.
+    struct BAOSetting {
+        bool abs_enabled = false;
+        float abs_band = 0;
+        bool pct_enabled = false;
+        float pct_band = 0;
+        bool period_enabled = false;
+        float period_minutes = 0;
+        std::uint32_t last_time = 0;
+        float last_value = 0;
+    };
+
+    SMDVDevice();
+    ~SMDVDevice() override;
+
+    int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
+                        int& out_len) override;
+
+    virtual bool Reset();
+    virtual bool InitV(SMDVDevice* parent, unsigned int data_id, const Json::Value& config);
+    virtual bool Init(std::weak_ptr<SMDController> controller, unsigned int data_id,
+                      const Json::Value& config);
+    virtual bool InitSetting(const Json::Value& settings);
+    virtual bool IsSupportDevice(const std::string& type) const;
+    virtual std::shared_ptr<SMDVDevice> GetChildVDevice(unsigned int /*index*/) {
+        return std::shared_ptr<SMDVDevice>();
+    }
+    virtual std::vector<std::shared_ptr<SMDVDevice>> GetAllChildVDevices() {
+        return std::vector<std::shared_ptr<SMDVDevice>>();
+    }
+    virtual bool SendSP(int type, const unsigned char* bytes, unsigned int length, bool flag);
+    virtual bool SendDelayData(int delay);
+    virtual bool SendDoData(int index, char value);
+    virtual int ReadDi(int index);
+    virtual int ReadAi(int index);
+    virtual std::string Get_SP_Value(unsigned int id, const std::string& name);
+
+    bool SaveDeviceHistory(const unsigned char* bytes, unsigned int length);
+    // Raises or clears the analogue alarm `alarm_id`: active while `value` exceeds the host's
+    // threshold for it (alarm_thresholds_); a change of state is gathered into rule_values_.
+    bool CheckThreshold(const std::string& alarm_id, const std::string& name, const float& value,
+                        int serial);
+    // Sets the state of alarm `alarm_id`; a change of state is gathered into rule_values_.
+    bool CheckThresholdBool(int level, const std::string& alarm_id, const std::string& signal,
+                            const std::string& value_text, const std::string& message, bool state,
+                            unsigned short serial);
+    bool CheckAOReport(const std::string& signal_id, float value);
+    // True when the batch holds a change of alarm state.
+    bool DoBatchCheckThreshold(const std::vector<rule_value>& values);
+
+    // Host side: the observer that sees every host operation this device calls (may be null),
+    // and the result that the host's own DeviceIoControl handler gives.
+    void set_observer(HostObserver* observer) { observer_ = observer; }
+    void set_io_control_result(int result) { io_control_result_ = result; }
+
+protected:
+    void notify(const char* name, Json::Value args) const;
+
+    std::map<std::string, BAOSetting> bao_settings_;
+    std::uint16_t check_seq_ = 0;
+    boost::posix_time::ptime update_time_;
+    bool data_ready_ = false;
+    std::vector<rule_value> rule_values_;
+    std::uint8_t alarm_changed_ = 0;
+    std::map<std::string, int> alarm_levels_;
+    std::map<std::string, float> alarm_thresholds_;
+
+private:
+    HostObserver* observer_ = nullptr;
+    int io_control_result_ = 0;
+    std::map<std::string, bool> alarm_states_;
+    std::weak_ptr<SMDController> controller_;
+
+    bool record_state(int level, const std::string& alarm_id, const std::string& signal,
+                      const std::string& value_text, const std::string& message, bool state,
+                      unsigned short serial);
+};

@@ -1,0 +1,3 @@
+#include "host/bus_link.h"
+
+BusLink::~BusLink() = default;

@@ -1,0 +1,19 @@
+#include "host/bus_pump.h"
+
+bool BusPump::pump_one() {
+    if (!device_.has_pending_request()) return false;
+    const ModbusRequest request = device_.take_request();
+    const LinkResult result = link_.transact(request);
+    if (result.ok) {
+        device_.deliver_reply(result.words);
+    } else {
+        device_.deliver_error();
+    }
+    return true;
+}
+
+std::size_t BusPump::pump_all() {
+    std::size_t carried = 0;
+    while (pump_one()) ++carried;
+    return carried;
+}

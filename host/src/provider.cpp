@@ -1,0 +1,4 @@
+#include "host/provider.h"
+
+Provider::~Provider() = default;
+SMDSPDeviceProvider::~SMDSPDeviceProvider() = default;

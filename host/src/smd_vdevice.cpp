@@ -1,0 +1,112 @@
+#include "host/smd_vdevice.h"
+
+#include <utility>
+
+SMDVDevice::SMDVDevice() = default;
+SMDVDevice::~SMDVDevice() = default;
+
+void SMDVDevice::notify(const char* name, Json::Value args) const {
+    if (observer_ == nullptr) return;
+    HostCall call;
+    call.name = name;
+    call.args = std::move(args);
+    observer_->on_host_call(call);
+}
+
+namespace {
+Json::Value args_of(std::initializer_list<Json::Value> values) {
+    Json::Value args(Json::arrayValue);
+    for (const auto& v : values) args.append(v);
+    return args;
+}
+}  // namespace
+
+int SMDVDevice::DeviceIoControl(int code, const void* in, int in_len, void* /*out*/, int out_size,
+                                int& /*out_len*/) {
+    const bool readable = in != nullptr && in_len > 0;
+    notify("DeviceIoControl",
+           args_of({code,
+                    readable ? to_hex(static_cast<const unsigned char*>(in),
+                                      static_cast<std::size_t>(in_len))
+                             : std::string(),
+                    in_len, out_size}));
+    return io_control_result_;
+}
+
+bool SMDVDevice::Reset() {
+    notify("Reset", Json::Value(Json::arrayValue));
+    return true;
+}
+
+bool SMDVDevice::InitV(SMDVDevice* /*parent*/, unsigned int data_id, const Json::Value& /*config*/) {
+    data_id_ = data_id;
+    return true;
+}
+
+bool SMDVDevice::Init(std::weak_ptr<SMDController> controller, unsigned int data_id,
+                      const Json::Value& /*config*/) {
+    controller_ = std::move(controller);
+    data_id_ = data_id;
+    return true;
+}
+
+bool SMDVDevice::InitSetting(const Json::Value& /*settings*/) { return true; }
+
+bool SMDVDevice::IsSupportDevice(const std::string& type) const { return type == device_type_; }
+
+bool SMDVDevice::SendSP(int type, const unsigned char* bytes, unsigned int length, bool flag) {
+    notify("SendSP", args_of({type, to_hex(bytes, length), length, flag}));
+    return true;
+}
+
+bool SMDVDevice::SendDelayData(int /*delay*/) { return true; }
+bool SMDVDevice::SendDoData(int /*index*/, char /*value*/) { return true; }
+int SMDVDevice::ReadDi(int /*index*/) { return 0; }
+int SMDVDevice::ReadAi(int /*index*/) { return 0; }
+std::string SMDVDevice::Get_SP_Value(unsigned int /*id*/, const std::string& /*name*/) { return {}; }
+
+bool SMDVDevice::SaveDeviceHistory(const unsigned char* bytes, unsigned int length) {
+    notify("SaveDeviceHistory", args_of({to_hex(bytes, length), length}));
+    return true;
+}
+
+bool SMDVDevice::record_state(int level, const std::string& alarm_id, const std::string& signal,
+                              const std::string& value_text, const std::string& message,
+                              bool state, unsigned short serial) {
+    auto [it, inserted] = alarm_states_.try_emplace(alarm_id, false);
+    (void)inserted;
+    if (it->second == state) return false;
+    it->second = state;
+    rule_values_.push_back(rule_value{alarm_id, signal, value_text, message, level, state, serial});
+    return true;
+}
+
+bool SMDVDevice::CheckThreshold(const std::string& alarm_id, const std::string& name,
+                                const float& value, int serial) {
+    notify("CheckThreshold", args_of({alarm_id, name, static_cast<double>(value), serial}));
+    const auto limit = alarm_thresholds_.find(alarm_id);
+    const bool state = limit != alarm_thresholds_.end() && value > limit->second;
+    const auto level = alarm_levels_.find(alarm_id);
+    return record_state(level == alarm_levels_.end() ? 0 : level->second, alarm_id, name,
+                        std::to_string(value), std::string(), state,
+                        static_cast<unsigned short>(serial));
+}
+
+bool SMDVDevice::CheckThresholdBool(int level, const std::string& alarm_id,
+                                    const std::string& signal, const std::string& value_text,
+                                    const std::string& message, bool state,
+                                    unsigned short serial) {
+    notify("CheckThresholdBool",
+           args_of({level, alarm_id, signal, value_text, message, state, serial}));
+    return record_state(level, alarm_id, signal, value_text, message, state, serial);
+}
+
+bool SMDVDevice::CheckAOReport(const std::string& signal_id, float value) {
+    notify("CheckAOReport", args_of({signal_id, static_cast<double>(value)}));
+    return true;
+}
+
+bool SMDVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& values) {
+    notify("DoBatchCheckThreshold", args_of({static_cast<Json::UInt64>(values.size())}));
+    return !values.empty();
+}

@@ -1,0 +1,53 @@
+#include "host/sp_modbus.h"
+
+#include <utility>
+
+SPModbus::SPModbus() = default;
+SPModbus::~SPModbus() = default;
+
+int SPModbus::process(unsigned char* /*bytes*/, unsigned int /*length*/) { return 0; }
+
+bool SPModbus::modbus_read_registers(int start, int count) {
+    Json::Value args(Json::arrayValue);
+    args.append(start);
+    args.append(count);
+    notify("modbus_read_registers", args);
+    pending_.push_back(ModbusRequest{ModbusRequest::Kind::read_registers, start, count, {}});
+    return true;
+}
+
+bool SPModbus::modbus_write_register(int reg, int value) {
+    Json::Value args(Json::arrayValue);
+    args.append(reg);
+    args.append(value);
+    notify("modbus_write_register", args);
+    pending_.push_back(ModbusRequest{ModbusRequest::Kind::write_register, reg, 1,
+                                     {static_cast<std::uint16_t>(value)}});
+    return true;
+}
+
+bool SPModbus::modbus_write_registers(int start, int count, const unsigned short* values) {
+    std::vector<std::uint16_t> words;
+    if (values != nullptr && count > 0) words.assign(values, values + count);
+    Json::Value args(Json::arrayValue);
+    args.append(start);
+    args.append(count);
+    args.append(to_hex(reinterpret_cast<const unsigned char*>(words.data()), words.size() * 2));
+    notify("modbus_write_registers", args);
+    pending_.push_back(
+        ModbusRequest{ModbusRequest::Kind::write_registers, start, count, std::move(words)});
+    return true;
+}
+
+ModbusRequest SPModbus::take_request() {
+    ModbusRequest request = std::move(pending_.front());
+    pending_.pop_front();
+    return request;
+}
+
+int SPModbus::deliver_reply(const std::vector<std::uint16_t>& words) {
+    reply_regs_ = words;
+    return process_payload(TAB_HOLDING_REGISTERS, static_cast<unsigned int>(words.size()));
+}
+
+int SPModbus::deliver_error() { return on_error(); }

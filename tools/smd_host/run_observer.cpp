@@ -1,0 +1,34 @@
+#include "run_observer.h"
+
+#include <stdexcept>
+
+#include <json/writer.h>
+
+void RunObserver::open_trace(const std::string& path) {
+    trace_.open(path, std::ios::out | std::ios::trunc);
+    if (!trace_) throw std::runtime_error("cannot write trace file " + path);
+}
+
+void RunObserver::on_host_call(const HostCall& call) {
+    if (trace_.is_open()) {
+        Json::Value line(Json::objectValue);
+        line["call"] = call.name;
+        line["args"] = call.args;
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "";
+        builder["emitUTF8"] = true;
+        trace_ << Json::writeString(builder, line) << '\n' << std::flush;
+    }
+    if (call.name == "modbus_read_registers") {
+        ++tally_.reads;
+    } else if (call.name == "modbus_write_register" || call.name == "modbus_write_registers") {
+        ++tally_.writes;
+    } else if (call.name == "SendSP") {
+        ++tally_.published;
+        tally_.last_record_hex = call.args[1].asString();
+    } else if (call.name == "SaveDeviceHistory") {
+        ++tally_.stored;
+    } else if (call.name == "CheckThresholdBool" || call.name == "CheckThreshold") {
+        ++tally_.alarm_reports;
+    }
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <fstream>
+#include <string>
+
+#include "host/host_call.h"
+
+// The runner's view of the host calls a device makes: it writes each one as a JSON line to the
+// trace file (when one is open) and tallies what a round did for the round summary.
+class RunObserver : public HostObserver {
+public:
+    struct RoundTally {
+        std::size_t reads = 0;
+        std::size_t writes = 0;
+        std::size_t published = 0;     // SendSP calls
+        std::size_t stored = 0;        // SaveDeviceHistory calls
+        std::size_t alarm_reports = 0; // CheckThresholdBool and CheckThreshold calls
+        std::string last_record_hex;   // bytes of the last published record
+    };
+
+    // Opens the trace file; throws std::runtime_error when it cannot be written.
+    void open_trace(const std::string& path);
+    void on_host_call(const HostCall& call) override;
+
+    const RoundTally& tally() const { return tally_; }
+    void start_round() { tally_ = RoundTally{}; }
+
+private:
+    std::ofstream trace_;
+    RoundTally tally_;
+};

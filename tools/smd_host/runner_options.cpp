@@ -1,0 +1,89 @@
+#include "runner_options.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <boost/program_options.hpp>
+#include <json/reader.h>
+#include <json/value.h>
+
+namespace po = boost::program_options;
+
+namespace {
+
+long parse_number(const std::string& text, long max, const std::string& what) {
+    if (text.empty()) throw UsageError{what + " is empty"};
+    char* end = nullptr;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long value = std::strtol(text.c_str(), &end, hex ? 16 : 10);
+    if (*end != '\0' || value < 0 || value > max) {
+        throw UsageError{what + " '" + text + "' is not a number from 0 to " + std::to_string(max)};
+    }
+    return value;
+}
+
+// A JSON object "REG": VALUE, registers in decimal or 0x hex.
+void read_register_file(const std::string& path,
+                        std::vector<std::pair<int, std::uint16_t>>& registers) {
+    std::ifstream in(path);
+    if (!in) throw UsageError{"cannot read register file " + path};
+    Json::Value root;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) {
+        throw UsageError{"register file " + path + " is not a JSON object: " + errors};
+    }
+    for (const auto& key : root.getMemberNames()) {
+        const Json::Value& value = root[key];
+        if (!value.isIntegral()) throw UsageError{"register " + key + " in " + path + " is not an integer"};
+        registers.emplace_back(parse_register_assignment(key + "=" + std::to_string(value.asInt64())));
+    }
+}
+
+}  // namespace
+
+std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text) {
+    const auto eq = text.find('=');
+    if (eq == std::string::npos) throw UsageError{"'" + text + "' is not REG=VALUE"};
+    const long reg = parse_number(text.substr(0, eq), 65535, "register");
+    const long value = parse_number(text.substr(eq + 1), 65535, "value");
+    return {static_cast<int>(reg), static_cast<std::uint16_t>(value)};
+}
+
+bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options,
+                          std::string& help) {
+    std::vector<std::string> sets;
+    std::string register_file;
+    po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
+    described.add_options()
+        ("help,h", "show the options")
+        ("plugin", po::value(&options.plugin_path), "plug-in library (default: the one built beside smd-host)")
+        ("settings", po::value(&options.settings_path), "JSON settings object for InitSetting (default {})")
+        ("data-id", po::value(&options.data_id)->default_value(1), "data identifier of the device")
+        ("rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run")
+        ("interval", po::value(&options.interval_seconds)->default_value(1.0), "seconds between rounds")
+        ("set", po::value(&sets)->composing(), "REG=VALUE: set a register of the simulated unit (repeatable)")
+        ("registers", po::value(&register_file), "JSON object {\"REG\": VALUE} of registers to set")
+        ("trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE");
+
+    po::variables_map vm;
+    try {
+        po::store(po::command_line_parser(argc, argv).options(described).run(), vm);
+        po::notify(vm);
+    } catch (const po::error& e) {
+        std::ostringstream usage;
+        usage << described;
+        help = usage.str();
+        throw UsageError{e.what()};
+    }
+    std::ostringstream usage;
+    usage << described;
+    help = usage.str();
+    if (vm.count("help")) return false;
+    if (options.rounds < 0) throw UsageError{"--rounds must not be negative"};
+    if (options.interval_seconds < 0) throw UsageError{"--interval must not be negative"};
+    if (!register_file.empty()) read_register_file(register_file, options.registers);
+    for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));
+    return true;
+}
