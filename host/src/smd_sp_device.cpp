@@ -11,6 +11,7 @@ bool SMDSPDevice::Init(std::weak_ptr<SMDController> controller, unsigned int dat
 }
 
 bool SMDSPDevice::RefreshStatus() {
+    pending_.clear();
     notify("RefreshStatus", Json::Value(Json::arrayValue));
     return true;
 }
@@ -25,8 +26,15 @@ bool SMDSPDevice::SendParityData(const unsigned char* /*bytes*/, unsigned int /*
 }
 
 bool SMDSPDevice::OpenPort() {
+    pending_.clear();
     notify("OpenPort", Json::Value(Json::arrayValue));
     return true;
 }
 
 bool SMDSPDevice::ClosePort() { return true; }
+
+ModbusRequest SMDSPDevice::take_request() {
+    ModbusRequest request = std::move(pending_.front());
+    pending_.pop_front();
+    return request;
+}

@@ -50,7 +50,10 @@ bool SMDVDevice::Init(std::weak_ptr<SMDController> controller, unsigned int data
     return true;
 }
 
-bool SMDVDevice::InitSetting(const Json::Value& /*settings*/) { return true; }
+bool SMDVDevice::InitSetting(const Json::Value& settings) {
+    notify("InitSetting", args_of({settings}));
+    return true;
+}
 
 bool SMDVDevice::IsSupportDevice(const std::string& type) const { return type == device_type_; }
 

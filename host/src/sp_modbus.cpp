@@ -12,7 +12,7 @@ bool SPModbus::modbus_read_registers(int start, int count) {
     args.append(start);
     args.append(count);
     notify("modbus_read_registers", args);
-    pending_.push_back(ModbusRequest{ModbusRequest::Kind::read_registers, start, count, {}});
+    queue_request(ModbusRequest{ModbusRequest::Kind::read_registers, start, count, {}});
     return true;
 }
 
@@ -21,7 +21,7 @@ bool SPModbus::modbus_write_register(int reg, int value) {
     args.append(reg);
     args.append(value);
     notify("modbus_write_register", args);
-    pending_.push_back(ModbusRequest{ModbusRequest::Kind::write_register, reg, 1,
+    queue_request(ModbusRequest{ModbusRequest::Kind::write_register, reg, 1,
                                      {static_cast<std::uint16_t>(value)}});
     return true;
 }
@@ -34,15 +34,9 @@ bool SPModbus::modbus_write_registers(int start, int count, const unsigned short
     args.append(count);
     args.append(to_hex(reinterpret_cast<const unsigned char*>(words.data()), words.size() * 2));
     notify("modbus_write_registers", args);
-    pending_.push_back(
+    queue_request(
         ModbusRequest{ModbusRequest::Kind::write_registers, start, count, std::move(words)});
     return true;
-}
-
-ModbusRequest SPModbus::take_request() {
-    ModbusRequest request = std::move(pending_.front());
-    pending_.pop_front();
-    return request;
 }
 
 int SPModbus::deliver_reply(const std::vector<std::uint16_t>& words) {

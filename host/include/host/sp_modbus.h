@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <vector>
 
 #include "host/host_api.h"
@@ -34,16 +33,10 @@ public:
     bool modbus_write_register(int reg, int value);
     bool modbus_write_registers(int start, int count, const unsigned short* values);
 
-    // Host side: the bus pump takes the oldest queued request and hands back its outcome.
-    bool has_pending_request() const { return !pending_.empty(); }
-    ModbusRequest take_request();
+    // Host side: the bus pump hands back the outcome of the request it took.
     int deliver_reply(const std::vector<std::uint16_t>& words);
     int deliver_error();
-    void drop_pending_requests() { pending_.clear(); }
 
 protected:
     std::vector<std::uint16_t> reply_regs_;
-
-private:
-    std::deque<ModbusRequest> pending_;
 };

@@ -1,0 +1,245 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/px46tr_k_data.h"
+
+// The unit's signals and alarms as the driver names them: snapshot member names, their sources in
+// the record, their scaling and codings, and the alarms the driver reports. Everything that names
+// a signal (snapshot, alarm reports, catalogue listing, simulator, configuration check) walks
+// these tables.
+namespace px46tr_k {
+
+// How a register or flag becomes a snapshot value.
+enum class Coding {
+    number,       // a JSON real: integer to single precision, divided in single precision
+    switch_code,  // 0 正常, 1 告警, 2 空闲, 3 分闸, other 无效值
+    surge_code,   // 0 正常, 1 告警, 2 空闲, other 无效值
+    total_code,   // 1 告警, other 正常
+    flag,         // 0 正常, other 告警
+    time_text,    // the round stamp as "Y-M-D h:m:s"
+};
+
+// What a member adds to "AlertArray".
+enum class Entry {
+    none,
+    boolean,     // true or false at every build
+    alarm_only,  // the integer 1, written only while the code is 1
+};
+
+// The status word of a coded value (not for Coding::number or Coding::time_text).
+const char* status_word(Coding coding, unsigned int value);
+
+// Status words.
+inline constexpr const char kNormal[] = "正常";
+inline constexpr const char kAlarm[] = "告警";
+inline constexpr const char kIdle[] = "空闲";
+inline constexpr const char kOpened[] = "分闸";
+inline constexpr const char kInvalid[] = "无效值";
+
+inline constexpr const char kAlertArray[] = "AlertArray";
+inline constexpr const char kUpdateTime[] = "更新时间";
+inline constexpr const char kFeederPrefix[] = "出线支路";
+inline constexpr std::size_t kNameBufferSize = 128;  // names are composed into 128-byte buffers
+
+// --- Fixed members read from single registers --------------------------------------------------
+
+struct FixedSignal {
+    const char* name;
+    std::size_t record_offset;  // the register's two bytes in the record
+    Coding coding;
+    float divisor;  // Coding::number only; 1 = unscaled
+    Entry entry;
+};
+
+inline constexpr FixedSignal kSystemSignals[] = {
+    {"系统硬件编码", 4, Coding::number, 1.0f, Entry::none},
+    {"系统软件版本号", 6, Coding::number, 1.0f, Entry::none},
+    {"系统序列号1", 8, Coding::number, 1.0f, Entry::none},
+    {"系统序列号2", 10, Coding::number, 1.0f, Entry::none},
+};
+
+inline constexpr FixedSignal kInlineStateSignals[] = {
+    {"A路进线防雷器开关状态", 3524, Coding::surge_code, 1.0f, Entry::alarm_only},
+    {"B路进线防雷器开关状态", 3526, Coding::surge_code, 1.0f, Entry::alarm_only},
+    {"系统总告警状态", 3528, Coding::total_code, 1.0f, Entry::boolean},
+    {"A路进线总开关状态", 3530, Coding::switch_code, 1.0f, Entry::alarm_only},
+    {"A路进线防雷器状态", 3532, Coding::surge_code, 1.0f, Entry::alarm_only},
+    {"B路进线总开关状态", 3534, Coding::switch_code, 1.0f, Entry::alarm_only},
+    {"B路进线防雷器状态", 3536, Coding::surge_code, 1.0f, Entry::alarm_only},
+};
+
+// Read as unsigned 16-bit values.
+inline constexpr FixedSignal kAmbientSignals[] = {
+    {"环境温度", 3826, Coding::number, 10.0f, Entry::none},
+    {"环境湿度", 3828, Coding::number, 10.0f, Entry::none},
+};
+
+// --- Incoming lines A and B --------------------------------------------------------------------
+
+struct InlineLine {
+    const char* letter;
+    std::size_t record_offset;  // the line's 28-byte block
+};
+
+inline constexpr InlineLine kInlineLines[] = {{"A", 12}, {"B", 40}};
+
+// Name format, applied to an empty prefix and the line letter; signed 32-bit field.
+struct InlineMeasurement {
+    const char* format;
+    std::size_t field_offset;  // within the line's block
+    float divisor;
+    float second_divisor;  // a second single-precision division; 1 = none
+};
+
+inline constexpr InlineMeasurement kInlineMeasurements[] = {
+    {"%s%s路进线-电压", inline_field::kVoltage, 100.0f, 1.0f},
+    {"%s%s路路进线-电流", inline_field::kCurrent, 100.0f, 1.0f},
+    {"%s%s路进线-有功功率", inline_field::kPower, 1000.0f, 1.0f},
+    {"%s%s路进线-有功电能", inline_field::kEnergy, 10.0f, 1000.0f},
+    {"%s%s路进线-电流负载比", inline_field::kLoadRatio, 100.0f, 1.0f},
+};
+
+// The 24 incoming-line alarms, in snapshot and report order. The unit holds flags for the first
+// five only (registers 7451 to 7455, non-zero meaning alarm); the polled data carries none for the
+// others, which are therefore always inactive.
+inline constexpr const char* kInlineAlarmNames[] = {
+    "A路进线总开关开关告警", "A路进线防雷器失效告警", "B路进线总开关开关告警",
+    "B路进线防雷器失效告警", "进线总开关开关告警",     "进线防雷器失效告警",
+    "A路进线旁路开关开关告警", "A路进线防雷器开关开关告警", "B路进线旁路开关开关告警",
+    "B路进线防雷器开关开关告警", "进线旁路开关告警",       "线防雷器开关告警",
+    "A路进线电流越上限",     "B路进线电流越上限",       "进线电流越上限",
+    "A路进线电流越上上限",   "B路进线电流越上上限",     "进线电流越上上限",
+    "A路进线电压过压",       "B路进线电压过压",         "进线电压过压",
+    "A路进线电压欠压",       "B路进线电压欠压",         "进线电压欠压",
+};
+inline constexpr int kInlineAlarmCount = 24;
+static_assert(sizeof kInlineAlarmNames / sizeof kInlineAlarmNames[0] == kInlineAlarmCount);
+
+// The alarm flag of incoming-line alarm m (0 to 23): its record offset, or 0 when the unit holds
+// no flag for it.
+constexpr std::size_t inline_alarm_offset(int m) {
+    return m < kInlineAlarmRegisters ? offsetof(PX46TR_K_Data_t, inline_alarm) + 2 * static_cast<std::size_t>(m)
+                                     : 0;
+}
+
+inline constexpr const char kSystemTotalAlarm[] = "系统总告警状态";
+inline constexpr std::size_t kSystemTotalAlarmOffset = 3528;  // register 4098
+
+// --- Feeders 1 to 144 --------------------------------------------------------------------------
+
+// Name format applied to an empty prefix and the feeder name ("出线支路" + "%02d" number); signed
+// 32-bit field of the feeder group, divisor 100.
+struct FeederMeasurement {
+    const char* format;
+    std::size_t field_offset;  // within the group, for its first feeder
+};
+
+inline constexpr FeederMeasurement kFeederMeasurements[] = {
+    {"%s%s电压", feeder_field::kVoltage},       {"%s%s电流", feeder_field::kCurrent},
+    {"%s%s有功功率", feeder_field::kPower},     {"%s%s有功电能", feeder_field::kEnergy},
+    {"%s%s电流负载比", feeder_field::kLoadRatio},
+};
+inline constexpr float kFeederDivisor = 100.0f;
+
+// Applied to an empty prefix and the feeder number; switch code of the feeder's state register.
+inline constexpr const char kFeederSwitchStateFormat[] = "%s出线支路%02d开关状态";
+
+enum class FlagBlock { feeder_alarm_bits, feeder_open_bits };
+
+// A family of one-bit feeder flags: feeder n has flag first_flag + n - 1 of the block. Names are
+// the format applied to the prefix "出线支路" and the feeder number.
+struct FeederFlagFamily {
+    const char* format;
+    FlagBlock block;
+    int first_flag;
+    Entry entry;
+    bool reported;  // reported as an alarm under the unicom profile
+};
+
+inline constexpr FeederFlagFamily kFeederSwitchAlarm{"%s%02d开关告警", FlagBlock::feeder_alarm_bits, 0, Entry::none, false};
+inline constexpr FeederFlagFamily kFeederCurrentHigh{"%s%02d电流越上线", FlagBlock::feeder_alarm_bits, 144, Entry::boolean, true};
+inline constexpr FeederFlagFamily kFeederCurrentHighHigh{"%s%02d电流越上上线", FlagBlock::feeder_alarm_bits, 288, Entry::boolean, true};
+inline constexpr FeederFlagFamily kFeederSwitchOpen{"%s%02d开关分闸", FlagBlock::feeder_open_bits, 0, Entry::boolean, true};
+
+constexpr std::size_t flag_block_offset(FlagBlock block) {
+    return block == FlagBlock::feeder_alarm_bits ? offsetof(PX46TR_K_Data_t, feeder_alarm_bits)
+                                                 : offsetof(PX46TR_K_Data_t, feeder_open_bits);
+}
+
+// Record offset of feeder n's field (n from 1 to 144) given the field's offset for a group's
+// first feeder.
+constexpr std::size_t feeder_field_offset(int n, std::size_t field_offset) {
+    const auto i = static_cast<std::size_t>(n - 1);
+    return offsetof(PX46TR_K_Data_t, feeder_group) + 72 * (i / 3) + feeder_field::kFeederStride * (i % 3) + field_offset;
+}
+constexpr std::size_t feeder_switch_state_offset(int n) {
+    return offsetof(PX46TR_K_Data_t, feeder_switch_state) + 2 * static_cast<std::size_t>(n - 1);
+}
+static_assert(feeder_field_offset(144, feeder_field::kVoltage) == 3460);
+static_assert(feeder_switch_state_offset(144) == 3824);
+
+// --- Name composition ----------------------------------------------------------------------------
+
+// printf-style composition into a 128-byte buffer.
+std::string compose_name(const char* format, const char* prefix, const char* text);
+std::string compose_name(const char* format, const char* prefix, int number);
+// "出线支路" + the feeder number printed with "%02d".
+std::string feeder_name(int n);
+
+// --- Scaling ---------------------------------------------------------------------------------
+
+// An integer turned into single precision and divided, in single precision, by each divisor.
+inline float scale(std::int64_t raw, float divisor, float second_divisor = 1.0f) {
+    float value = static_cast<float>(raw) / divisor;
+    if (second_divisor != 1.0f) value /= second_divisor;
+    return value;
+}
+
+// --- The whole catalogue ---------------------------------------------------------------------
+
+// Where a snapshot member or an alarm takes its value from.
+struct SignalSource {
+    enum class Kind {
+        register16,     // one unsigned 16-bit register
+        register_pair,  // signed 32-bit, high register first
+        flag,           // one bit of a register
+        none,           // nothing polled carries it: always normal / inactive
+        round_stamp,    // the record's completion time
+    };
+    Kind kind = Kind::none;
+    int first_register = -1;     // the unit's register (the high one of a pair)
+    int bit = -1;                // Kind::flag: bit of first_register
+    std::size_t record_offset = 0;  // register16 / register_pair: the field; flag: its block
+    int flag_index = -1;         // Kind::flag: index within the block
+};
+
+struct SignalInfo {
+    std::string name;
+    Coding coding;
+    float divisor = 1.0f;
+    float second_divisor = 1.0f;
+    Entry entry = Entry::none;
+    SignalSource source;
+};
+
+// The snapshot members in build order: 1488 of them, "更新时间" last.
+const std::vector<SignalInfo>& snapshot_signals();
+
+// The alarms reported under the unicom profile, in report order: the system total alarm, 144
+// over-upper, 144 over-upper-upper, the 24 incoming-line alarms and 144 switch-opened; 457.
+struct AlarmInfo {
+    std::string name;
+    SignalSource source;   // active: register16 source of the total alarm when equal to 1;
+                           // other register16 when non-zero; flag when set; none never
+    bool active_when_one;  // the system total alarm
+};
+const std::vector<AlarmInfo>& reportable_alarms();
+
+// Whether an alarm is active in a record.
+bool alarm_active(const AlarmInfo& alarm, const PX46TR_K_Data_t& record);
+
+}  // namespace px46tr_k

@@ -1,0 +1,164 @@
+#include "driver/signal_catalogue.h"
+
+#include <cstdio>
+
+#include "driver/record_fields.h"
+#include "driver/register_map.h"
+
+namespace px46tr_k {
+
+const char* status_word(Coding coding, unsigned int value) {
+    switch (coding) {
+        case Coding::switch_code: {
+            static const char* const words[] = {kNormal, kAlarm, kIdle, kOpened};
+            return value < 4 ? words[value] : kInvalid;
+        }
+        case Coding::surge_code: {
+            static const char* const words[] = {kNormal, kAlarm, kIdle};
+            return value < 3 ? words[value] : kInvalid;
+        }
+        case Coding::total_code:
+            return value == 1 ? kAlarm : kNormal;
+        case Coding::flag:
+            return value != 0 ? kAlarm : kNormal;
+        case Coding::number:
+        case Coding::time_text:
+            break;
+    }
+    return kInvalid;
+}
+
+std::string compose_name(const char* format, const char* prefix, const char* text) {
+    char name[kNameBufferSize];
+    std::snprintf(name, sizeof name, format, prefix, text);
+    return name;
+}
+
+std::string compose_name(const char* format, const char* prefix, int number) {
+    char name[kNameBufferSize];
+    std::snprintf(name, sizeof name, format, prefix, number);
+    return name;
+}
+
+std::string feeder_name(int n) { return compose_name("%s%02d", kFeederPrefix, n); }
+
+namespace {
+
+SignalSource register16_at(std::size_t offset) {
+    return SignalSource{SignalSource::Kind::register16, register_at(offset), -1, offset, -1};
+}
+
+SignalSource register_pair_at(std::size_t offset) {
+    return SignalSource{SignalSource::Kind::register_pair, register_at(offset), -1, offset, -1};
+}
+
+SignalSource flag_of(FlagBlock block, int flag_index) {
+    const std::size_t block_offset = flag_block_offset(block);
+    return SignalSource{SignalSource::Kind::flag,
+                        register_at(block_offset + 2 * static_cast<std::size_t>(flag_index / 16)),
+                        flag_index % 16, block_offset, flag_index};
+}
+
+SignalSource inline_alarm_source(int m) {
+    const std::size_t offset = inline_alarm_offset(m);
+    return offset != 0 ? register16_at(offset) : SignalSource{};
+}
+
+void add_fixed(std::vector<SignalInfo>& out, const FixedSignal& s) {
+    out.push_back(SignalInfo{s.name, s.coding, s.divisor, 1.0f, s.entry, register16_at(s.record_offset)});
+}
+
+void add_feeder_flags(std::vector<SignalInfo>& out, const FeederFlagFamily& family) {
+    for (int n = 1; n <= kFeederCount; ++n) {
+        out.push_back(SignalInfo{compose_name(family.format, kFeederPrefix, n), Coding::flag, 1.0f, 1.0f,
+                                 family.entry, flag_of(family.block, family.first_flag + n - 1)});
+    }
+}
+
+std::vector<SignalInfo> build_snapshot_signals() {
+    std::vector<SignalInfo> out;
+    for (const auto& s : kSystemSignals) add_fixed(out, s);
+    for (const auto& line : kInlineLines) {
+        for (const auto& m : kInlineMeasurements) {
+            out.push_back(SignalInfo{compose_name(m.format, "", line.letter), Coding::number, m.divisor,
+                                     m.second_divisor, Entry::none,
+                                     register_pair_at(line.record_offset + m.field_offset)});
+        }
+    }
+    for (int group = 0; group < kFeederGroupCount; ++group) {
+        for (const auto& m : kFeederMeasurements) {
+            for (int k = 1; k <= kFeedersPerGroup; ++k) {
+                const int n = group * kFeedersPerGroup + k;
+                out.push_back(SignalInfo{compose_name(m.format, "", feeder_name(n).c_str()), Coding::number,
+                                         kFeederDivisor, 1.0f, Entry::none,
+                                         register_pair_at(feeder_field_offset(n, m.field_offset))});
+            }
+        }
+    }
+    for (const auto& s : kInlineStateSignals) add_fixed(out, s);
+    for (int n = 1; n <= kFeederCount; ++n) {
+        out.push_back(SignalInfo{compose_name(kFeederSwitchStateFormat, "", n), Coding::switch_code, 1.0f,
+                                 1.0f, Entry::none, register16_at(feeder_switch_state_offset(n))});
+    }
+    for (const auto& s : kAmbientSignals) add_fixed(out, s);
+    add_feeder_flags(out, kFeederSwitchAlarm);
+    add_feeder_flags(out, kFeederCurrentHigh);
+    add_feeder_flags(out, kFeederCurrentHighHigh);
+    for (int m = 0; m < kInlineAlarmCount; ++m) {
+        out.push_back(SignalInfo{kInlineAlarmNames[m], Coding::flag, 1.0f, 1.0f, Entry::boolean,
+                                 inline_alarm_source(m)});
+    }
+    add_feeder_flags(out, kFeederSwitchOpen);
+    SignalSource stamp;
+    stamp.kind = SignalSource::Kind::round_stamp;
+    stamp.record_offset = offsetof(PX46TR_K_Data_t, round_stamp);
+    out.push_back(SignalInfo{kUpdateTime, Coding::time_text, 1.0f, 1.0f, Entry::none, stamp});
+    return out;
+}
+
+void add_feeder_alarms(std::vector<AlarmInfo>& out, const FeederFlagFamily& family) {
+    for (int n = 1; n <= kFeederCount; ++n) {
+        out.push_back(AlarmInfo{compose_name(family.format, kFeederPrefix, n),
+                                flag_of(family.block, family.first_flag + n - 1), false});
+    }
+}
+
+std::vector<AlarmInfo> build_reportable_alarms() {
+    std::vector<AlarmInfo> out;
+    out.push_back(AlarmInfo{kSystemTotalAlarm, register16_at(kSystemTotalAlarmOffset), true});
+    add_feeder_alarms(out, kFeederCurrentHigh);
+    add_feeder_alarms(out, kFeederCurrentHighHigh);
+    for (int m = 0; m < kInlineAlarmCount; ++m) {
+        out.push_back(AlarmInfo{kInlineAlarmNames[m], inline_alarm_source(m), false});
+    }
+    add_feeder_alarms(out, kFeederSwitchOpen);
+    return out;
+}
+
+}  // namespace
+
+const std::vector<SignalInfo>& snapshot_signals() {
+    static const std::vector<SignalInfo> signals = build_snapshot_signals();
+    return signals;
+}
+
+const std::vector<AlarmInfo>& reportable_alarms() {
+    static const std::vector<AlarmInfo> alarms = build_reportable_alarms();
+    return alarms;
+}
+
+bool alarm_active(const AlarmInfo& alarm, const PX46TR_K_Data_t& record) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&record);
+    switch (alarm.source.kind) {
+        case SignalSource::Kind::register16: {
+            const std::uint16_t value = read_u16(bytes + alarm.source.record_offset);
+            return alarm.active_when_one ? value == 1 : value != 0;
+        }
+        case SignalSource::Kind::flag:
+            return read_flag(bytes + alarm.source.record_offset, alarm.source.flag_index) != 0;
+        default:
+            return false;
+    }
+}
+
+}  // namespace px46tr_k
