@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/host_api.h"
+
+// The host's record history on disk: published records appended one after another, each framed
+// as "PXRH", its length (u32, little-endian), the record bytes and a CRC-32 of them. A record is
+// written whole and flushed to the disk before append returns, so a crash loses at most the
+// record being written; such a torn last frame is recognised and left out when the file is read,
+// and cut off when the file is opened for appending again.
+class SMD_HOST_API RecordHistoryWriter {
+public:
+    // Opens `path` for appending, creating it; throws std::runtime_error when it cannot.
+    explicit RecordHistoryWriter(const std::string& path);
+    ~RecordHistoryWriter();
+    RecordHistoryWriter(const RecordHistoryWriter&) = delete;
+    RecordHistoryWriter& operator=(const RecordHistoryWriter&) = delete;
+
+    // Appends one record; throws std::runtime_error when it cannot be written whole.
+    void append(const std::uint8_t* bytes, std::size_t length);
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+struct RecordHistory {
+    std::vector<std::vector<std::uint8_t>> records;
+    std::size_t valid_bytes = 0;  // the length of the file up to its last whole record
+    bool torn_tail = false;       // bytes after the last whole record were left out
+};
+
+// Reads every whole record of a history file; throws std::runtime_error when it cannot be read.
+SMD_HOST_API RecordHistory read_record_history(const std::string& path);
+
+// CRC-32 (IEEE 802.3) of a byte buffer.
+SMD_HOST_API std::uint32_t crc32(const std::uint8_t* bytes, std::size_t length);

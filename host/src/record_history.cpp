@@ -1,0 +1,104 @@
+#include "host/record_history.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace {
+
+constexpr char kMagic[4] = {'P', 'X', 'R', 'H'};
+constexpr std::size_t kHeaderSize = 8;   // magic, length
+constexpr std::size_t kTrailerSize = 4;  // CRC-32
+constexpr std::uint32_t kMaxRecord = 1u << 20;
+
+void put_u32(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t get_u32(const std::uint8_t* at) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(at[i]) << (8 * i);
+    return value;
+}
+
+std::runtime_error io_error(const std::string& what, const std::string& path) {
+    return std::runtime_error(what + " " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+std::uint32_t crc32(const std::uint8_t* bytes, std::size_t length) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0xffffffffu;
+    for (std::size_t i = 0; i < length; ++i) crc = table[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
+    return crc ^ 0xffffffffu;
+}
+
+RecordHistory read_record_history(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw io_error("cannot read history", path);
+    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+    RecordHistory history;
+    std::size_t at = 0;
+    while (file.size() - at >= kHeaderSize + kTrailerSize) {
+        if (std::memcmp(file.data() + at, kMagic, sizeof kMagic) != 0) break;
+        const std::uint32_t length = get_u32(file.data() + at + 4);
+        if (length > kMaxRecord || file.size() - at < kHeaderSize + length + kTrailerSize) break;
+        const std::uint8_t* record = file.data() + at + kHeaderSize;
+        if (crc32(record, length) != get_u32(record + length)) break;
+        history.records.emplace_back(record, record + length);
+        at += kHeaderSize + length + kTrailerSize;
+    }
+    history.valid_bytes = at;
+    history.torn_tail = at != file.size();
+    return history;
+}
+
+RecordHistoryWriter::RecordHistoryWriter(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw io_error("cannot open history", path);
+    // Cut off a torn last frame so that the next record starts on a frame boundary.
+    const RecordHistory existing = read_record_history(path);
+    if (::ftruncate(fd_, static_cast<off_t>(existing.valid_bytes)) != 0 ||
+        ::lseek(fd_, 0, SEEK_END) < 0) {
+        const auto error = io_error("cannot repair history", path);
+        ::close(fd_);
+        throw error;
+    }
+}
+
+RecordHistoryWriter::~RecordHistoryWriter() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void RecordHistoryWriter::append(const std::uint8_t* bytes, std::size_t length) {
+    if (length > kMaxRecord) throw std::runtime_error("history record too large");
+    std::vector<std::uint8_t> frame(kHeaderSize + length + kTrailerSize);
+    std::memcpy(frame.data(), kMagic, sizeof kMagic);
+    put_u32(frame.data() + 4, static_cast<std::uint32_t>(length));
+    if (length > 0) std::memcpy(frame.data() + kHeaderSize, bytes, length);
+    put_u32(frame.data() + kHeaderSize + length, crc32(bytes, length));
+    std::size_t written = 0;
+    while (written < frame.size()) {
+        const ssize_t n = ::write(fd_, frame.data() + written, frame.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw io_error("cannot append to history", path_);
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fdatasync(fd_) != 0) throw io_error("cannot flush history", path_);
+}

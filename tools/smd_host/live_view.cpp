@@ -1,0 +1,162 @@
+#include "live_view.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "driver/signal_catalogue.h"
+
+namespace {
+
+using px46tr_k::Coding;
+
+constexpr std::size_t kWidth = 80;
+
+// Wide code points: CJK, Hangul, full-width forms and the like.
+bool is_wide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf) ||
+           (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff) ||
+           (c >= 0xfe30 && c <= 0xfe4f) || (c >= 0xff00 && c <= 0xff60) ||
+           (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x20000 && c <= 0x3fffd);
+}
+
+// Pads (or cuts) a text to exactly `width` columns, left-aligned.
+std::string fit(const std::string& text, std::size_t width) {
+    std::string out;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t len = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+        const std::string one = text.substr(i, len);
+        const std::size_t w = display_width(one);
+        if (used + w > width) break;
+        out += one;
+        used += w;
+        i += len;
+    }
+    return out + std::string(width - used, ' ');
+}
+
+std::string number(const Json::Value& value, int decimals, int width) {
+    char text[32];
+    if (value.isNumeric()) {
+        std::snprintf(text, sizeof text, "%*.*f", width, decimals, value.asDouble());
+    } else {
+        std::snprintf(text, sizeof text, "%*s", width, "-");
+    }
+    return text;
+}
+
+std::string without_trailing_blanks(const std::string& text) {
+    std::istringstream lines(text);
+    std::string out;
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + "\n";
+    }
+    return out;
+}
+
+std::string text_of(const Json::Value& value) { return value.isString() ? value.asString() : "-"; }
+
+struct FeederColumn {
+    const char* label;
+    const char* format;  // the catalogue's name format
+};
+
+}  // namespace
+
+std::size_t display_width(const std::string& text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        char32_t c = lead;
+        std::size_t len = 1;
+        if (lead >= 0xf0) { c = lead & 0x07; len = 4; }
+        else if (lead >= 0xe0) { c = lead & 0x0f; len = 3; }
+        else if (lead >= 0xc0) { c = lead & 0x1f; len = 2; }
+        for (std::size_t k = 1; k < len && i + k < text.size(); ++k) {
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+        }
+        width += is_wide(c) ? 2 : 1;
+        i += len;
+    }
+    return width;
+}
+
+std::string render_view(const ViewFrame& frame) {
+    const Json::Value& s = frame.snapshot;
+    std::ostringstream out;
+    out << fit("px46tr_k  round " + std::to_string(frame.round) + "  profile " +
+                   std::to_string(frame.profile) + "  " + text_of(s[px46tr_k::kUpdateTime]),
+               kWidth)
+        << "\n";
+    if (!s.isObject()) {
+        out << "no snapshot (the profile builds none)\n";
+        return out.str();
+    }
+
+    out << "Line     Voltage    Current      Power        Energy   Load%\n";
+    for (const auto& line : px46tr_k::kInlineLines) {
+        out << fit(line.letter, 4);
+        const int decimals[] = {2, 2, 3, 3, 2};
+        const int widths[] = {11, 11, 11, 14, 8};
+        for (std::size_t m = 0; m < std::size(px46tr_k::kInlineMeasurements); ++m) {
+            const auto name = px46tr_k::compose_name(px46tr_k::kInlineMeasurements[m].format, "", line.letter);
+            out << number(s[name], decimals[m], widths[m]);
+        }
+        out << "\n";
+    }
+    out << "Ambient " << number(s[px46tr_k::kAmbientSignals[0].name], 1, 0) << " °C  "
+        << number(s[px46tr_k::kAmbientSignals[1].name], 1, 0) << " %RH\n";
+
+    // Feeders that carry current or are not normal.
+    const FeederColumn flags[] = {{"开关告警", px46tr_k::kFeederSwitchAlarm.format},
+                                  {"越上线", px46tr_k::kFeederCurrentHigh.format},
+                                  {"越上上线", px46tr_k::kFeederCurrentHighHigh.format},
+                                  {"分闸", px46tr_k::kFeederSwitchOpen.format}};
+    std::ostringstream rows;
+    int shown = 0;
+    for (int n = 1; n <= px46tr_k::kFeederCount; ++n) {
+        const std::string feeder = px46tr_k::feeder_name(n);
+        auto measurement = [&](std::size_t m) {
+            return s[px46tr_k::compose_name(px46tr_k::kFeederMeasurements[m].format, "", feeder.c_str())];
+        };
+        const std::string state = text_of(s[px46tr_k::compose_name(px46tr_k::kFeederSwitchStateFormat, "", n)]);
+        std::string alarms;
+        for (const auto& flag : flags) {
+            if (text_of(s[px46tr_k::compose_name(flag.format, px46tr_k::kFeederPrefix, n)]) == px46tr_k::kAlarm) {
+                alarms += std::string(alarms.empty() ? "" : " ") + flag.label;
+            }
+        }
+        const bool carries = measurement(1).isNumeric() && measurement(1).asDouble() != 0.0;
+        if (!carries && state == px46tr_k::kNormal && alarms.empty()) continue;
+        ++shown;
+        char no[8];
+        std::snprintf(no, sizeof no, "%4d", n);
+        rows << no << number(measurement(0), 2, 9) << number(measurement(1), 2, 9)
+             << number(measurement(2), 2, 9) << number(measurement(4), 2, 8) << "  "
+             << fit(state, 8) << fit(alarms, 30) << "\n";
+    }
+    out << "Feeders carrying current or not normal: " << shown << "\n";
+    if (shown > 0) {
+        out << "  No  Voltage  Current    Power   Load%  Switch  Alarms\n" << rows.str();
+    }
+
+    // Active alarms: every coded member of the catalogue that reads 告警.
+    std::vector<std::string> active;
+    for (const auto& signal : px46tr_k::snapshot_signals()) {
+        if (signal.coding != Coding::number && signal.coding != Coding::time_text &&
+            text_of(s[signal.name]) == px46tr_k::kAlarm) {
+            active.push_back(signal.name);
+        }
+    }
+    out << "Active alarms: " << active.size() << "\n";
+    for (const auto& name : active) out << "  " << fit(name, kWidth - 2) << "\n";
+
+    out << "Reports this round: " << frame.reports.size() << "\n";
+    for (const auto& report : frame.reports) {
+        out << "  " << fit(report.identifier, 24) << fit(report.active ? "active" : "clear", 8)
+            << fit(report.name, kWidth - 34) << "\n";
+    }
+    return without_trailing_blanks(out.str());
+}

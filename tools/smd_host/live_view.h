@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+// One rule or alarm report the plug-in made during a round, as the view lists it.
+struct ViewReport {
+    std::string identifier;
+    std::string name;
+    bool active = false;
+};
+
+struct ViewFrame {
+    int round = 0;
+    int profile = 1;
+    Json::Value snapshot;  // the device's snapshot after the round (null when none was built)
+    std::vector<ViewReport> reports;
+};
+
+// Renders one round as a compact text at most 80 columns wide: the incoming lines, a table of
+// the feeders that carry current or are not normal, ambient values, the active alarms and the
+// reports of the round. Chinese names count two columns a character.
+std::string render_view(const ViewFrame& frame);
+
+// Columns a UTF-8 text takes in a terminal: East Asian wide characters count two.
+std::size_t display_width(const std::string& text);
