@@ -161,13 +161,15 @@ TEST(ConfigurationLookup, DeviceIniBeatsModelYaml) {
 
 TEST(ConfigurationLookup, ExistingButUnreadableCandidateIsChosenAndItsErrorReachesCaller) {
     ConfiguredDevice d;
-    // A directory exists for the existence test but cannot be read as a file, even by root.
-    std::filesystem::create_directories(d.dir.path() / "ini/77.yaml");
-    d.dir.write("ini/77.ini", "[AI]\n[ALARM]\n");
+    // A directory passes the existence test but cannot be read as a file, even by root.
+    std::filesystem::create_directories(d.dir.path() / "ini/77.ini");
+    d.dir.write("ini/px46tr_k.yaml", "AI:\n  x: y\n");
     const auto run = d.init(Json::Value(Json::objectValue));
-    EXPECT_TRUE(run.error);
-    EXPECT_EQ(count_of(run.out, "test ini/yaml:"), 1u);
-    EXPECT_EQ(after_file_name(run.out), "before load\n");
+    EXPECT_TRUE(threw<boost::property_tree::ini_parser_error>(run));
+    EXPECT_EQ(count_of(run.out, "test ini/yaml:"), 2u);
+    EXPECT_EQ(after_file_name(run.out), "");
+    EXPECT_NE(run.out.find("parse ini/yaml filename:./ini/77.ini\n"), std::string::npos);
+    EXPECT_TRUE(d.device.ai_signals_.empty());
     EXPECT_EQ(d.host_init_calls(), 0u);
     EXPECT_TRUE(d.device.json_mutex_.try_lock()) << "the table lock is free again";
     d.device.json_mutex_.unlock();
