@@ -96,6 +96,7 @@ public:
 protected:
     unsigned char* record_bytes() { return reinterpret_cast<unsigned char*>(&data_); }
 
+    // The alarm tables by reference, as the configuration loader fills them.
     AlarmTables alarm_tables() {
         return AlarmTables{ai_signals_,     alarm_rules_,     alarm_texts_,    alarm_names_,
                            up_thresholds_, up2_thresholds_, low_thresholds_, low2_thresholds_};
