@@ -36,6 +36,19 @@ public:
     // no reply was awaited), 0 when the round or the write has ended.
     int process_payload(tab_type table, unsigned int count) override;
 
+    // The unit's own alarm flags, reported under the unicom profile only: the system total alarm,
+    // the feeders' over-upper and over-upper-upper current alarms, the 24 incoming-line alarms and
+    // the feeders' switch-opened flags, in that order. Only alarms whose name the configuration
+    // maps to an identifier are reported, each with its state and the next serial. Reads the
+    // alarm rules under json_mutex_, which the caller must not hold.
+    void RunCheckThreshold() override;
+    // Report feeder n's alarm of one family from one unpacked flag (0 or 1), its name composed
+    // from `prefix` and n; nothing under another profile. Return the flags consumed, always 1.
+    // Called by RunCheckThreshold with json_mutex_ held.
+    int _px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
+    int _px46tr_k_FeederCurrentHHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
+    int _px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
+
 protected:
     std::int32_t write_result_ = kWritePending;
     std::int32_t write_expect_ = -1;
