@@ -17,6 +17,7 @@
 #include "host/bus_pump.h"
 #include "host/plugin_library.h"
 #include "host/simulated_unit.h"
+#include "control_requests.h"
 #include "run_observer.h"
 #include "runner_options.h"
 
@@ -90,6 +91,8 @@ int run(const RunnerOptions& options) {
         pump.pump_all();
         print_round_summary(round, observer.tally());
     }
+    if (!options.snapshot_path.empty()) save_snapshot(*device, options.snapshot_path);
+    if (!options.write.empty()) std::cerr << write_and_confirm(*device, pump, options.write) << "\n";
     device.reset();
     return 0;
 }

@@ -51,10 +51,27 @@ std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text)
     return {static_cast<int>(reg), static_cast<std::uint16_t>(value)};
 }
 
+std::vector<std::uint16_t> parse_write_request(const std::string& text) {
+    constexpr std::size_t kMaxValues = 123;  // one Modbus write of multiple registers
+    const auto eq = text.find('=');
+    if (eq == std::string::npos) throw UsageError{"'" + text + "' is not REG=VALUE[,VALUE...]"};
+    std::vector<std::uint16_t> words{
+        static_cast<std::uint16_t>(parse_number(text.substr(0, eq), 65535, "register"))};
+    std::istringstream values(text.substr(eq + 1));
+    for (std::string value; std::getline(values, value, ',');) {
+        words.push_back(static_cast<std::uint16_t>(parse_number(value, 65535, "value")));
+    }
+    if (words.size() < 2 || words.size() > kMaxValues + 1) {
+        throw UsageError{"'" + text + "' needs 1 to " + std::to_string(kMaxValues) + " values"};
+    }
+    return words;
+}
+
 bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options,
                           std::string& help) {
     std::vector<std::string> sets;
     std::string register_file;
+    std::string write;
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
     described.add_options()
         ("help,h", "show the options")
@@ -65,7 +82,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         ("interval", po::value(&options.interval_seconds)->default_value(1.0), "seconds between rounds")
         ("set", po::value(&sets)->composing(), "REG=VALUE: set a register of the simulated unit (repeatable)")
         ("registers", po::value(&register_file), "JSON object {\"REG\": VALUE} of registers to set")
-        ("trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE");
+        ("trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE")
+        ("snapshot", po::value(&options.snapshot_path), "write the snapshot text (request 801) to FILE after the last round")
+        ("write", po::value(&write), "REG=VALUE[,VALUE...]: after the rounds, write registers of the unit (206 or 210) and report whether it confirmed");
 
     po::variables_map vm;
     try {
@@ -85,5 +104,6 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     if (options.interval_seconds < 0) throw UsageError{"--interval must not be negative"};
     if (!register_file.empty()) read_register_file(register_file, options.registers);
     for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));
+    if (!write.empty()) options.write = parse_write_request(write);
     return true;
 }

@@ -14,6 +14,8 @@ struct RunnerOptions {
     double interval_seconds = 1.0;
     std::vector<std::pair<int, std::uint16_t>> registers;  // --registers file, then --set, in order
     std::string trace_path;
+    std::string snapshot_path;           // --snapshot: the snapshot text after the last round
+    std::vector<std::uint16_t> write;    // --write: the register, then its values (empty: none)
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.
@@ -27,3 +29,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
 
 // Parses "REG=VALUE" (decimal or 0x hex); throws UsageError when it is not one.
 std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text);
+
+// Parses "REG=VALUE[,VALUE...]" (1 to 123 values) into the register followed by the values;
+// throws UsageError when it is not one.
+std::vector<std::uint16_t> parse_write_request(const std::string& text);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include <json/value.h>
 
 #include "driver/px46tr_k_data.h"
+#include "driver/signal_catalogue.h"
 #include "framework/uni_data_device.h"
 #include "host/sp_modbus.h"
 
@@ -34,10 +36,85 @@ public:
     // no reply was awaited), 0 when the round or the write has ended.
     int process_payload(tab_type table, unsigned int count) override;
 
+    // The unit's own alarm flags, reported under the unicom profile only: the system total alarm,
+    // the feeders' over-upper and over-upper-upper current alarms, the 24 incoming-line alarms and
+    // the feeders' switch-opened flags, in that order. Only alarms whose name the configuration
+    // maps to an identifier are reported, each with its state and the next serial. Reads the
+    // alarm rules under json_mutex_, which the caller must not hold.
+    void RunCheckThreshold() override;
+    // Report feeder n's alarm of one family from one unpacked flag (0 or 1), its name composed
+    // from `prefix` and n; nothing under another profile. Return the flags consumed, always 1.
+    // Called by RunCheckThreshold with json_mutex_ held.
+    int _px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
+    int _px46tr_k_FeederCurrentHHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
+    int _px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
+
 protected:
     std::int32_t write_result_ = kWritePending;
     std::int32_t write_expect_ = -1;
 
 private:
     int check_write_reply();
+
+    // --- Snapshot, control requests and value queries ------------------------------------------
+public:
+    // Control request codes.
+    static constexpr int kControlWriteRegister = kStepWriteRegister;    // register, value
+    static constexpr int kControlWriteRegisters = kStepWriteRegisters;  // register, values...
+    static constexpr int kControlRequest = 310;          // JSON, passed to the host's handler
+    static constexpr int kControlSignalRequest = 320;    // JSON with "signal_id", passed on
+    static constexpr int kControlSnapshotText = 801;     // the snapshot as compact JSON text
+    static constexpr int kControlSnapshotAddress = 803;  // the address of the snapshot value
+    // At most this many registers in one write (the Modbus limit of write multiple registers).
+    static constexpr int kMaxWriteRegisters = 123;
+
+    // Rebuilds the snapshot json_ from the record once per completed round (update_time_), with
+    // json_mutex_ held throughout: every member of the signal catalogue, the "AlertArray" entries
+    // and "更新时间". Members are replaced, never removed.
+    void GenJsonData() override;
+
+    // Writes (206, 210), control requests passed to the host (310, 320), the snapshot as text
+    // (801) or by address (803, pointer width); any other code copies the outcome of the last
+    // write (-1 pending, 1 confirmed, 3 refused) into the first 4 bytes of `out` and passes the
+    // request to the host. Returns 0 or -1, or the host handler's result. Input too short or too
+    // long for its code, negative sizes and null buffers with positive sizes give -1 and change
+    // nothing. out_len is always set.
+    int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
+                        int& out_len) override;
+
+    // Answers no value: always throws std::out_of_range, with "数据未就绪" before the first round,
+    // "数据已超时" when the last round is 61 seconds old or more, "不支持变量" otherwise.
+    std::string Get_Value(unsigned int id, const std::string& name) const override;
+
+protected:
+    // Snapshot writers, called by GenJsonData with json_mutex_ held. Each writes its members into
+    // json_ by name; the prefix and the number or texts after it compose the names with the
+    // catalogue's formats. Parameters named `unused` keep the writers' common shape.
+    // One incoming line's five measurements, from a copy of its 28-byte block.
+    void _px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int unused,
+                          const char* letter);
+    // The fifteen measurements of a group of three feeders, from a copy of its 72-byte block.
+    void _px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, int unused,
+                          const char* first, const char* second, const char* third);
+    // Feeder n's switch state, from its register's two bytes.
+    void _px46tr_k_SwitchStatus(const std::uint8_t* state, const char* prefix, int n,
+                                const char* unused);
+    // Feeder n's flag of one family, from its unpacked flag byte (0 or 1); prefix "出线支路".
+    void _px46tr_k_FeederSwitchAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                     const char* unused);
+    void _px46tr_k_FeederCurrentHAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                       const char* unused);
+    void _px46tr_k_FeederCurrentHHAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                        const char* unused);
+    void _px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                         const char* unused);
+
+private:
+    void write_number(const std::string& name, float value);
+    void write_coded(const std::string& name, px46tr_k::Coding coding, unsigned int value,
+                     px46tr_k::Entry entry);
+    void write_feeder_flag(const px46tr_k::FeederFlagFamily& family, std::uint8_t flag,
+                           const char* prefix, int n);
+    int write_registers(int code, const std::uint8_t* in, int in_len);
+    int snapshot_text(void* out, int out_size, int& out_len);
 };

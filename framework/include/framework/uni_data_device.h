@@ -11,7 +11,9 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
 
+#include "framework/alarm_tables.h"
 #include "framework/clock.h"
+#include "framework/configuration_loader.h"
 #include "framework/diagnostics.h"
 #include "host/ttime.h"
 
@@ -23,8 +25,8 @@ template <typename Data, typename Protocol, int TypeCode>
 class UniDataDevice : public Protocol {
 public:
     // Alarm identifier, threshold, recovery threshold, active, level.
-    using ThresholdRule = std::tuple<std::string, float, float, bool, int>;
-    using ThresholdGroup = std::map<std::string, ThresholdRule>;
+    using ThresholdRule = ::ThresholdRule;
+    using ThresholdGroup = ::ThresholdGroup;
 
     static constexpr int kRecordSize = static_cast<int>(sizeof(Data));
     static constexpr int kStampSize = static_cast<int>(sizeof(ttime));
@@ -70,9 +72,16 @@ public:
         this->rule_values_.clear();
     }
 
+    // Stores the data identifier in the record, loads the operator profile and the alarm
+    // configuration (tables written under json_mutex_), then hands the settings to the host. A
+    // library error while loading leaves here before the host sees the settings.
     bool InitSetting(const Json::Value& settings) override {
         const std::uint32_t data_id = this->DataId();
         std::memcpy(record_bytes(), &data_id, sizeof data_id);
+        configuration::load_configuration(
+            settings, configuration::ConfigurationTarget{
+                          data_id, this->DeviceType(), b_mode_, alarm_tables(), this->alarm_levels_,
+                          this->alarm_thresholds_, &json_mutex_});
         return Protocol::InitSetting(settings);
     }
 
@@ -86,6 +95,12 @@ public:
 
 protected:
     unsigned char* record_bytes() { return reinterpret_cast<unsigned char*>(&data_); }
+
+    // The alarm tables by reference, as the configuration loader fills them.
+    AlarmTables alarm_tables() {
+        return AlarmTables{ai_signals_,     alarm_rules_,     alarm_texts_,    alarm_names_,
+                           up_thresholds_, up2_thresholds_, low_thresholds_, low2_thresholds_};
+    }
 
     // The end-of-round rules of the active profile, run with json_mutex_ held.
     void evaluate_profile_rules() {}

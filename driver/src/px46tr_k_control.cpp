@@ -1,0 +1,132 @@
+// Control requests of the host and its single-value queries.
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include "driver/px46tr_k.h"
+#include "driver/record_fields.h"
+
+namespace {
+
+constexpr int kWordBytes = 2;
+constexpr int kWriteOutcomeBytes = sizeof(std::int32_t);
+constexpr long kDataTimeoutSeconds = 61;
+
+// Buffers that cannot be what their sizes say.
+bool unusable_buffers(const void* in, int in_len, const void* out, int out_size) {
+    return in_len < 0 || out_size < 0 || (in == nullptr && in_len > 0) ||
+           (out == nullptr && out_size > 0);
+}
+
+// Parses exactly `length` bytes as JSON. The text is copied into a terminated string first,
+// because the reader may look one byte past a buffer when it fails at its last byte; a parse that
+// throws (nesting too deep) fails like any other.
+bool parse_json(const void* text, int length, Json::Value& root) {
+    const std::string copy =
+        length > 0 ? std::string(static_cast<const char*>(text), static_cast<std::size_t>(length))
+                   : std::string();
+    try {
+        Json::Reader reader;
+        return reader.parse(copy, root, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
+                              int& out_len) {
+    log_line("PX46TR_K::DeviceIoControl ", code);
+    out_len = 0;
+    if (unusable_buffers(in, in_len, out, out_size)) return -1;
+
+    switch (code) {
+        case kControlWriteRegister:
+        case kControlWriteRegisters:
+            return write_registers(code, static_cast<const std::uint8_t*>(in), in_len);
+        case kControlRequest:
+        case kControlSignalRequest: {
+            step_ = code;
+            write_result_ = kWritePending;
+            OpenPort();
+            if (code == kControlRequest || b_mode_ != 1) {
+                Json::Value root;
+                if (!parse_json(in, in_len, root)) return -1;
+                // The signal identifier must be text; the library's conversion error reaches the
+                // caller otherwise.
+                if (code == kControlSignalRequest) (void)root["signal_id"].asString();
+            }
+            return SMDVDevice::DeviceIoControl(code, in, in_len, out, out_size, out_len);
+        }
+        case kControlSnapshotText:
+            GenJsonData();
+            return snapshot_text(out, out_size, out_len);
+        case kControlSnapshotAddress: {
+            GenJsonData();
+            const Json::Value* address = &json_;
+            out_len = static_cast<int>(sizeof address);
+            if (out_size < out_len) return -1;
+            std::memcpy(out, &address, sizeof address);
+            return 0;
+        }
+        default:
+            if (out_size >= kWriteOutcomeBytes) {
+                std::memcpy(out, &write_result_, kWriteOutcomeBytes);
+                out_len = kWriteOutcomeBytes;
+            }
+            return SMDVDevice::DeviceIoControl(code, in, in_len, out, out_size, out_len);
+    }
+}
+
+// 206: register, value. 210: first register, then 1 to kMaxWriteRegisters values; an odd last
+// byte is ignored.
+int PX46TR_K::write_registers(int code, const std::uint8_t* in, int in_len) {
+    const int values = code == kControlWriteRegister ? 1 : in_len / kWordBytes - 1;
+    if (in_len < 2 * kWordBytes || values > kMaxWriteRegisters) return -1;
+    std::vector<unsigned short> words(static_cast<std::size_t>(values) + 1);
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] = px46tr_k::read_u16(in + kWordBytes * i);
+
+    step_ = code;
+    write_result_ = kWritePending;
+    OpenPort();
+    if (code == kControlWriteRegister) {
+        write_expect_ = words[1];
+        modbus_write_register(words[0], words[1]);
+    } else {
+        write_expect_ = values;
+        modbus_write_registers(words[0], values, words.data() + 1);
+    }
+    return 0;
+}
+
+// The text is written under json_mutex_, so that it is one build's view even while the polling
+// thread completes a round.
+int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(json_mutex_);
+        text = Json::FastWriter().write(json_);
+    }
+    if (text.size() > static_cast<std::size_t>(out_size)) {
+        out_len = static_cast<int>(text.size());
+        return -1;
+    }
+    std::memcpy(out, text.data(), text.size());
+    out_len = static_cast<int>(text.size());
+    return 0;
+}
+
+std::string PX46TR_K::Get_Value(unsigned int /*id*/, const std::string& /*name*/) const {
+    if (!data_ready_) throw std::out_of_range("数据未就绪");
+    const std::int64_t age = (clock_->local_now() - update_time_).total_seconds();
+    if (age >= kDataTimeoutSeconds) throw std::out_of_range("数据已超时");
+    throw std::out_of_range("不支持变量");
+}

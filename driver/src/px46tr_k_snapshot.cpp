@@ -1,0 +1,165 @@
+// The JSON snapshot: the record of the last round under the unit's signal names.
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "driver/px46tr_k.h"
+#include "driver/record_fields.h"
+
+using namespace px46tr_k;
+
+namespace {
+
+// A coded value that means "告警": its boolean entry is true, its alarm-only entry is written.
+bool is_alarm(Coding coding, unsigned int value) {
+    return coding == Coding::flag ? value != 0 : value == 1;
+}
+
+// "Y-M-D h:m:s", plain decimals without leading zeros.
+std::string time_text(const std::uint8_t* stamp) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(read_u16(stamp)),
+                  stamp[2], stamp[3], stamp[4], stamp[5], stamp[6]);
+    return text;
+}
+
+}  // namespace
+
+void PX46TR_K::GenJsonData() {
+    std::lock_guard<std::mutex> lock(json_mutex_);
+    if (update_time_ == json_time_) return;
+    json_time_ = update_time_;
+
+    const std::uint8_t* record = record_bytes();
+    auto write_fixed = [&](const FixedSignal& s) {
+        const std::uint16_t raw = read_u16(record + s.record_offset);
+        if (s.coding == Coding::number) {
+            write_number(s.name, scale(raw, s.divisor));
+        } else {
+            write_coded(s.name, s.coding, raw, s.entry);
+        }
+    };
+
+    for (const auto& s : kSystemSignals) write_fixed(s);
+
+    for (const auto& line : kInlineLines) {
+        std::uint8_t block[sizeof data_.inline_a];
+        std::memcpy(block, record + line.record_offset, sizeof block);
+        _px46tr_k_Inline(block, "", 0, line.letter);
+    }
+
+    for (int k = 0; k < kFeederGroupCount; ++k) {
+        std::uint8_t group[sizeof data_.feeder_group[0]];
+        std::memcpy(group, data_.feeder_group[k], sizeof group);
+        const int first = kFeedersPerGroup * k + 1;
+        _px46tr_k_Feeder(group, "", 0, feeder_name(first).c_str(), feeder_name(first + 1).c_str(),
+                         feeder_name(first + 2).c_str());
+    }
+
+    for (const auto& s : kInlineStateSignals) write_fixed(s);
+
+    for (int n = 1; n <= kFeederCount; ++n) {
+        _px46tr_k_SwitchStatus(record + feeder_switch_state_offset(n), "", n,
+                               std::to_string(n).c_str());
+    }
+
+    for (const auto& s : kAmbientSignals) write_fixed(s);
+
+    // Switch alarms, over upper, over upper-upper: 144 flags each, one running index.
+    using FlagWriter = void (PX46TR_K::*)(const std::uint8_t*, const char*, int, const char*);
+    static constexpr FlagWriter kAlarmWriters[] = {&PX46TR_K::_px46tr_k_FeederSwitchAlert,
+                                                   &PX46TR_K::_px46tr_k_FeederCurrentHAlert,
+                                                   &PX46TR_K::_px46tr_k_FeederCurrentHHAlert};
+    std::array<std::uint8_t, kFeederAlarmFlags> alarm_flags;
+    unpack_flags(data_.feeder_alarm_bits, kFeederAlarmFlags, alarm_flags.data());
+    int flag = 0;
+    for (const FlagWriter writer : kAlarmWriters) {
+        for (int n = 1; n <= kFeederCount; ++n) {
+            (this->*writer)(&alarm_flags[flag++], kFeederPrefix, n, std::to_string(n).c_str());
+        }
+    }
+
+    for (int m = 0; m < kInlineAlarmCount; ++m) {
+        const std::size_t offset = inline_alarm_offset(m);
+        const unsigned int value = offset != 0 ? read_u16(record + offset) : 0u;
+        write_coded(kInlineAlarmNames[m], Coding::flag, value, Entry::boolean);
+    }
+
+    std::array<std::uint8_t, kFeederOpenFlags> open_flags;
+    unpack_flags(data_.feeder_open_bits, kFeederOpenFlags, open_flags.data());
+    for (int n = 1; n <= kFeederCount; ++n) {
+        _px46tr_k_FeederSwitchOpenAlert(&open_flags[n - 1], kFeederPrefix, n,
+                                        std::to_string(n).c_str());
+    }
+
+    json_[kUpdateTime] = time_text(data_.round_stamp);
+}
+
+void PX46TR_K::_px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int /*unused*/,
+                                const char* letter) {
+    for (const auto& m : kInlineMeasurements) {
+        write_number(compose_name(m.format, prefix, letter),
+                     scale(read_s32(block + m.field_offset), m.divisor, m.second_divisor));
+    }
+}
+
+void PX46TR_K::_px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, int /*unused*/,
+                                const char* first, const char* second, const char* third) {
+    const char* const names[kFeedersPerGroup] = {first, second, third};
+    for (const auto& m : kFeederMeasurements) {
+        for (int i = 0; i < kFeedersPerGroup; ++i) {
+            const std::size_t at = m.field_offset + feeder_field::kFeederStride * static_cast<std::size_t>(i);
+            write_number(compose_name(m.format, prefix, names[i]),
+                         scale(read_s32(group + at), kFeederDivisor));
+        }
+    }
+}
+
+void PX46TR_K::_px46tr_k_SwitchStatus(const std::uint8_t* state, const char* prefix, int n,
+                                      const char* /*unused*/) {
+    write_coded(compose_name(kFeederSwitchStateFormat, prefix, n), Coding::switch_code,
+                read_u16(state), Entry::none);
+}
+
+void PX46TR_K::_px46tr_k_FeederSwitchAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                           const char* /*unused*/) {
+    write_feeder_flag(kFeederSwitchAlarm, *flag, prefix, n);
+}
+
+void PX46TR_K::_px46tr_k_FeederCurrentHAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                             const char* /*unused*/) {
+    write_feeder_flag(kFeederCurrentHigh, *flag, prefix, n);
+}
+
+void PX46TR_K::_px46tr_k_FeederCurrentHHAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                              const char* /*unused*/) {
+    write_feeder_flag(kFeederCurrentHighHigh, *flag, prefix, n);
+}
+
+void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const char* prefix,
+                                               int n, const char* /*unused*/) {
+    write_feeder_flag(kFeederSwitchOpen, *flag, prefix, n);
+}
+
+void PX46TR_K::write_feeder_flag(const FeederFlagFamily& family, std::uint8_t flag,
+                                 const char* prefix, int n) {
+    write_coded(compose_name(family.format, prefix, n), Coding::flag, flag, family.entry);
+}
+
+void PX46TR_K::write_number(const std::string& name, float value) {
+    json_[name] = static_cast<double>(value);
+}
+
+// The member first, then its "AlertArray" entry.
+void PX46TR_K::write_coded(const std::string& name, Coding coding, unsigned int value,
+                           Entry entry) {
+    json_[name] = status_word(coding, value);
+    const bool alarm = is_alarm(coding, value);
+    if (entry == Entry::boolean) {
+        json_[kAlertArray][name] = alarm;
+    } else if (entry == Entry::alarm_only && alarm) {
+        json_[kAlertArray][name] = 1;
+    }
+}

@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "device_harness.h"
+#include "driver/signal_catalogue.h"
+
+namespace {
+
+using namespace px46tr_k;
+using boost::posix_time::time_from_string;
+
+constexpr char kEntries[] = "AlertArray";
+
+// The value a member must have, read from the simulated unit's registers through the catalogue's
+// own description of its source (not through the record offsets the writers use).
+Json::Value expected_value(const SignalInfo& s, const SimulatedUnit& unit) {
+    unsigned int raw = 0;
+    switch (s.source.kind) {
+        case SignalSource::Kind::register16:
+            raw = unit.get(s.source.first_register);
+            if (s.coding == Coding::number) return static_cast<double>(scale(raw, s.divisor));
+            break;
+        case SignalSource::Kind::register_pair: {
+            const std::uint32_t pair = (static_cast<std::uint32_t>(unit.get(s.source.first_register)) << 16) |
+                                       unit.get(s.source.first_register + 1);
+            return static_cast<double>(
+                scale(static_cast<std::int32_t>(pair), s.divisor, s.second_divisor));
+        }
+        case SignalSource::Kind::flag:
+            raw = (unit.get(s.source.first_register) >> s.source.bit) & 1u;
+            break;
+        case SignalSource::Kind::none:
+        case SignalSource::Kind::round_stamp:
+            break;
+    }
+    return status_word(s.coding, raw);
+}
+
+// Registers 0 to 7465 filled with a fixed pseudo-random pattern.
+void fill_registers(SimulatedUnit& unit, std::uint32_t seed) {
+    std::uint32_t x = seed;
+    for (int reg = 0; reg <= 7465; ++reg) {
+        x = x * 1664525u + 1013904223u;
+        unit.set(reg, static_cast<std::uint16_t>(x >> 16));
+    }
+}
+
+std::set<std::string> member_names(const Json::Value& object) {
+    const auto names = object.getMemberNames();
+    return std::set<std::string>(names.begin(), names.end());
+}
+
+// --- What a build writes ---------------------------------------------------------------------
+
+TEST(SnapshotCatalogue, ARoundWritesEveryCatalogueMemberAndTheirEntries) {
+    DeviceHarness h;
+    h.run_round();
+    const Json::Value& json = h.device.json_;
+    ASSERT_TRUE(json.isObject());
+    EXPECT_EQ(json.size(), 1489u) << "1488 members and AlertArray";
+    std::set<std::string> expected_members{kEntries};
+    std::set<std::string> expected_entries;
+    for (const auto& s : snapshot_signals()) {
+        expected_members.insert(s.name);
+        if (s.entry == Entry::boolean) expected_entries.insert(s.name);
+    }
+    EXPECT_EQ(member_names(json), expected_members);
+    EXPECT_EQ(member_names(json[kEntries]), expected_entries)
+        << "all-zero registers raise no alarm-only entry";
+    EXPECT_EQ(json[kEntries].size(), 457u);
+    for (const auto& name : expected_entries) EXPECT_TRUE(json[kEntries][name].isBool()) << name;
+}
+
+TEST(SnapshotCatalogue, EveryMemberMatchesItsSourceRegister) {
+    for (const std::uint32_t seed : {1u, 0xdeadbeefu}) {
+        DeviceHarness h;
+        fill_registers(h.unit, seed);
+        h.run_round();
+        const Json::Value& json = h.device.json_;
+        for (const auto& s : snapshot_signals()) {
+            if (s.coding == Coding::time_text) continue;
+            const Json::Value want = expected_value(s, h.unit);
+            EXPECT_EQ(json[s.name], want) << s.name;
+            if (s.coding == Coding::number) {
+                EXPECT_TRUE(json[s.name].isDouble()) << s.name;
+            }
+            if (s.entry == Entry::boolean) {
+                EXPECT_EQ(json[kEntries][s.name], Json::Value(want.asString() == kAlarm)) << s.name;
+            }
+        }
+    }
+}
+
+TEST(SnapshotCatalogue, BuildsOnlyUnderProfilesThatEvaluateRules) {
+    for (const int mode : {1, 2, 3, 4, 5}) {
+        DeviceHarness h;
+        h.device.b_mode_ = mode;
+        h.run_round();
+        EXPECT_EQ(h.device.json_.isObject(), mode == 1 || mode == 3 || mode == 5) << mode;
+    }
+}
+
+// --- Numbers -----------------------------------------------------------------------------------
+
+TEST(SnapshotNumbers, SinglePrecisionQuotientsWidenedAfterwards) {
+    DeviceHarness h;
+    h.set_s32(32, 12345);          // feeder 1 voltage
+    h.set_s32(32 + 2, -100);       // feeder 2 voltage: 0xFFFF, 0xFF9C
+    h.set_s32(32 + 6, 65536);      // feeder 1 current: 0x0001, 0x0000
+    h.set_s32(4 + 2, 0x0FA0);      // line A current
+    h.set_s32(18 + 6, 1234567);    // line B energy: /10 then /1000
+    h.set_s32(4 + 4, -2147483647 - 1);  // line A power, most negative
+    h.unit.set(4247, 65526);       // temperature, unsigned
+    h.unit.set(0, 0xFFFF);         // hardware code, unsigned and unscaled
+    h.run_round();
+    const Json::Value& json = h.device.json_;
+    EXPECT_DOUBLE_EQ(json["出线支路01电压"].asDouble(), 123.44999694824219);
+    EXPECT_DOUBLE_EQ(json["出线支路02电压"].asDouble(), -1.0);
+    EXPECT_DOUBLE_EQ(json["出线支路01电流"].asDouble(), 655.3599853515625);
+    EXPECT_DOUBLE_EQ(json["A路路进线-电流"].asDouble(), 40.0);
+    EXPECT_DOUBLE_EQ(json["B路进线-有功电能"].asDouble(), 123.45670318603516);
+    EXPECT_DOUBLE_EQ(json["A路进线-有功功率"].asDouble(), -2147483.75);
+    EXPECT_DOUBLE_EQ(json["环境温度"].asDouble(), 6552.60009765625);
+    EXPECT_DOUBLE_EQ(json["系统硬件编码"].asDouble(), 65535.0);
+    EXPECT_TRUE(json["系统硬件编码"].isDouble()) << "numbers are JSON reals";
+}
+
+// --- Codings and entries -------------------------------------------------------------------------
+
+TEST(SnapshotCodings, StateRegistersTakeTheirOwnCoding) {
+    DeviceHarness h;
+    h.unit.set(4096, 2);        // line A surge-protector switch: idle
+    h.unit.set(4097, 3);        // surge code has no "opened"
+    h.unit.set(4098, 2);        // total code: only 1 is an alarm
+    h.unit.set(4099, 3);        // switch code: opened
+    h.unit.set(4100, 3);
+    h.unit.set(4101, 0xFFFF);
+    h.unit.set(4102 + 5, 7);    // feeder 5 switch state
+    h.unit.set(4102 + 144, 3);  // feeder 144 switch state
+    h.run_round();
+    const Json::Value& json = h.device.json_;
+    EXPECT_EQ(json["A路进线防雷器开关状态"], "空闲");
+    EXPECT_EQ(json["B路进线防雷器开关状态"], "无效值");
+    EXPECT_EQ(json["系统总告警状态"], "正常");
+    EXPECT_EQ(json[kEntries]["系统总告警状态"], false);
+    EXPECT_EQ(json["A路进线总开关状态"], "分闸");
+    EXPECT_EQ(json["A路进线防雷器状态"], "无效值");
+    EXPECT_EQ(json["B路进线总开关状态"], "无效值");
+    EXPECT_EQ(json["出线支路05开关状态"], "无效值");
+    EXPECT_EQ(json["出线支路144开关状态"], "分闸");
+    EXPECT_EQ(json["出线支路04开关状态"], "正常");
+    EXPECT_FALSE(json[kEntries].isMember("出线支路05开关状态")) << "switch states have no entry";
+}
+
+TEST(SnapshotEntries, AlarmOnlyEntriesAreWrittenAsOneAndStay) {
+    DeviceHarness h;
+    h.unit.set(4099, 1);  // line A main switch: alarm
+    h.unit.set(4098, 1);  // system total alarm
+    h.run_round();
+    const Json::Value& json = h.device.json_;
+    EXPECT_EQ(json["A路进线总开关状态"], "告警");
+    ASSERT_TRUE(json[kEntries]["A路进线总开关状态"].isInt());
+    EXPECT_EQ(json[kEntries]["A路进线总开关状态"].asInt(), 1);
+    EXPECT_EQ(json[kEntries]["系统总告警状态"], true);
+    EXPECT_FALSE(json[kEntries].isMember("B路进线总开关状态"));
+
+    h.unit.set(4099, 0);
+    h.unit.set(4098, 0);
+    h.clock.advance(1);
+    h.run_round();
+    EXPECT_EQ(json["A路进线总开关状态"], "正常");
+    EXPECT_EQ(json[kEntries]["A路进线总开关状态"], 1) << "an alarm-only entry is never cleared";
+    EXPECT_EQ(json[kEntries]["系统总告警状态"], false) << "a boolean entry follows its flag";
+}
+
+// --- Flag positions ------------------------------------------------------------------------------
+
+// The per-feeder flag members that say "告警" after one round.
+std::set<std::string> raised_feeder_flags(const Json::Value& json) {
+    std::set<std::string> raised;
+    for (const auto& s : snapshot_signals()) {
+        if (s.source.kind == SignalSource::Kind::flag && json[s.name] == kAlarm) raised.insert(s.name);
+    }
+    return raised;
+}
+
+TEST(SnapshotFlags, EachBitRaisesExactlyItsFeedersMember) {
+    struct Case {
+        int reg;
+        std::uint16_t value;
+        const char* member;
+        bool has_entry;
+    };
+    const Case cases[] = {
+        {7433, 1u << 4, "出线支路05电流越上线", true},      // flag 148
+        {7424 + 204 / 16, 1u << (204 % 16), "出线支路61电流越上线", true},
+        {7424 + 348 / 16, 1u << (348 % 16), "出线支路61电流越上上线", true},
+        {7450, 1u << 15, "出线支路144电流越上上线", true},  // flag 431
+        {7424, 1u << 0, "出线支路01开关告警", false},
+        {7432, 1u << 15, "出线支路144开关告警", false},     // flag 143
+        {7464, 1u << 15, "出线支路144开关分闸", true},
+        {7456, 1u << 0, "出线支路01开关分闸", true},
+    };
+    for (const auto& c : cases) {
+        DeviceHarness h;
+        h.unit.set(c.reg, c.value);
+        h.run_round();
+        const Json::Value& json = h.device.json_;
+        EXPECT_EQ(raised_feeder_flags(json), std::set<std::string>{c.member}) << c.member;
+        EXPECT_EQ(json[kEntries].isMember(c.member), c.has_entry) << c.member;
+        if (c.has_entry) {
+            EXPECT_EQ(json[kEntries][c.member], true) << c.member;
+        }
+    }
+}
+
+TEST(SnapshotFlags, UnusedSwitchOpenedFlagsRaiseNothing) {
+    DeviceHarness h;
+    h.unit.set(7465, 0xFFFF);  // flags 144 to 159 of the switch-opened block
+    h.run_round();
+    EXPECT_TRUE(raised_feeder_flags(h.device.json_).empty());
+}
+
+TEST(SnapshotFlags, IncomingLineAlarmsTakeOnlyTheirFiveRegisters) {
+    DeviceHarness h;
+    h.unit.set(7451, 0x8000);
+    h.unit.set(7455, 2);
+    h.unit.set(7456, 0xFFFF);  // the switch-opened bits that follow are no incoming-line alarm
+    h.unit.set(7457, 0xFFFF);
+    h.run_round();
+    const Json::Value& json = h.device.json_;
+    for (int m = 0; m < kInlineAlarmCount; ++m) {
+        const bool raised = m == 0 || m == 4;
+        EXPECT_EQ(json[kInlineAlarmNames[m]], raised ? kAlarm : kNormal) << kInlineAlarmNames[m];
+        EXPECT_EQ(json[kEntries][kInlineAlarmNames[m]], raised) << kInlineAlarmNames[m];
+    }
+}
+
+// --- When a build happens ------------------------------------------------------------------------
+
+TEST(SnapshotRebuild, NothingChangesUntilTheNextRoundTime) {
+    DeviceHarness h;
+    h.set_s32(4, 22000);
+    h.run_round();
+    EXPECT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 220.0);
+
+    h.device.data_.inline_a[3] = 0x10;  // changed in the record, no new round
+    h.device.GenJsonData();
+    EXPECT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 220.0);
+
+    h.set_s32(4, 23000);
+    h.run_round();  // completes within the same second
+    EXPECT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 220.0);
+
+    h.clock.advance(1);
+    h.run_round();
+    EXPECT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 230.0);
+}
+
+TEST(SnapshotRebuild, NoBuildBeforeTheFirstRound) {
+    DeviceHarness h;
+    h.device.GenJsonData();
+    EXPECT_TRUE(h.device.json_.isNull());
+}
+
+TEST(SnapshotRebuild, CachedRecordIsBuiltAndOtherMembersSurvive) {
+    DeviceHarness h;
+    h.run_round();
+    h.device.json_["规则信号"] = 5;  // added by a rule look-up, not by a build
+    auto record = h.device.record();
+    record[4] = 0x2a;  // hardware code 42
+    h.clock.advance(1);
+    ASSERT_TRUE(h.device.LoadFromCache(record.data(), static_cast<int>(record.size())));
+    EXPECT_DOUBLE_EQ(h.device.json_["系统硬件编码"].asDouble(), 42.0);
+    EXPECT_EQ(h.device.json_["规则信号"], 5);
+}
+
+TEST(SnapshotTime, UpdateTimeIsPlainDecimals) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"2026-12-07 15:03:21", "2026-12-7 15:3:21"},
+        {"2026-03-07 09:05:00", "2026-3-7 9:5:0"},
+    };
+    for (const auto& [when, text] : cases) {
+        DeviceHarness h;
+        h.clock.set(time_from_string(when));
+        h.run_round();
+        EXPECT_EQ(h.device.json_["更新时间"], text);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/bus_pump.h"
+#include "host/sp_modbus.h"
+
+// What the runner asks of a device after its rounds, through DeviceIoControl as a host would.
+
+// Fetches the snapshot text (request 801) and writes it to `path` unchanged; throws
+// std::runtime_error when the device refuses or the file cannot be written.
+void save_snapshot(SPModbus& device, const std::string& path);
+
+// Writes `words` (the register, then one or more values) with request 206 or 210, lets the pump
+// carry it to the unit and reads the outcome back with an unlisted code. Returns a line for the
+// user saying whether the unit confirmed the write.
+std::string write_and_confirm(SPModbus& device, BusPump& pump, const std::vector<std::uint16_t>& words);
