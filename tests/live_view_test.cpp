@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "device_harness.h"
+#include "live_view.h"
+
+namespace {
+
+// A unit with line A loaded, feeder 5 over its upper limit, feeder 144 opened and feeder 2
+// carrying current with nothing wrong.
+ViewFrame fixed_scenario_frame() {
+    DeviceHarness h;
+    h.set_s32(4, 22987);     // line A voltage 229.87
+    h.set_s32(6, 4000);      // line A current 40.00
+    h.set_s32(8, 9200);      // line A power 9.2
+    h.set_s32(10, 1234567);  // line A energy 123.4567
+    h.set_s32(16, 4500);     // line A load ratio 45.00
+    h.set_s32(32 + 2, 23010);   // feeder 2 voltage
+    h.set_s32(32 + 8, 1250);    // feeder 2 current 12.50
+    h.set_s32(32 + 20, 287);    // feeder 2 power 2.87
+    h.set_s32(32 + 32, 3125);   // feeder 2 load ratio 31.25
+    h.unit.set(7433, 0x0010);   // feeder 5 over upper limit
+    h.unit.set(7464, 0x8000);   // feeder 144 opened
+    h.unit.set(4246, 3);        // feeder 144 switch state opened
+    h.unit.set(4098, 1);        // system total alarm
+    h.unit.set(4247, 235);      // 23.5 °C
+    h.unit.set(4248, 450);      // 45.0 %RH
+    h.run_round();
+    ViewFrame frame;
+    frame.round = 3;
+    frame.profile = 1;
+    frame.snapshot = h.device.json_;
+    frame.reports = {{"0418101001", "系统总告警状态", true}, {"0418102001", "出线支路05电流越上线", true}};
+    return frame;
+}
+
+TEST(LiveView, RendersTheFixedScenario) {
+    const std::string expected =
+        "px46tr_k  round 3  profile 1  2026-12-7 15:3:21\n"
+        "Line     Voltage    Current      Power        Energy   Load%\n"
+        "A        229.87      40.00      9.200       123.457   45.00\n"
+        "B          0.00       0.00      0.000         0.000    0.00\n"
+        "Ambient 23.5 °C  45.0 %RH\n"
+        "Feeders carrying current or not normal: 3\n"
+        "  No  Voltage  Current    Power   Load%  Switch  Alarms\n"
+        "   2   230.10    12.50     2.87   31.25  正常\n"
+        "   5     0.00     0.00     0.00    0.00  正常    越上线\n"
+        " 144     0.00     0.00     0.00    0.00  分闸    分闸\n"
+        "Active alarms: 3\n"
+        "  系统总告警状态\n"
+        "  出线支路05电流越上线\n"
+        "  出线支路144开关分闸\n"
+        "Reports this round: 2\n"
+        "  0418101001              active  系统总告警状态\n"
+        "  0418102001              active  出线支路05电流越上线\n";
+    EXPECT_EQ(render_view(fixed_scenario_frame()), expected);
+}
+
+TEST(LiveView, NoLineIsWiderThanEightyColumns) {
+    ViewFrame frame = fixed_scenario_frame();
+    frame.reports.push_back({std::string(40, 'x'), "出线支路144电流越上上线出线支路144电流越上上线", false});
+    std::istringstream lines(render_view(frame));
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(display_width(line), 80u) << line;
+    }
+}
+
+TEST(LiveView, DisplayWidthCountsChineseAsTwo) {
+    EXPECT_EQ(display_width("abc"), 3u);
+    EXPECT_EQ(display_width("分闸"), 4u);
+    EXPECT_EQ(display_width("出线支路05"), 10u);
+    EXPECT_EQ(display_width("°C"), 2u);
+}
+
+TEST(LiveView, WithoutSnapshotSaysSo) {
+    ViewFrame frame;
+    frame.profile = 2;
+    EXPECT_NE(render_view(frame).find("no snapshot"), std::string::npos);
+}
+
+}  // namespace

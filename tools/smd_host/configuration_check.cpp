@@ -1,0 +1,186 @@
+#include "configuration_check.h"
+
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "driver/signal_catalogue.h"
+#include "framework/configuration_loader.h"
+
+namespace {
+
+using px46tr_k::Coding;
+
+// Sends standard output elsewhere while it lives: the loader's diagnostic lines are for the host.
+class QuietStdout {
+public:
+    QuietStdout() : saved_(std::cout.rdbuf(sink_.rdbuf())) {}
+    ~QuietStdout() { std::cout.rdbuf(saved_); }
+
+private:
+    std::ostringstream sink_;
+    std::streambuf* saved_;
+};
+
+struct Catalogue {
+    std::set<std::string> members;
+    std::set<std::string> numeric_members;
+    std::set<std::string> alarms;
+};
+
+const Catalogue& catalogue() {
+    static const Catalogue c = [] {
+        Catalogue out;
+        for (const auto& s : px46tr_k::snapshot_signals()) {
+            out.members.insert(s.name);
+            if (s.coding == Coding::number) out.numeric_members.insert(s.name);
+        }
+        for (const auto& a : px46tr_k::reportable_alarms()) out.alarms.insert(a.name);
+        return out;
+    }();
+    return c;
+}
+
+struct Tables {
+    std::map<std::string, std::pair<std::string, std::string>> ai_signals;
+    std::map<std::string, std::string> alarm_rules;
+    std::map<std::string, std::string> alarm_texts;
+    std::map<std::string, std::string> alarm_names;
+    ThresholdGroup up, up2, low, low2;
+    std::map<std::string, int> host_levels;
+    std::map<std::string, float> host_thresholds;
+};
+
+class Problems {
+public:
+    explicit Problems(std::ostream& out) : out_(out) {}
+    void add(const std::string& where, const std::string& key, const std::string& what) {
+        out_ << "problem: " << where << ": " << key << ": " << what << "\n";
+        ++count_;
+    }
+    int count() const { return count_; }
+
+private:
+    std::ostream& out_;
+    int count_ = 0;
+};
+
+void check_unicom(const Tables& t, const std::string& file, Problems& problems) {
+    const Catalogue& c = catalogue();
+    for (const auto& [name, ids] : t.ai_signals) {
+        if (!c.numeric_members.count(name)) {
+            problems.add(file, "AI " + name, "no numeric snapshot member has this name");
+        }
+        if (ids.first.size() < 9) {
+            problems.add(file, "AI " + name, "identifier '" + ids.first +
+                                                 "' is shorter than 9 bytes: it is never evaluated");
+        }
+    }
+    for (const auto& [name, id] : t.alarm_rules) {
+        if (!c.alarms.count(name)) {
+            problems.add(file, "ALARM " + name, "no alarm the driver reports has this name");
+        } else if (id.empty()) {
+            problems.add(file, "ALARM " + name, "empty identifier: the alarm is never reported");
+        }
+    }
+}
+
+void check_mobile(const Tables& t, const std::string& file, Problems& problems) {
+    static const std::set<std::string> words = {"upper", "lower", "equal", "notequal"};
+    for (const auto& [key, rule] : t.alarm_rules) {
+        const std::string signal = key.substr(0, key.find('_'));
+        if (!catalogue().members.count(signal)) {
+            problems.add(file, "ALARM " + key, "no snapshot member is named '" + signal + "'");
+        }
+        const auto comma = rule.find(',');
+        const std::string word = comma == std::string::npos ? rule : rule.substr(comma + 1);
+        if (!words.count(word)) {
+            problems.add(file, "ALARM " + key,
+                         "comparison '" + word + "' is none of upper, lower, equal, notequal");
+        }
+    }
+}
+
+void check_threshold_groups(const Tables& t, const std::string& file, Problems& problems) {
+    struct Group {
+        const char* name;
+        const ThresholdGroup& rules;
+        bool upper;
+    };
+    const Group groups[] = {{"Up", t.up, true}, {"Up2", t.up2, true}, {"Low", t.low, false},
+                            {"Low2", t.low2, false}};
+    for (const auto& group : groups) {
+        for (const auto& [signal, rule] : group.rules) {
+            const std::string key = "thresholdSetting " + std::get<0>(rule) + " (" + group.name + ")";
+            if (!catalogue().numeric_members.count(signal)) {
+                problems.add(file, key, "no numeric snapshot member is named '" + signal + "'");
+            }
+            const float threshold = std::get<1>(rule);
+            const float recovery = std::get<2>(rule);
+            if (group.upper ? recovery > threshold : recovery < threshold) {
+                std::ostringstream what;
+                what << "recovery " << recovery << " lies " << (group.upper ? "above" : "below")
+                     << " threshold " << threshold << ": the alarm will flap";
+                problems.add(file, key, what.str());
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int check_configuration(const ConfigurationCheckRequest& request, std::ostream& out) {
+    Json::Value settings = request.settings;
+    if (request.has_profile) {
+        if (!settings.isObject()) settings = Json::Value(Json::objectValue);
+        if (!settings["appSetting"].isObject()) settings["appSetting"] = Json::Value(Json::objectValue);
+        settings["appSetting"]["b_mode"] = request.profile;
+    }
+    const std::string settings_name = request.settings_path.empty() ? "settings" : request.settings_path;
+
+    Tables t;
+    std::int32_t b_mode = 1;
+    const configuration::ConfigurationTarget target{
+        request.data_id,
+        request.device_type,
+        b_mode,
+        AlarmTables{t.ai_signals, t.alarm_rules, t.alarm_texts, t.alarm_names, t.up, t.up2, t.low, t.low2},
+        t.host_levels,
+        t.host_thresholds,
+        nullptr};
+
+    Problems problems(out);
+    std::string file;
+    std::string failure;
+    {
+        QuietStdout quiet;
+        try {
+            // The profile decides the lookup, so read it first, as the load does.
+            std::int32_t profile = b_mode;
+            configuration::read_operator_profile(settings, request.data_id, profile);
+            file = configuration::find_configuration_file(request.data_id, request.device_type, profile);
+            configuration::load_configuration(settings, target);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+    out << "file: " << (file.empty() ? "none found" : file) << "\n";
+    out << "profile: " << b_mode << " (" << configuration::profile_name(b_mode) << ")\n";
+    out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size()
+        << ", alarm texts " << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size()
+        << ", thresholds up " << t.up.size() << " up2 " << t.up2.size() << " low " << t.low.size()
+        << " low2 " << t.low2.size() << "\n";
+    if (!failure.empty()) {
+        problems.add(file.empty() ? settings_name : file, "load", failure);
+    }
+    switch (b_mode) {
+        case configuration::kUnicom: check_unicom(t, file, problems); break;
+        case configuration::kMobile: check_mobile(t, file, problems); break;
+        case configuration::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
+        default: break;
+    }
+    out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");
+    return problems.count();
+}

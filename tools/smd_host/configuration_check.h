@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include <json/value.h>
+
+// What a configuration check is asked to look at.
+struct ConfigurationCheckRequest {
+    Json::Value settings{Json::objectValue};  // the host's settings object for the device
+    std::string settings_path;                // where the settings came from, for messages
+    std::uint32_t data_id = 1;
+    std::string device_type = "px46tr_k";
+    bool has_profile = false;  // use `profile` instead of what the settings name
+    std::int32_t profile = 1;
+};
+
+// Runs the device's own configuration loading in the current folder, without polling, and prints
+// which file was chosen, the profile, the size of each table and every problem that would keep a
+// configured alarm or rule from ever firing, one line each naming the file and the key. The
+// loader's own diagnostic lines are not printed. Returns the number of problems.
+int check_configuration(const ConfigurationCheckRequest& request, std::ostream& out);
