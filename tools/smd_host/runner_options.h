@@ -14,6 +14,13 @@ struct RunnerOptions {
     double interval_seconds = 1.0;
     std::vector<std::pair<int, std::uint16_t>> registers;  // --registers file, then --set, in order
     std::string trace_path;
+    // --set-at K:REG=VALUE: registers set just before round K (1-based), in order.
+    struct RoundRegister {
+        int round;
+        int reg;
+        std::uint16_t value;
+    };
+    std::vector<RoundRegister> set_at;
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.
