@@ -7,7 +7,7 @@ import subprocess
 import sys
 import tempfile
 
-runner, settings = sys.argv[1], os.path.abspath(sys.argv[2])
+runner, settings = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 TEMPERATURE = 4247  # ambient temperature register, tenths of a degree
 values = [250, 360, 320, 300, 340]
 args = [runner, "--settings", settings, "--rounds", str(len(values)), "--interval", "1"]
