@@ -2,7 +2,8 @@
 
 // The framework's threshold evaluation: the threshold groups of the threshold-group profile and
 // the report decision for analogue signals. Both run at the end of a round, on the round's thread,
-// with json_mutex_ held by the caller, and take no lock themselves.
+// with json_mutex_ held by the caller, and take no lock themselves. The report settings
+// (bao_settings_) belong to the host, which changes them only between rounds.
 
 #include <cstdint>
 #include <string>
