@@ -161,11 +161,12 @@ TEST(ComparisonRules, MissingTextAndNameReadEmpty) {
 }
 
 // --- Analogue signals --------------------------------------------------------------------------
+// Member names that the snapshot build does not produce, so a rebuild leaves them as set here.
 
 struct AnalogueDevice : DeviceHarness {
     AnalogueDevice() {
         device.b_mode_ = 1;
-        device.ai_signals_["A路进线-电压"] = {"AI0123456789", "0418001"};
+        device.ai_signals_["模拟量1"] = {"AI0123456789", "0418001"};
         SMDVDevice::BAOSetting model;
         model.abs_enabled = true;
         model.abs_band = 2;
@@ -176,7 +177,7 @@ struct AnalogueDevice : DeviceHarness {
 
 TEST(AnalogueSignals, ThresholdCheckThenReportUnderTheTemplateIdentifier) {
     AnalogueDevice h;
-    h.device.json_["A路进线-电压"] = 12.5;
+    h.device.json_["模拟量1"] = 12.5;
     complete_round(h);
     EXPECT_EQ(h.calls.names_without_requests(),
               (std::vector<std::string>{"SendSP", "Reset", "CheckThreshold", "CheckAOReport",
@@ -196,15 +197,15 @@ TEST(AnalogueSignals, ThresholdCheckThenReportUnderTheTemplateIdentifier) {
 TEST(AnalogueSignals, MissingMemberBecomesNullWithoutACall) {
     AnalogueDevice h;
     complete_round(h);
-    EXPECT_TRUE(h.device.json_.isMember("A路进线-电压"));
-    EXPECT_TRUE(h.device.json_["A路进线-电压"].isNull());
+    EXPECT_TRUE(h.device.json_.isMember("模拟量1"));
+    EXPECT_TRUE(h.device.json_["模拟量1"].isNull());
     EXPECT_TRUE(h.calls.named("CheckThreshold").empty());
     EXPECT_TRUE(h.calls.named("CheckAOReport").empty());
 }
 
 TEST(AnalogueSignals, BooleansReadAsNumbers) {
     AnalogueDevice h;
-    h.device.json_["A路进线-电压"] = true;
+    h.device.json_["模拟量1"] = true;
     complete_round(h);
     ASSERT_EQ(h.calls.named("CheckThreshold").size(), 1u);
     EXPECT_EQ(h.calls.named("CheckThreshold")[0].args[2].asDouble(), 1.0);
@@ -214,14 +215,14 @@ TEST(AnalogueSignals, UnreadableMembersAndShortIdentifiersAreSkipped) {
     for (const Json::Value& value :
          {Json::Value("正常"), Json::Value(Json::arrayValue), Json::Value(Json::objectValue)}) {
         AnalogueDevice h;
-        h.device.json_["A路进线-电压"] = value;
+        h.device.json_["模拟量1"] = value;
         complete_round(h);
         EXPECT_TRUE(h.calls.named("CheckThreshold").empty()) << value;
         EXPECT_TRUE(h.calls.named("CheckAOReport").empty()) << value;
     }
     AnalogueDevice h;
-    h.device.ai_signals_["A路进线-电压"] = {"AI012345", "0418001"};
-    h.device.json_["A路进线-电压"] = 50.0;
+    h.device.ai_signals_["模拟量1"] = {"AI012345", "0418001"};
+    h.device.json_["模拟量1"] = 50.0;
     complete_round(h);
     EXPECT_TRUE(h.calls.named("CheckThreshold").empty()) << "8 bytes make no template identifier";
 }
