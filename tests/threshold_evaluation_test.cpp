@@ -152,20 +152,12 @@ TEST(ThresholdGroups, NumbersOfARealRoundAreReadBackAsTheirFloats) {
     // 12345 / 100); the report writes the float again with nine digits.
     DeviceHarness h;
     h.device.b_mode_ = 5;
-    for (const auto& signal : px46tr_k::snapshot_signals()) {
-        if (signal.name == "环境温度") {
-            h.unit.set(signal.source.first_register, 1);
-            h.device.json_[signal.name] = static_cast<double>(px46tr_k::scale(1, signal.divisor));
-        } else if (signal.name == "A路进线-电压") {
-            h.set_s32(signal.source.first_register, 12345);
-            h.device.json_[signal.name] =
-                static_cast<double>(px46tr_k::scale(12345, signal.divisor, signal.second_divisor));
-        }
-    }
-    ASSERT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 123.44999694824219);
+    h.unit.set(4247, 1);
+    h.set_s32(4, 12345);
     h.device.up_thresholds_["环境温度"] = Rule{"E001", 0.05f, 0.0f, false, 2};
     h.device.low_thresholds_["A路进线-电压"] = Rule{"V003", 200.0f, 210.0f, false, 1};
     h.run_round();
+    ASSERT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 123.44999694824219);
     const auto reports = h.calls.named("CheckThresholdBool");
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].args, report_args(2, "环境温度", "E001", "0.100000001",
