@@ -1,6 +1,5 @@
 #include "framework/configuration_loader.h"
 
-
 #include <unistd.h>
 
 #include <array>
