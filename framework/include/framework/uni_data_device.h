@@ -53,9 +53,13 @@ public:
     // to the host's batch check and store the record in the history.
     void RoundDone() override {
         this->data_ready_ = true;
-        this->update_time_ = clock_->local_now();
-        const ttime stamp = get_ttime(this->update_time_);
-        std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
+        {
+            // A snapshot requested on another thread sees the round's time and its stamp together.
+            std::lock_guard<std::mutex> lock(json_mutex_);
+            this->update_time_ = clock_->local_now();
+            const ttime stamp = get_ttime(this->update_time_);
+            std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
+        }
         this->SendSP(TypeCode, record_bytes(), sizeof data_, false);
         this->Reset();
         this->check_seq_ = 1;
