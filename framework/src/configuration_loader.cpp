@@ -13,6 +13,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "framework/diagnostics.h"
+#include "framework/split_at_first.h"
 
 namespace configuration {
 
@@ -32,22 +33,15 @@ bool ends_with(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// A configured value split at its first comma; without one, both parts are the whole value.
-std::pair<std::string, std::string> split_at_comma(const std::string& value) {
-    const auto comma = value.find(',');
-    if (comma == std::string::npos) return {value, value};
-    return {value.substr(0, comma), value.substr(comma + 1)};
-}
-
 void store_ai_entry(const AlarmTables& tables, const std::string& key, const std::string& value) {
-    tables.ai_signals[key] = split_at_comma(value);
+    tables.ai_signals[key] = split_at_first(value, ',');
 }
 
 // Returns the stored value, for the caller's log.
 const std::string& store_alarm_entry(const AlarmTables& tables, std::int32_t b_mode, const std::string& key,
                                      const std::string& value) {
     std::string& rule = tables.alarm_rules[key];
-    rule = b_mode == kUnicom ? split_at_comma(value).first : value;
+    rule = b_mode == kUnicom ? split_at_first(value, ',').first : value;
     return rule;
 }
 

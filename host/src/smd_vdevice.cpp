@@ -1,5 +1,7 @@
 #include "host/smd_vdevice.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 SMDVDevice::SMDVDevice() = default;
@@ -50,8 +52,53 @@ bool SMDVDevice::Init(std::weak_ptr<SMDController> controller, unsigned int data
     return true;
 }
 
+namespace {
+
+// A number or a text, as text; nothing for any other kind.
+bool text_of(const Json::Value& object, const char* key, std::string& text) {
+    const Json::Value* value = object.find(key, key + std::strlen(key));
+    if (value == nullptr || !(value->isNumeric() || value->isString())) return false;
+    text = value->asString();
+    return true;
+}
+
+// An optional number of a report setting: its flag is on when the key holds a number.
+void read_band(const Json::Value& object, const char* key, bool& enabled, float& band) {
+    const Json::Value* value = object.find(key, key + std::strlen(key));
+    if (value == nullptr || !value->isNumeric()) return;
+    enabled = true;
+    band = value->asFloat();
+}
+
+}  // namespace
+
 bool SMDVDevice::InitSetting(const Json::Value& settings) {
     notify("InitSetting", args_of({settings}));
+    if (!settings.isObject()) return true;
+    const Json::Value& thresholds = settings["thresholdSetting"];
+    if (thresholds.isObject()) {
+        for (const auto& id : thresholds.getMemberNames()) {
+            const Json::Value& entry = thresholds[id];
+            if (!entry.isObject()) continue;
+            std::string text;
+            if (text_of(entry, "AlarmLevel", text)) alarm_levels_[id] = std::atoi(text.c_str());
+            if (text_of(entry, "Threshold", text)) {
+                alarm_thresholds_[id] = static_cast<float>(std::atof(text.c_str()));
+            }
+        }
+    }
+    const Json::Value& reports = settings["aoReportSetting"];
+    if (reports.isObject()) {
+        for (const auto& id : reports.getMemberNames()) {
+            const Json::Value& entry = reports[id];
+            if (!entry.isObject()) continue;
+            BAOSetting setting;
+            read_band(entry, "absBand", setting.abs_enabled, setting.abs_band);
+            read_band(entry, "pctBand", setting.pct_enabled, setting.pct_band);
+            read_band(entry, "periodMinutes", setting.period_enabled, setting.period_minutes);
+            bao_settings_[id] = setting;
+        }
+    }
     return true;
 }
 
@@ -76,7 +123,7 @@ bool SMDVDevice::SaveDeviceHistory(const unsigned char* bytes, unsigned int leng
 bool SMDVDevice::record_state(int level, const std::string& alarm_id, const std::string& signal,
                               const std::string& value_text, const std::string& message,
                               bool state, unsigned short serial) {
-    auto [it, inserted] = alarm_states_.try_emplace(alarm_id, false);
+    auto [it, inserted] = alarm_states_.try_emplace(std::make_pair(alarm_id, signal), false);
     (void)inserted;
     if (it->second == state) return false;
     it->second = state;

@@ -10,6 +10,8 @@
 // The driver with its protected state opened up for tests.
 class TestDevice : public PX46TR_K {
 public:
+    using PX46TR_K::CheckAOReport;
+    using PX46TR_K::CheckSignalThresholdMap;
     using PX46TR_K::ai_signals_;
     using PX46TR_K::alarm_changed_;
     using PX46TR_K::alarm_levels_;

@@ -86,6 +86,9 @@ int run(const RunnerOptions& options) {
         if (round > 1) {
             std::this_thread::sleep_for(std::chrono::duration<double>(options.interval_seconds));
         }
+        for (const auto& set : options.set_at) {
+            if (set.round == round) unit.set(set.reg, set.value);
+        }
         observer.start_round();
         device->RefreshStatus();
         pump.pump_all();

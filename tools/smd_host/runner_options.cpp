@@ -70,6 +70,7 @@ std::vector<std::uint16_t> parse_write_request(const std::string& text) {
 bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options,
                           std::string& help) {
     std::vector<std::string> sets;
+    std::vector<std::string> sets_at;
     std::string register_file;
     std::string write;
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
@@ -81,6 +82,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         ("rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run")
         ("interval", po::value(&options.interval_seconds)->default_value(1.0), "seconds between rounds")
         ("set", po::value(&sets)->composing(), "REG=VALUE: set a register of the simulated unit (repeatable)")
+        ("set-at", po::value(&sets_at)->composing(), "K:REG=VALUE: set a register before round K (repeatable)")
         ("registers", po::value(&register_file), "JSON object {\"REG\": VALUE} of registers to set")
         ("trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE")
         ("snapshot", po::value(&options.snapshot_path), "write the snapshot text (request 801) to FILE after the last round")
@@ -105,5 +107,15 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     if (!register_file.empty()) read_register_file(register_file, options.registers);
     for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));
     if (!write.empty()) options.write = parse_write_request(write);
+    for (const auto& set : sets_at) {
+        const auto colon = set.find(':');
+        if (colon == std::string::npos) throw UsageError{"'" + set + "' is not K:REG=VALUE"};
+        const long round = parse_number(set.substr(0, colon), 1L << 30, "round");
+        if (round < 1 || round > options.rounds) {
+            throw UsageError{"round in '" + set + "' is not from 1 to --rounds"};
+        }
+        const auto [reg, value] = parse_register_assignment(set.substr(colon + 1));
+        options.set_at.push_back({static_cast<int>(round), reg, value});
+    }
     return true;
 }

@@ -16,6 +16,13 @@ struct RunnerOptions {
     std::string trace_path;
     std::string snapshot_path;           // --snapshot: the snapshot text after the last round
     std::vector<std::uint16_t> write;    // --write: the register, then its values (empty: none)
+    // --set-at K:REG=VALUE: registers set just before round K (1-based), in order.
+    struct RoundRegister {
+        int round;
+        int reg;
+        std::uint16_t value;
+    };
+    std::vector<RoundRegister> set_at;
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.

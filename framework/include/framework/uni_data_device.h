@@ -53,9 +53,13 @@ public:
     // to the host's batch check and store the record in the history.
     void RoundDone() override {
         this->data_ready_ = true;
-        this->update_time_ = clock_->local_now();
-        const ttime stamp = get_ttime(this->update_time_);
-        std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
+        {
+            // A snapshot requested on another thread sees the round's time and its stamp together.
+            std::lock_guard<std::mutex> lock(json_mutex_);
+            this->update_time_ = clock_->local_now();
+            const ttime stamp = get_ttime(this->update_time_);
+            std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
+        }
         this->SendSP(TypeCode, record_bytes(), sizeof data_, false);
         this->Reset();
         this->check_seq_ = 1;
@@ -102,8 +106,19 @@ protected:
                            up_thresholds_, up2_thresholds_, low_thresholds_, low2_thresholds_};
     }
 
-    // The end-of-round rules of the active profile, run with json_mutex_ held.
-    void evaluate_profile_rules() {}
+    // The end-of-round rules of the active profile, run with json_mutex_ held
+    // (rule_evaluation.h).
+    void evaluate_profile_rules();
+    void evaluate_analogue_signals();
+    void evaluate_comparison_rules();
+
+    // Threshold evaluation (threshold_evaluation.h), with json_mutex_ held by the caller.
+    // Judges every rule of a threshold group (upper or lower limits) against the snapshot with
+    // hysteresis and reports each rule whose member is a number to the host.
+    void CheckSignalThresholdMap(ThresholdGroup& group, bool upper);
+    // Reports an analogue value to the host when its report setting (its own, or a copy of its
+    // template's made at first use) finds it due; true when it reported.
+    bool CheckAOReport(const std::string& template_id, const std::string& signal_id, float value);
 
     Data data_;
     std::int32_t b_mode_ = 1;
@@ -120,3 +135,6 @@ protected:
     std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
 };
+
+#include "framework/rule_evaluation.h"
+#include "framework/threshold_evaluation.h"

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/date_time/posix_time/ptime.hpp>
@@ -41,6 +42,13 @@ public:
     virtual bool InitV(SMDVDevice* parent, unsigned int data_id, const Json::Value& config);
     virtual bool Init(std::weak_ptr<SMDController> controller, unsigned int data_id,
                       const Json::Value& config);
+    // Takes the host's part of the settings object: for each member K of "thresholdSetting"
+    // that is an object, "AlarmLevel" (number or text, read with atoi) into alarm_levels_[K] and
+    // "Threshold" (number or text, read with atof) into alarm_thresholds_[K], each only when
+    // given; for each member K of "aoReportSetting" that is an object, a fresh report setting in
+    // bao_settings_[K] whose "absBand", "pctBand" and "periodMinutes" (numbers) turn on their
+    // flags. The device evaluates these maps while a round completes, without a lock of the
+    // host's: call this only between rounds, never while the device's RoundDone may be running.
     virtual bool InitSetting(const Json::Value& settings);
     virtual bool IsSupportDevice(const std::string& type) const;
     virtual std::shared_ptr<SMDVDevice> GetChildVDevice(unsigned int /*index*/) {
@@ -77,6 +85,9 @@ public:
 protected:
     void notify(const char* name, Json::Value args) const;
 
+    // Report settings of analogue signals by identifier. The device reads and extends this map
+    // at the end of each round under its own snapshot mutex, which the host cannot take: the host
+    // changes it only between rounds (as InitSetting does), on the thread that drives polling.
     std::map<std::string, BAOSetting> bao_settings_;
     std::uint16_t check_seq_ = 0;
     boost::posix_time::ptime update_time_;
@@ -89,7 +100,9 @@ protected:
 private:
     HostObserver* observer_ = nullptr;
     int io_control_result_ = 0;
-    std::map<std::string, bool> alarm_states_;
+    // Alarm states by the two identifying texts of a report: threshold groups report the signal
+    // name and the rule's own identifier, so several rules of one signal stay apart.
+    std::map<std::pair<std::string, std::string>, bool> alarm_states_;
     std::weak_ptr<SMDController> controller_;
 
     bool record_state(int level, const std::string& alarm_id, const std::string& signal,
