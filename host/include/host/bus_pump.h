@@ -17,7 +17,13 @@ public:
     // Carries requests until none is queued (a reply may queue the next); returns how many.
     std::size_t pump_all();
 
+    // Requests carried and requests that failed, since construction.
+    std::size_t carried() const { return carried_; }
+    std::size_t failed() const { return failed_; }
+
 private:
     SPModbus& device_;
     BusLink& link_;
+    std::size_t carried_ = 0;
+    std::size_t failed_ = 0;
 };
