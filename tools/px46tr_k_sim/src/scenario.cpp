@@ -206,7 +206,7 @@ Json::Value default_scenario() {
     }
 
     struct LineValues { double voltage, current, energy; };
-    const LineValues lines[] = {{229.87, 86.42, 152340.5}, {230.41, 78.95, 148872.3}};
+    const LineValues lines[] = {{229.87, 86.42, 15234.5}, {230.41, 78.95, 14887.2}};
     for (std::size_t l = 0; l < std::size(px46tr_k::kInlineLines); ++l) {
         const LineValues& v = lines[l];
         for (const auto& m : px46tr_k::kInlineMeasurements) {

@@ -79,8 +79,9 @@ int UnitServer::start() {
     const ModbusEndpoint& endpoint = options_.endpoint;
     if (is_tcp(options_)) {
         listen_fd_ = open_listener(endpoint.host, endpoint.port);
+        port_ = bound_port(listen_fd_);
         main_thread_ = std::thread([this] { accept_loop(); });
-        return bound_port(listen_fd_);
+        return port_;
     }
     rtu_ctx_ = modbus_new_rtu(endpoint.device.c_str(), endpoint.baud > 0 ? endpoint.baud : 9600,
                               endpoint.parity, endpoint.data_bits, endpoint.stop_bits);

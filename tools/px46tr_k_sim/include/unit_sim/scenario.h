@@ -29,7 +29,7 @@ RegisterImage scenario_image(const Json::Value& scenario);
 Json::Value read_scenario(const std::string& path);
 
 // A plausible live unit: both lines near 230 V, feeders carrying current, three feeder switches
-// opened, the last feeders idle, no alarm.
+// opened (state and opened flag), the last feeders idle, no fault alarm.
 Json::Value default_scenario();
 
 }  // namespace unit_sim

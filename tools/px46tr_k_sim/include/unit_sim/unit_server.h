@@ -51,6 +51,7 @@ public:
     // Ends serving: closes every connection and the line, and waits for the threads. Idempotent.
     void stop();
 
+    int port() const { return port_; }  // the TCP port listened on, once started
     std::uint16_t get(int reg) const;
     std::uint64_t requests_taken() const { return taken_; }
 
@@ -72,6 +73,7 @@ private:
     modbus_mapping_t* mapping_ = nullptr;
 
     int listen_fd_ = -1;
+    int port_ = 0;
     modbus_t* rtu_ctx_ = nullptr;
     int wake_[2] = {-1, -1};  // written once on stop: wakes every waiting thread
     std::mutex stop_mutex_;
