@@ -24,12 +24,13 @@ namespace {
 constexpr int kMaxReadRegisters = MODBUS_MAX_READ_REGISTERS;    // Modbus standard: 125
 constexpr int kMaxWriteRegisters = MODBUS_MAX_WRITE_REGISTERS;  // Modbus standard: 123
 
-bool is_exception(int error) { return error > MODBUS_ENOBASE && error <= EMBXGTAR; }
+bool is_exception(int error) {
+    return (error > MODBUS_ENOBASE && error <= EMBXGTAR) || error == EMBUNKEXC;
+}
 
 // A reply that arrived but cannot be trusted: the line may still carry the rest of it.
 bool is_garbled(int error) {
-    return error == EMBBADCRC || error == EMBBADDATA || error == EMBBADEXC || error == EMBUNKEXC ||
-           error == EMBBADSLAVE;
+    return error == EMBBADCRC || error == EMBBADDATA || error == EMBBADEXC || error == EMBBADSLAVE;
 }
 
 int milliseconds(double seconds) { return static_cast<int>(std::lround(seconds * 1000)); }
@@ -138,8 +139,8 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
             break;
         case ModbusRequest::Kind::write_register:
             expected = 1;
-            rc = modbus_write_register(ctx_, request.start, request.values[0]);
-            result.words = {request.values[0]};
+            result.words.resize(1);
+            rc = write_register_echoed(request.start, request.values[0], result.words[0]);
             break;
         case ModbusRequest::Kind::write_registers:
             rc = modbus_write_registers(ctx_, request.start, request.count, request.values.data());
@@ -169,6 +170,32 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
     // The connection broke (reset, closed, device gone): the next attempt makes it again.
     disconnect();
     return Attempt::retryable;
+}
+
+// Function 06 sent raw, so that the value the unit echoes is what the device checks (libmodbus's
+// own single write accepts a reply that echoes another value). 1 on a reply, -1 with errno set.
+int ModbusLink::write_register_echoed(int reg, std::uint16_t value, std::uint16_t& echoed) {
+    const std::uint8_t request[] = {static_cast<std::uint8_t>(endpoint_.unit), MODBUS_FC_WRITE_SINGLE_REGISTER,
+                                    static_cast<std::uint8_t>(reg >> 8), static_cast<std::uint8_t>(reg & 0xff),
+                                    static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xff)};
+    if (modbus_send_raw_request(ctx_, request, sizeof request) == -1) return -1;
+    std::uint8_t reply[MODBUS_MAX_ADU_LENGTH];
+    const int length = modbus_receive_confirmation(ctx_, reply);
+    if (length == -1) return -1;
+    const int h = modbus_get_header_length(ctx_);
+    if (length >= h + 2 && reply[h] == (MODBUS_FC_WRITE_SINGLE_REGISTER | 0x80)) {
+        const int code = reply[h + 1];
+        errno = code >= MODBUS_EXCEPTION_ILLEGAL_FUNCTION && code < MODBUS_EXCEPTION_MAX ? MODBUS_ENOBASE + code
+                                                                                         : EMBUNKEXC;
+        return -1;
+    }
+    if (length < h + 5 || reply[h - 1] != request[0] || reply[h] != MODBUS_FC_WRITE_SINGLE_REGISTER ||
+        reply[h + 1] != request[2] || reply[h + 2] != request[3]) {
+        errno = EMBBADDATA;
+        return -1;
+    }
+    echoed = static_cast<std::uint16_t>((reply[h + 3] << 8) | reply[h + 4]);
+    return 1;
 }
 
 bool ModbusLink::connect(std::string& error) {

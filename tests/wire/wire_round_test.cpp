@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
 #include "device_harness.h"
 #include "driver/record_fields.h"
 #include "driver/signal_catalogue.h"
@@ -108,6 +114,56 @@ TEST(WireWrites, SingleAndMultipleWritesAreConfirmedByTheSimulator) {
     const auto record = d.device.record();
     EXPECT_EQ(px46tr_k::read_u16(record.data() + px46tr_k::feeder_switch_state_offset(1)), 3);
     EXPECT_EQ(px46tr_k::read_u16(record.data() + 3530), 0x0bcd) << "register 4099";
+}
+
+// A unit on loopback TCP that answers one connection's single writes (function 06) with the
+// register it was asked for but another value: a unit that did not take the value.
+class UnitEchoingAnotherValue {
+public:
+    UnitEchoingAnotherValue() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+        listen(listener_, 1);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            const int fd = accept(listener_, nullptr, nullptr);
+            unsigned char frame[12];
+            while (fd >= 0 && recv(fd, frame, sizeof frame, MSG_WAITALL) == sizeof frame) {
+                frame[11] ^= 0xff;  // MBAP header (7), function, register (2), value (2)
+                send(fd, frame, sizeof frame, MSG_NOSIGNAL);
+            }
+            if (fd >= 0) close(fd);
+        });
+    }
+    ~UnitEchoingAnotherValue() {
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+    }
+    int port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST(WireWrites, UnitEchoingAnotherValueIsNotConfirmed) {
+    UnitEchoingAnotherValue unit;
+    ModbusLink link(tcp_endpoint(unit.port()), patient_settings());
+    LinkedDevice d(link);
+    d.device.OpenPort();
+    d.device.step_ = PX46TR_K::kStepWriteRegister;
+    d.device.write_expect_ = 0x1234;
+    d.device.modbus_write_register(4099, 0x1234);
+    d.pump.pump_all();
+    EXPECT_EQ(d.device.write_result_, PX46TR_K::kWriteRefused);
+    EXPECT_EQ(link.counters().replies, 1u);
 }
 
 TEST(WireWrites, WriteOutsideTheMapIsRefusedAndNotConfirmed) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 #include "host/bus_link.h"
 #include "host/host_api.h"
@@ -19,7 +20,8 @@ struct LinkSettings {
 };
 
 // A real Modbus line to the unit (TCP or RTU), on libmodbus. A read goes out as function 03, a
-// single write as 06 (reply {value}), a multiple write as 16 (reply {16, count}).
+// single write as 06 (reply {the value the unit echoed}), a multiple write as 16 (reply {16, the
+// count the unit echoed}, libmodbus refusing any other count).
 //
 // Promises:
 // - one request at a time, on the calling thread; the link is used by one thread only;
@@ -55,6 +57,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     Attempt attempt(const ModbusRequest& request, LinkResult& result);
+    int write_register_echoed(int reg, std::uint16_t value, std::uint16_t& echoed);
     bool connect(std::string& error);
     bool connect_tcp(std::string& error);
     bool connect_rtu(std::string& error);
