@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstring>
+#include <chrono>
 #include <memory>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <json/value.h>
@@ -44,15 +47,23 @@ inline LinkSettings patient_settings() {
     return settings;
 }
 
-// A simulator serving `image` over loopback TCP on a free port.
+// A simulator serving `image` over loopback TCP on `port`, or on a free one. A given port is
+// tried again for a while: it may still be held by a connection of a test running beside.
 inline std::unique_ptr<unit_sim::UnitServer> tcp_server(const unit_sim::RegisterImage& image,
                                                         unit_sim::Faults faults = {}, int port = 0) {
     unit_sim::ServerOptions options;
     options.endpoint = parse_tcp_endpoint("127.0.0.1:" + std::to_string(port));
     options.faults = faults;
-    auto server = std::make_unique<unit_sim::UnitServer>(image, options);
-    server->start();
-    return server;
+    for (int attempt = 1;; ++attempt) {
+        auto server = std::make_unique<unit_sim::UnitServer>(image, options);
+        try {
+            server->start();
+            return server;
+        } catch (const std::runtime_error&) {
+            if (port == 0 || attempt == 40) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 inline ModbusEndpoint tcp_endpoint(int port) { return parse_tcp_endpoint("127.0.0.1:" + std::to_string(port)); }

@@ -185,27 +185,27 @@ TEST(WireFaults, FailedConnectionBacksOffWithoutTouchingTheLine) {
         port = probe->port();
     }  // nothing listens there now
     LinkSettings settings = settings_with(5, 1);
-    settings.reconnect_min = 0.3;
-    settings.reconnect_max = 0.6;
+    settings.reconnect_min = 0.5;
+    settings.reconnect_max = 1;
     ModbusLink link(tcp_endpoint(port), settings);
     const ModbusRequest read{ModbusRequest::Kind::read_registers, 0, 4, {}};
 
     const LinkResult refused = link.transact(read);
     EXPECT_FALSE(refused.ok);
-    EXPECT_NE(refused.error.find("next attempt in 0.3 s"), std::string::npos) << refused.error;
-    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    EXPECT_NE(refused.error.find("next attempt in 0.5 s"), std::string::npos) << refused.error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(550));
     const LinkResult again = link.transact(read);
-    EXPECT_NE(again.error.find("next attempt in 0.6 s"), std::string::npos) << again.error;
+    EXPECT_NE(again.error.find("next attempt in 1.0 s"), std::string::npos) << again.error;
 
     auto server = tcp_server(distinct_image(), {}, port);
     const auto started = Clock::now();
     const LinkResult waiting = link.transact(read);
     EXPECT_FALSE(waiting.ok) << "no attempt before the back-off has passed, though the unit is back";
     EXPECT_NE(waiting.error.find("no connection"), std::string::npos) << waiting.error;
-    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(300));
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(500));
     EXPECT_EQ(server->requests_taken(), 0u);
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(650));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
     EXPECT_TRUE(link.transact(read).ok);
     EXPECT_EQ(link.counters().failures, 3u);
     EXPECT_EQ(link.counters().retries, 0u) << "a refused connection is not retried at once";
