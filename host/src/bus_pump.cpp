@@ -9,6 +9,7 @@ bool BusPump::pump_one() {
         device_.deliver_reply(result.words);
     } else {
         ++failed_;
+        last_error_ = result.error;
         device_.deliver_error();
     }
     return true;

@@ -124,7 +124,10 @@ int run(int argc, char* argv[]) {
     options.drift = drift;
     options.faults = faults;
 
-    // The server's threads leave SIGINT and SIGTERM to this one, which waits for them.
+    // The server's threads leave SIGINT and SIGTERM to this one, which waits for them (even when
+    // started in the background by a shell that ignores SIGINT there).
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);

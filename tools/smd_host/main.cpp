@@ -76,7 +76,8 @@ struct RoundTraffic {
     std::size_t failures;
 };
 
-void print_round_summary(int round, const RunObserver::RoundTally& tally, const RoundTraffic& traffic) {
+void print_round_summary(int round, const RunObserver::RoundTally& tally, const RoundTraffic& traffic,
+                         const std::string& last_error) {
     std::cerr << "round " << round << ": " << tally.reads << " reads";
     if (tally.published > 0) {
         std::cerr << ", record published (" << tally.last_record_hex.size() / 2
@@ -88,7 +89,9 @@ void print_round_summary(int round, const RunObserver::RoundTally& tally, const 
     std::snprintf(timing, sizeof timing, "; %.3f s, %zu requests, %zu failures", traffic.seconds,
                   traffic.requests, traffic.failures);
     std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored
-              << " history records" << timing << "\n";
+              << " history records" << timing;
+    if (traffic.failures > 0) std::cerr << " (" << last_error << ")";
+    std::cerr << "\n";
 }
 
 int run(const RunnerOptions& options) {
@@ -119,7 +122,7 @@ int run(const RunnerOptions& options) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
             pump.carried() - carried, pump.failed() - failed};
         if (unit.counters) unit.counters->book_round(observer.tally().published > 0, traffic.seconds);
-        print_round_summary(round, observer.tally(), traffic);
+        print_round_summary(round, observer.tally(), traffic, pump.last_error());
     }
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
