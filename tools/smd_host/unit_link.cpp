@@ -6,8 +6,8 @@
 
 UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     UnitLink unit;
-    const std::string& spec = options.unit;
-    if (spec == "sim") {
+    const std::string& text = options.unit;
+    if (text == "sim") {
         auto simulated = std::make_unique<SimulatedUnit>();
         for (const auto& [reg, value] : options.registers) simulated->set(reg, value);
         unit.simulated = simulated.get();
@@ -17,13 +17,13 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     if (!options.registers.empty()) throw UsageError{"--set and --registers apply to --unit sim only"};
     ModbusEndpoint endpoint;
     try {
-        if (spec.rfind("tcp:", 0) == 0) {
-            endpoint = parse_tcp_endpoint(spec.substr(4));
-        } else if (spec.rfind("rtu:", 0) == 0) {
-            endpoint = parse_rtu_endpoint(spec.substr(4));
+        if (text.rfind("tcp:", 0) == 0) {
+            endpoint = parse_tcp_endpoint(text.substr(4));
+        } else if (text.rfind("rtu:", 0) == 0) {
+            endpoint = parse_rtu_endpoint(text.substr(4));
             if (endpoint.baud == 0) endpoint.baud = device_baud;
         } else {
-            throw std::invalid_argument("'" + spec + "' is not sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]");
+            throw std::invalid_argument("'" + text + "' is not sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]");
         }
     } catch (const std::invalid_argument& e) {
         throw UsageError{std::string("--unit: ") + e.what()};

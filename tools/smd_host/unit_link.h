@@ -15,6 +15,6 @@ struct UnitLink {
     LinkCounters* counters = nullptr;    // real lines only
 };
 
-// `device_baud` is the device's own rate, used when an RTU spec names none. Throws UsageError for
-// a spec it cannot use.
+// `device_baud` is the device's own rate, used when --unit names none for RTU. Throws UsageError for
+// a --unit it cannot use.
 UnitLink make_unit_link(const RunnerOptions& options, int device_baud);
