@@ -4,9 +4,12 @@ bool BusPump::pump_one() {
     if (!device_.has_pending_request()) return false;
     const ModbusRequest request = device_.take_request();
     const LinkResult result = link_.transact(request);
+    ++carried_;
     if (result.ok) {
         device_.deliver_reply(result.words);
     } else {
+        ++failed_;
+        last_error_ = result.error;
         device_.deliver_error();
     }
     return true;

@@ -79,14 +79,18 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         ("plugin", po::value(&options.plugin_path), "plug-in library (default: the one built beside smd-host)")
         ("settings", po::value(&options.settings_path), "JSON settings object for InitSetting (default {})")
         ("data-id", po::value(&options.data_id)->default_value(1), "data identifier of the device")
-        ("rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run")
+        ("rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run (0: until Ctrl-C)")
         ("interval", po::value(&options.interval_seconds)->default_value(1.0), "seconds between rounds")
         ("set", po::value(&sets)->composing(), "REG=VALUE: set a register of the simulated unit (repeatable)")
         ("set-at", po::value(&sets_at)->composing(), "K:REG=VALUE: set a register before round K (repeatable)")
         ("registers", po::value(&register_file), "JSON object {\"REG\": VALUE} of registers to set")
         ("trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE")
         ("snapshot", po::value(&options.snapshot_path), "write the snapshot text (request 801) to FILE after the last round")
-        ("write", po::value(&write), "REG=VALUE[,VALUE...]: after the rounds, write registers of the unit (206 or 210) and report whether it confirmed");
+        ("write", po::value(&write), "REG=VALUE[,VALUE...]: after the rounds, write registers of the unit (206 or 210) and report whether it confirmed")
+        ("unit", po::value(&options.unit)->default_value("sim"), "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]")
+        ("timeout", po::value(&options.timeout_seconds)->default_value(1.0), "seconds to wait for a reply on a real line")
+        ("retries", po::value(&options.retries)->default_value(1), "further attempts after a time-out or a lost line")
+        ("pause", po::value(&options.pause_seconds)->default_value(0.0), "seconds of quiet between requests on a real line");
 
     po::variables_map vm;
     try {
@@ -104,6 +108,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     if (vm.count("help")) return false;
     if (options.rounds < 0) throw UsageError{"--rounds must not be negative"};
     if (options.interval_seconds < 0) throw UsageError{"--interval must not be negative"};
+    if (!(options.timeout_seconds > 0 && options.timeout_seconds <= 60)) throw UsageError{"--timeout must be above 0 and at most 60"};
+    if (options.retries < 0 || options.retries > 10) throw UsageError{"--retries must be from 0 to 10"};
+    if (!(options.pause_seconds >= 0 && options.pause_seconds <= 10)) throw UsageError{"--pause must be from 0 to 10"};
     if (!register_file.empty()) read_register_file(register_file, options.registers);
     for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));
     if (!write.empty()) options.write = parse_write_request(write);
@@ -111,7 +118,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         const auto colon = set.find(':');
         if (colon == std::string::npos) throw UsageError{"'" + set + "' is not K:REG=VALUE"};
         const long round = parse_number(set.substr(0, colon), 1L << 30, "round");
-        if (round < 1 || round > options.rounds) {
+        if (round < 1 || (options.rounds != 0 && round > options.rounds)) {
             throw UsageError{"round in '" + set + "' is not from 1 to --rounds"};
         }
         const auto [reg, value] = parse_register_assignment(set.substr(colon + 1));

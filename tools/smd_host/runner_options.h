@@ -10,7 +10,7 @@ struct RunnerOptions {
     std::string plugin_path;  // empty: the plug-in built beside the runner
     std::string settings_path;
     unsigned int data_id = 1;
-    int rounds = 1;
+    int rounds = 1;  // 0: until interrupted
     double interval_seconds = 1.0;
     std::vector<std::pair<int, std::uint16_t>> registers;  // --registers file, then --set, in order
     std::string trace_path;
@@ -23,6 +23,10 @@ struct RunnerOptions {
         std::uint16_t value;
     };
     std::vector<RoundRegister> set_at;
+    std::string unit = "sim";    // sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]
+    double timeout_seconds = 1;  // response time-out of a real line
+    int retries = 1;             // further attempts of a request that timed out or was lost
+    double pause_seconds = 0;    // quiet between requests on a real line
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "host/bus_link.h"
 #include "host/host_api.h"
@@ -17,7 +18,16 @@ public:
     // Carries requests until none is queued (a reply may queue the next); returns how many.
     std::size_t pump_all();
 
+    // Requests carried and requests that failed, since construction.
+    std::size_t carried() const { return carried_; }
+    std::size_t failed() const { return failed_; }
+    // Why the last failed request failed, as the link said.
+    const std::string& last_error() const { return last_error_; }
+
 private:
     SPModbus& device_;
     BusLink& link_;
+    std::size_t carried_ = 0;
+    std::size_t failed_ = 0;
+    std::string last_error_;
 };

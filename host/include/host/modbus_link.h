@@ -1,0 +1,77 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "host/bus_link.h"
+#include "host/host_api.h"
+#include "host/link_counters.h"
+#include "host/modbus_endpoint.h"
+
+typedef struct _modbus modbus_t;
+
+// How patient a link is with the unit.
+struct LinkSettings {
+    double response_timeout = 1.0;  // seconds to wait for a reply (at 9600 baud, less loses replies)
+    int retries = 1;                // further attempts after a time-out, a garbled reply or a lost line
+    double pause = 0;               // seconds of quiet between the end of a request and the next
+    double reconnect_min = 0.5;     // back-off after a failed connection, doubled on each failure
+    double reconnect_max = 30;      // up to this
+};
+
+// A real Modbus line to the unit (TCP or RTU), on libmodbus. A read goes out as function 03, a
+// single write as 06 (reply {the value the unit echoed}), a multiple write as 16 (reply {16, the
+// count the unit echoed}, libmodbus refusing any other count).
+//
+// Promises:
+// - one request at a time, on the calling thread; the link is used by one thread only;
+// - every call returns within a bounded time: (retries + 1) attempts, each bounded by the
+//   response time-out (plus the connection time-out when it connects, and the quiet wait of a
+//   serial line after a time-out);
+// - an exception reply fails the request at once; a time-out, a garbled reply or a lost
+//   connection is retried up to `retries` times;
+// - a reply that arrives after its time-out is never taken for a later request's: on TCP the
+//   connection is dropped and made again, on a serial line the input is drained until the line
+//   has been quiet for one response time-out (a reply later than that cannot be told apart on
+//   RTU, which carries no transaction numbers);
+// - a lost connection is made again by the next request; a failed connection attempt makes the
+//   following requests fail at once until the back-off has passed;
+// - descriptors at or above FD_SETSIZE are refused (libmodbus waits with select()).
+class SMD_HOST_API ModbusLink : public BusLink {
+public:
+    // Throws std::invalid_argument when the endpoint cannot be used (an RTU baud rate of 0).
+    ModbusLink(ModbusEndpoint endpoint, LinkSettings settings);
+    ~ModbusLink() override;
+    ModbusLink(const ModbusLink&) = delete;
+    ModbusLink& operator=(const ModbusLink&) = delete;
+
+    LinkResult transact(const ModbusRequest& request) override;
+
+    const ModbusEndpoint& endpoint() const { return endpoint_; }
+    LinkCounters& counters() { return counters_; }
+    const LinkCounters& counters() const { return counters_; }
+    bool connected() const { return connected_; }
+
+private:
+    enum class Attempt { ok, retryable, final };
+    using Clock = std::chrono::steady_clock;
+
+    Attempt attempt(const ModbusRequest& request, LinkResult& result);
+    int write_register_echoed(int reg, std::uint16_t value, std::uint16_t& echoed);
+    bool connect(std::string& error);
+    bool connect_tcp(std::string& error);
+    bool connect_rtu(std::string& error);
+    void disconnect();
+    void recover_after_bad_reply();
+    void drain_serial_input();
+
+    ModbusEndpoint endpoint_;
+    LinkSettings settings_;
+    modbus_t* ctx_ = nullptr;
+    bool connected_ = false;
+    bool ever_connected_ = false;
+    double backoff_ = 0;
+    Clock::time_point next_connect_{};
+    Clock::time_point last_request_end_{};
+    LinkCounters counters_;
+};

@@ -1,0 +1,87 @@
+"""smd-host against px46tr_k-sim over loopback Modbus TCP, both as programs: full rounds give the
+record the in-process unit gives for the same scenario, --rounds 0 ends cleanly on Ctrl-C, and a
+unit that is gone makes rounds fail quickly instead of hanging."""
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+
+runner, simulator = sys.argv[1], sys.argv[2]
+
+
+def start_simulator(*args):
+    sim = subprocess.Popen([simulator, "--tcp", "127.0.0.1:0", *args],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    line = sim.stdout.readline()
+    found = re.search(r"serving tcp:127\.0\.0\.1:(\d+) unit 1", line)
+    assert found, (line, sim.stderr.read() if sim.poll() is not None else "")
+    return sim, int(found.group(1))
+
+
+def stop(sim):
+    sim.send_signal(signal.SIGINT)
+    out, err = sim.communicate(timeout=20)
+    assert sim.returncode == 0, (sim.returncode, err)
+    return out
+
+
+def records(trace_path):
+    with open(trace_path, encoding="utf-8") as trace:
+        calls = [json.loads(line) for line in trace]
+    return [bytes.fromhex(c["args"][1]) for c in calls if c["call"] == "SendSP"]
+
+
+with tempfile.TemporaryDirectory() as work:
+    registers = os.path.join(work, "r.json")
+    dump = subprocess.run([simulator, "--dump-registers", registers], capture_output=True, text=True, timeout=30)
+    assert dump.returncode == 0, dump.stderr
+
+    sim, port = start_simulator()
+    try:
+        wire_trace = os.path.join(work, "wire.jsonl")
+        run = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "3", "--interval", "0",
+                              "--timeout", "5", "--trace", wire_trace],
+                             cwd=work, capture_output=True, text=True, timeout=60)
+        assert run.returncode == 0, run.stderr
+        for n in (1, 2, 3):
+            assert re.search(rf"round {n}: 62 reads, record published .*; [0-9.]+ s, 62 requests, 0 failures",
+                             run.stderr), run.stderr
+        assert "rounds completed 3, abandoned 0" in run.stderr, run.stderr
+
+        local_trace = os.path.join(work, "local.jsonl")
+        local = subprocess.run([runner, "--unit", "sim", "--registers", registers, "--rounds", "1",
+                                "--trace", local_trace], cwd=work, capture_output=True, text=True, timeout=60)
+        assert local.returncode == 0, local.stderr
+        wire_records, local_records = records(wire_trace), records(local_trace)
+        assert len(wire_records) == 3 and len(local_records) == 1
+        # Everything but the completion time (the last 7 bytes) is the same.
+        assert wire_records[0][:3914] == local_records[0][:3914]
+        assert wire_records[2][:3914] == local_records[0][:3914]
+
+        polling = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "0",
+                                    "--interval", "0.05", "--timeout", "5"],
+                                   cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        seen = []
+        for line in polling.stderr:
+            seen.append(line)
+            if line.startswith("round 3:"):
+                break
+        polling.send_signal(signal.SIGINT)
+        rest = polling.communicate(timeout=30)[1]
+        assert polling.returncode == 0, (polling.returncode, rest)
+        assert "interrupted" in rest and "link: requests" in rest, rest
+    finally:
+        if sim.poll() is None:
+            out = stop(sim)
+            assert "stopped after" in out, out
+
+    gone = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "2", "--interval", "0",
+                           "--timeout", "1"], cwd=work, capture_output=True, text=True, timeout=60)
+    assert gone.returncode == 0, gone.stderr
+    assert "SPModbus get error" in gone.stdout, gone.stdout
+    assert gone.stderr.count("round not completed") == 2, gone.stderr
+    assert "rounds completed 0, abandoned 2" in gone.stderr, gone.stderr
+print("ok")

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "driver/record_fields.h"
+#include "driver/register_map.h"
+#include "driver/signal_catalogue.h"
+#include "host/modbus_endpoint.h"
+#include "unit_sim/drift.h"
+#include "unit_sim/scenario.h"
+
+namespace {
+
+using namespace px46tr_k;
+using unit_sim::RegisterImage;
+using unit_sim::ScenarioError;
+using unit_sim::scenario_image;
+
+// The record a polling round would build from the image: each read of the map copied in turn.
+std::vector<std::uint8_t> record_of(const RegisterImage& image) {
+    std::vector<std::uint8_t> record(kRecordSize, 0);
+    for (const auto& row : kRegisterMap) {
+        for (int r = 0; r < row.count; ++r) write_u16(&record[row.record_offset + 2 * r], image.get(row.first_register + r));
+    }
+    return record;
+}
+
+const SignalInfo& signal(const std::string& name) {
+    for (const auto& s : snapshot_signals()) {
+        if (s.name == name) return s;
+    }
+    throw std::out_of_range(name);
+}
+
+// The snapshot value the driver reads for a signal: a number, or its status word.
+Json::Value decoded(const std::vector<std::uint8_t>& record, const SignalInfo& s) {
+    const std::uint8_t* at = record.data() + s.source.record_offset;
+    switch (s.source.kind) {
+        case SignalSource::Kind::register_pair:
+            return static_cast<double>(scale(read_s32(at), s.divisor, s.second_divisor));
+        case SignalSource::Kind::register16:
+            if (s.coding == Coding::number) return static_cast<double>(scale(read_u16(at), s.divisor));
+            return status_word(s.coding, read_u16(at));
+        case SignalSource::Kind::flag:
+            return status_word(Coding::flag, read_flag(at, s.source.flag_index));
+        default:
+            return Json::Value();
+    }
+}
+
+Json::Value with_signal(const std::string& name, const Json::Value& value) {
+    Json::Value scenario;
+    scenario["signals"][name] = value;
+    return scenario;
+}
+
+TEST(ScenarioEncoding, DefaultScenarioReadsBackAsItsEngineeringValues) {
+    const Json::Value scenario = unit_sim::default_scenario();
+    const auto record = record_of(scenario_image(scenario));
+    const Json::Value& signals = scenario["signals"];
+    ASSERT_GT(signals.size(), 800u);
+    for (const auto& name : signals.getMemberNames()) {
+        const Json::Value& want = signals[name];
+        const Json::Value got = decoded(record, signal(name));
+        if (want.isNumeric()) {
+            // Exact but for the two successive single-precision divisions of a line's energy.
+            EXPECT_FLOAT_EQ(got.asFloat(), want.asFloat()) << name;
+        } else if (want.isBool()) {
+            EXPECT_EQ(got.asString(), want.asBool() ? kAlarm : kNormal) << name;
+        } else {
+            EXPECT_EQ(got.asString(), want.asString()) << name;
+        }
+    }
+}
+
+TEST(ScenarioEncoding, DefaultScenarioIsALiveUnitWithoutFaultAlarms) {
+    const RegisterImage image = scenario_image(unit_sim::default_scenario());
+    const auto record = record_of(image);
+    PX46TR_K_Data_t data;
+    std::memcpy(&data, record.data(), sizeof data);
+    std::vector<std::string> active;
+    for (const auto& alarm : reportable_alarms()) {
+        if (alarm_active(alarm, data)) active.push_back(alarm.name);
+    }
+    // The opened switches show in their opened flags as well as in their states.
+    EXPECT_EQ(active, (std::vector<std::string>{"出线支路07开关分闸", "出线支路45开关分闸", "出线支路98开关分闸"}));
+    EXPECT_NEAR(decoded(record, signal("B路进线-电压")).asDouble(), 230, 2);
+    int loaded = 0, opened = 0;
+    for (int n = 1; n <= kFeederCount; ++n) {
+        loaded += decoded(record, signal(feeder_name(n) + "电流")).asDouble() > 0;
+        opened += decoded(record, signal(compose_name(kFeederSwitchStateFormat, "", n))).asString() == kOpened;
+    }
+    EXPECT_GT(loaded, 100);
+    EXPECT_EQ(opened, 3);
+}
+
+TEST(ScenarioEncoding, ValuesLandInTheUnitsRegistersWithItsScaling) {
+    Json::Value s;
+    s["signals"]["A路进线-电压"] = 229.87;             // registers 4, 5: 22987
+    s["signals"]["B路进线-有功电能"] = 123.4567;       // registers 24, 25: / 10 then / 1000
+    s["signals"]["出线支路144电流"] = -1.0;            // group 47, third feeder's current
+    s["signals"]["环境温度"] = 6552.6;                 // unsigned 16-bit: 65526
+    s["signals"]["出线支路05开关状态"] = "分闸";
+    s["signals"]["B路进线防雷器状态"] = 2;
+    s["signals"]["出线支路61电流越上线"] = "告警";     // flag 204
+    s["alarms"] = Json::Value(Json::arrayValue);
+    s["alarms"].append("系统总告警状态");
+    s["alarms"].append("出线支路144开关分闸");
+    s["alarms"].append("进线总开关开关告警");
+    const RegisterImage image = scenario_image(s);
+    EXPECT_EQ(image.get_s32(4), 22987);
+    EXPECT_EQ(image.get_s32(24), 1234567);
+    EXPECT_EQ(image.get(1724 + 10), 0xffff);
+    EXPECT_EQ(image.get(1724 + 11), 0xff9c);
+    EXPECT_EQ(image.get(4247), 65526);
+    EXPECT_EQ(image.get(4107), 3);
+    EXPECT_EQ(image.get(4102), 2);
+    EXPECT_EQ(image.get(7424 + 204 / 16), 1u << (204 % 16));
+    EXPECT_EQ(image.get(4098), 1);
+    EXPECT_EQ(image.get(7464), 0x8000);
+    EXPECT_EQ(image.get(7455), 1);
+}
+
+TEST(ScenarioEncoding, LaterMembersWinAndFlagsClear) {
+    Json::Value s;
+    s["registers"]["7433"] = 0xffff;
+    s["registers"]["0x0004"] = 7;
+    s["signals"]["A路进线-电压"] = 1.5;
+    s["alarms"]["出线支路01电流越上线"] = false;  // flag 144: register 7433 bit 0
+    const RegisterImage image = scenario_image(s);
+    EXPECT_EQ(image.get(7433), 0xfffe);
+    EXPECT_EQ(image.get_s32(4), 150);
+}
+
+TEST(ScenarioEncoding, RefusesWhatTheUnitCannotHold) {
+    const auto refused = [](const Json::Value& s) {
+        EXPECT_THROW(scenario_image(s), ScenarioError) << s.toStyledString();
+    };
+    refused(with_signal("A路进线-电压x", 1));                  // no such signal
+    refused(with_signal("A路进线-电压", "high"));              // a number is needed
+    refused(with_signal("A路进线-电压", 3e7));                 // past a signed 32-bit field
+    refused(with_signal("环境湿度", -0.1));                    // unsigned register
+    refused(with_signal("出线支路01开关状态", "开"));          // not a status word of its coding
+    refused(with_signal("进线防雷器失效告警", true));          // no register holds it
+    refused(with_signal("更新时间", "2026-01-01"));            // the poller's stamp
+    Json::Value alarm;
+    alarm["alarms"].append("出线支路01开关告警x");
+    refused(alarm);
+    Json::Value reg;
+    reg["registers"]["7466"] = 1;
+    refused(reg);
+    reg = Json::Value();
+    reg["registers"]["4"] = 65536;
+    refused(reg);
+    Json::Value unknown;
+    unknown["signal"] = Json::objectValue;
+    refused(unknown);
+}
+
+TEST(UnitMap, AnswersOnlyTheRegistersOfTheMap) {
+    EXPECT_TRUE(RegisterImage::in_map(0, 125));
+    EXPECT_TRUE(RegisterImage::in_map(1700, 60));   // up to 1759
+    EXPECT_FALSE(RegisterImage::in_map(1700, 61));  // 1760 is not the unit's
+    EXPECT_FALSE(RegisterImage::in_map(2000, 1));
+    EXPECT_TRUE(RegisterImage::in_map(4096, 153));  // to 4248
+    EXPECT_FALSE(RegisterImage::in_map(4096, 154));
+    EXPECT_FALSE(RegisterImage::in_map(4095, 2));
+    EXPECT_TRUE(RegisterImage::in_map(7424, 42));   // to 7465
+    EXPECT_FALSE(RegisterImage::in_map(7465, 2));
+    EXPECT_FALSE(RegisterImage::in_map(7466, 1));
+    EXPECT_FALSE(RegisterImage::in_map(10, 0));
+}
+
+TEST(UnitDrift, MeasurementsWobbleNearBaseAndEnergiesCountUp) {
+    const RegisterImage base = scenario_image(unit_sim::default_scenario());
+    std::vector<std::uint16_t> registers = base.registers();
+    unit_sim::Drift drift(base);
+    const int voltage_a = signal("A路进线-电压").source.first_register;
+    const int energy_a = signal("A路进线-有功电能").source.first_register;
+    const int energy_7 = signal("出线支路07有功电能").source.first_register;
+    const int current_7 = signal("出线支路07电流").source.first_register;  // opened: 0 A
+    const auto s32 = [&](int reg) {
+        return static_cast<std::int32_t>((static_cast<std::uint32_t>(registers[reg]) << 16) | registers[reg + 1]);
+    };
+    bool voltage_moved = false;
+    std::int32_t energy = s32(energy_a);
+    for (int round = 0; round < 20; ++round) {
+        drift.step(registers.data());
+        EXPECT_NEAR(s32(voltage_a), base.get_s32(voltage_a), base.get_s32(voltage_a) * 0.005 + 1);
+        voltage_moved |= s32(voltage_a) != base.get_s32(voltage_a);
+        EXPECT_GT(s32(energy_a), energy) << "round " << round;
+        energy = s32(energy_a);
+        EXPECT_EQ(s32(current_7), 0);
+    }
+    EXPECT_TRUE(voltage_moved);
+    EXPECT_GT(s32(energy_7), base.get_s32(energy_7));
+    EXPECT_EQ(registers[0], base.get(0)) << "system information is not a measurement";
+}
+
+TEST(ModbusEndpoints, ParseWithDefaultsAndRefuseNonsense) {
+    const ModbusEndpoint tcp = parse_tcp_endpoint("10.0.0.7");
+    EXPECT_EQ(tcp.host, "10.0.0.7");
+    EXPECT_EQ(tcp.port, 502);
+    EXPECT_EQ(tcp.unit, 1);
+    EXPECT_EQ(parse_tcp_endpoint("h:1502:17").unit, 17);
+    const ModbusEndpoint rtu = parse_rtu_endpoint("/dev/ttyUSB0::e:3");
+    EXPECT_EQ(rtu.device, "/dev/ttyUSB0");
+    EXPECT_EQ(rtu.baud, 0) << "left to the device's own rate";
+    EXPECT_EQ(rtu.parity, 'E');
+    EXPECT_EQ(rtu.unit, 3);
+    EXPECT_EQ(parse_rtu_endpoint("/dev/ttyS1:19200").baud, 19200);
+    for (const char* bad : {"", "h:70000", "h:502:0", "h:502:248", "h:1:2:3", "h:x"}) {
+        EXPECT_THROW(parse_tcp_endpoint(bad), std::invalid_argument) << bad;
+    }
+    for (const char* bad : {"", "/dev/ttyS0:9601", "/dev/ttyS0:9600:X", "/dev/ttyS0:9600:N:0", "/dev/ttyS0:9600:NN"}) {
+        EXPECT_THROW(parse_rtu_endpoint(bad), std::invalid_argument) << bad;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "device_harness.h"
+#include "driver/record_fields.h"
+#include "driver/signal_catalogue.h"
+#include "linked_device.h"
+#include "null_modem.h"
+#include "unit_sim/scenario.h"
+
+namespace {
+
+using unit_sim::RegisterImage;
+
+TEST(WireRound, TcpRoundGivesTheSameRecordAsTheInProcessUnit) {
+    const RegisterImage image = unit_sim::scenario_image(unit_sim::default_scenario());
+    DeviceHarness local;
+    for (int reg = 0; reg < unit_sim::kRegisterCount; ++reg) local.unit.set(reg, image.get(reg));
+    local.run_round();
+
+    auto server = tcp_server(image);
+    ModbusLink link(tcp_endpoint(server->port()), patient_settings());
+    LinkedDevice remote(link);
+    ASSERT_TRUE(remote.run_round());
+    EXPECT_EQ(remote.device.record(), local.device.record());
+    EXPECT_EQ(link.counters().requests, 62u);
+    EXPECT_EQ(link.counters().replies, 62u);
+    EXPECT_EQ(server->requests_taken(), 62u);
+}
+
+TEST(WireRound, RtuOverANullModemAtTheDevicesBaudRate) {
+    NullModem modem;
+    const RegisterImage image = distinct_image();
+    unit_sim::ServerOptions options;
+    options.endpoint = parse_rtu_endpoint(modem.device_a() + ":9600:N");
+    unit_sim::UnitServer server(image, options);
+    server.start();
+
+    ModbusEndpoint endpoint = parse_rtu_endpoint(modem.device_b());
+    endpoint.baud = PX46TR_K().baud_rate();
+    ASSERT_EQ(endpoint.baud, 9600);
+    ModbusLink link(endpoint, patient_settings());
+    LinkedDevice remote(link);
+    ASSERT_TRUE(remote.run_round());
+    EXPECT_EQ(image_bytes(remote.device.record()), expected_image_bytes(image));
+}
+
+TEST(WireRound, RtuUnitAddressOtherThanTheSimulatorsGetsNoReply) {
+    NullModem modem;
+    unit_sim::ServerOptions options;
+    options.endpoint = parse_rtu_endpoint(modem.device_a() + ":9600:N:1");
+    unit_sim::UnitServer server(distinct_image(), options);
+    server.start();
+    LinkSettings settings;
+    settings.response_timeout = 0.3;
+    settings.retries = 0;
+    ModbusLink link(parse_rtu_endpoint(modem.device_b() + ":9600:N:2"), settings);
+    const LinkResult result = link.transact(ModbusRequest{ModbusRequest::Kind::read_registers, 0, 4, {}});
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(link.counters().timeouts, 1u);
+}
+
+TEST(WireRound, DriftingUnitMovesBetweenRoundsAndCountsEnergyUp) {
+    const RegisterImage image = unit_sim::scenario_image(unit_sim::default_scenario());
+    unit_sim::ServerOptions options;
+    options.endpoint = tcp_endpoint(0);
+    options.drift = true;
+    unit_sim::UnitServer server(image, options);
+    server.start();
+    ModbusLink link(tcp_endpoint(server.port()), patient_settings());
+    LinkedDevice remote(link);
+    const auto energy = [&](const std::vector<std::uint8_t>& record) {
+        return px46tr_k::read_s32(record.data() + 12 + px46tr_k::inline_field::kEnergy);
+    };
+    ASSERT_TRUE(remote.run_round());
+    const auto first = remote.device.record();
+    ASSERT_TRUE(remote.run_round());
+    const auto second = remote.device.record();
+    EXPECT_NE(image_bytes(first), image_bytes(second));
+    EXPECT_GT(energy(second), energy(first));
+    EXPECT_GT(energy(first), image.get_s32(px46tr_k::register_at(12 + px46tr_k::inline_field::kEnergy)));
+}
+
+TEST(WireWrites, SingleAndMultipleWritesAreConfirmedByTheSimulator) {
+    auto server = tcp_server(distinct_image());
+    ModbusLink link(tcp_endpoint(server->port()), patient_settings());
+    LinkedDevice d(link);
+
+    d.device.OpenPort();
+    d.device.step_ = PX46TR_K::kStepWriteRegister;
+    d.device.write_expect_ = 0x0bcd;
+    d.device.modbus_write_register(4099, 0x0bcd);
+    d.pump.pump_all();
+    EXPECT_EQ(d.device.write_result_, PX46TR_K::kWriteConfirmed);
+    EXPECT_EQ(server->get(4099), 0x0bcd);
+
+    const unsigned short states[] = {3, 0, 2};
+    d.device.OpenPort();
+    d.device.step_ = PX46TR_K::kStepWriteRegisters;
+    d.device.write_result_ = PX46TR_K::kWritePending;
+    d.device.write_expect_ = 3;
+    d.device.modbus_write_registers(4103, 3, states);
+    d.pump.pump_all();
+    EXPECT_EQ(d.device.write_result_, PX46TR_K::kWriteConfirmed);
+    EXPECT_EQ(server->get(4103), 3);
+    EXPECT_EQ(server->get(4105), 2);
+
+    ASSERT_TRUE(d.run_round());
+    const auto record = d.device.record();
+    EXPECT_EQ(px46tr_k::read_u16(record.data() + px46tr_k::feeder_switch_state_offset(1)), 3);
+    EXPECT_EQ(px46tr_k::read_u16(record.data() + 3530), 0x0bcd) << "register 4099";
+}
+
+// A unit on loopback TCP that answers one connection's single writes (function 06) with the
+// register it was asked for but another value: a unit that did not take the value.
+class UnitEchoingAnotherValue {
+public:
+    UnitEchoingAnotherValue() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+        listen(listener_, 1);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            const int fd = accept(listener_, nullptr, nullptr);
+            unsigned char frame[12];
+            while (fd >= 0 && recv(fd, frame, sizeof frame, MSG_WAITALL) == sizeof frame) {
+                frame[11] ^= 0xff;  // MBAP header (7), function, register (2), value (2)
+                send(fd, frame, sizeof frame, MSG_NOSIGNAL);
+            }
+            if (fd >= 0) close(fd);
+        });
+    }
+    ~UnitEchoingAnotherValue() {
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+    }
+    int port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST(WireWrites, UnitEchoingAnotherValueIsNotConfirmed) {
+    UnitEchoingAnotherValue unit;
+    ModbusLink link(tcp_endpoint(unit.port()), patient_settings());
+    LinkedDevice d(link);
+    d.device.OpenPort();
+    d.device.step_ = PX46TR_K::kStepWriteRegister;
+    d.device.write_expect_ = 0x1234;
+    d.device.modbus_write_register(4099, 0x1234);
+    d.pump.pump_all();
+    EXPECT_EQ(d.device.write_result_, PX46TR_K::kWriteRefused);
+    EXPECT_EQ(link.counters().replies, 1u);
+}
+
+TEST(WireWrites, WriteOutsideTheMapIsRefusedAndNotConfirmed) {
+    auto server = tcp_server(distinct_image());
+    LinkSettings settings = patient_settings();
+    settings.retries = 2;
+    ModbusLink link(tcp_endpoint(server->port()), settings);
+    LinkedDevice d(link);
+    d.device.OpenPort();
+    d.device.step_ = PX46TR_K::kStepWriteRegister;
+    d.device.write_expect_ = 1;
+    d.device.modbus_write_register(2000, 1);
+    testing::internal::CaptureStdout();
+    d.pump.pump_all();
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("SPModbus get error"), std::string::npos);
+    EXPECT_EQ(d.device.write_result_, PX46TR_K::kWritePending);
+    EXPECT_EQ(link.counters().exceptions, 1u);
+    EXPECT_EQ(link.counters().retries, 0u) << "an exception reply is not retried";
+}
+
+TEST(WireLink, ReadsOutsideTheMapGetIllegalDataAddress) {
+    auto server = tcp_server(distinct_image());
+    ModbusLink link(tcp_endpoint(server->port()), patient_settings());
+    const auto read = [&](int start, int count) {
+        return link.transact(ModbusRequest{ModbusRequest::Kind::read_registers, start, count, {}});
+    };
+    const LinkResult across = read(1750, 20);
+    EXPECT_FALSE(across.ok);
+    EXPECT_NE(across.error.find("Illegal data address"), std::string::npos) << across.error;
+    EXPECT_FALSE(read(7466, 1).ok);
+    EXPECT_FALSE(read(4249, 1).ok);
+    const LinkResult last = read(7460, 6);
+    ASSERT_TRUE(last.ok) << last.error;
+    EXPECT_EQ(last.words.size(), 6u);
+    EXPECT_EQ(last.words[5], static_cast<std::uint16_t>(7465 * 7 + 0x1234));
+    EXPECT_EQ(link.counters().exceptions, 3u);
+    EXPECT_EQ(link.counters().failures, 3u);
+    EXPECT_TRUE(link.connected()) << "an exception reply does not drop the connection";
+}
+
+}  // namespace

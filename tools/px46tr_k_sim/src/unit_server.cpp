@@ -1,0 +1,241 @@
+#include "unit_sim/unit_server.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <modbus/modbus.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace unit_sim {
+
+namespace {
+
+const char* const kLoopback = "127.0.0.1";
+
+int open_listener(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const std::string node = host.empty() ? kLoopback : host;
+    const int gai = getaddrinfo(node.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (gai != 0) throw std::runtime_error("cannot resolve " + node + ": " + gai_strerror(gai));
+    std::string error = "cannot listen on " + node + ":" + std::to_string(port);
+    int fd = -1;
+    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        const int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 8) != 0) {
+            error += std::string(": ") + std::strerror(errno);
+            close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    if (fd < 0) throw std::runtime_error(error);
+    return fd;
+}
+
+int bound_port(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+bool is_tcp(const ServerOptions& options) {
+    return options.endpoint.transport == ModbusEndpoint::Transport::tcp;
+}
+
+}  // namespace
+
+UnitServer::UnitServer(const RegisterImage& image, ServerOptions options)
+    : options_(std::move(options)), drift_(image) {
+    mapping_ = modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterCount, 0, 0);
+    if (mapping_ == nullptr) throw std::runtime_error("cannot allocate the register image");
+    std::copy(image.registers().begin(), image.registers().end(), mapping_->tab_registers);
+}
+
+UnitServer::~UnitServer() {
+    stop();
+    modbus_mapping_free(mapping_);
+}
+
+int UnitServer::start() {
+    if (pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+    const ModbusEndpoint& endpoint = options_.endpoint;
+    if (is_tcp(options_)) {
+        listen_fd_ = open_listener(endpoint.host, endpoint.port);
+        port_ = bound_port(listen_fd_);
+        main_thread_ = std::thread([this] { accept_loop(); });
+        return port_;
+    }
+    rtu_ctx_ = modbus_new_rtu(endpoint.device.c_str(), endpoint.baud > 0 ? endpoint.baud : 9600,
+                              endpoint.parity, endpoint.data_bits, endpoint.stop_bits);
+    if (rtu_ctx_ == nullptr) throw std::runtime_error("cannot use " + endpoint.device);
+    modbus_set_slave(rtu_ctx_, endpoint.unit);
+    modbus_set_error_recovery(rtu_ctx_, MODBUS_ERROR_RECOVERY_NONE);
+    if (modbus_connect(rtu_ctx_) == -1) {
+        throw std::runtime_error("cannot open " + endpoint.device + ": " + modbus_strerror(errno));
+    }
+    if (modbus_get_socket(rtu_ctx_) >= FD_SETSIZE) {
+        throw std::runtime_error("cannot use " + endpoint.device + ": descriptor at or above FD_SETSIZE");
+    }
+    main_thread_ = std::thread([this] { serve_rtu(); });
+    return 0;
+}
+
+void UnitServer::stop() {
+    {
+        std::lock_guard<std::mutex> lock(stop_mutex_);
+        stopping_ = true;
+    }
+    stop_cv_.notify_all();
+    if (wake_[1] >= 0) {
+        const char byte = 1;
+        (void)!write(wake_[1], &byte, 1);
+    }
+    if (main_thread_.joinable()) main_thread_.join();
+    {
+        std::lock_guard<std::mutex> lock(connections_mutex_);
+        for (Connection& c : connections_) c.thread.join();
+        connections_.clear();
+    }
+    if (listen_fd_ >= 0) close(listen_fd_);
+    listen_fd_ = -1;
+    if (rtu_ctx_ != nullptr) {
+        modbus_close(rtu_ctx_);
+        modbus_free(rtu_ctx_);
+        rtu_ctx_ = nullptr;
+    }
+    for (int& fd : wake_) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+std::uint16_t UnitServer::get(int reg) const {
+    std::lock_guard<std::mutex> lock(image_mutex_);
+    return mapping_->tab_registers[std::clamp(reg, 0, kRegisterCount - 1)];
+}
+
+void UnitServer::accept_loop() {
+    for (;;) {
+        pollfd waits[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (waits[1].revents != 0) return;
+        const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        if (fd >= FD_SETSIZE) {  // libmodbus would select() on it past the end of its set
+            close(fd);
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(connections_mutex_);
+        for (auto c = connections_.begin(); c != connections_.end();) {
+            if (c->done) {
+                c->thread.join();
+                c = connections_.erase(c);
+            } else {
+                ++c;
+            }
+        }
+        Connection& connection = connections_.emplace_back();
+        connection.thread = std::thread([this, fd, &connection] { serve_connection(fd, &connection.done); });
+    }
+}
+
+void UnitServer::serve_connection(int fd, std::atomic<bool>* done) {
+    modbus_t* ctx = modbus_new_tcp(kLoopback, ModbusEndpoint::kDefaultTcpPort);
+    if (ctx != nullptr) {
+        modbus_set_socket(ctx, fd);
+        serve(ctx);
+        modbus_close(ctx);
+        modbus_free(ctx);
+    } else {
+        close(fd);
+    }
+    *done = true;
+}
+
+void UnitServer::serve_rtu() { serve(rtu_ctx_); }
+
+bool UnitServer::wait_readable(int fd) const {
+    for (;;) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        const int ready = poll(waits, 2, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        return ready > 0 && waits[1].revents == 0;
+    }
+}
+
+void UnitServer::serve(modbus_t* ctx) {
+    std::uint8_t request[MODBUS_MAX_ADU_LENGTH];
+    while (wait_readable(modbus_get_socket(ctx))) {
+        const int length = modbus_receive(ctx, request);
+        if (length == 0) continue;  // for another unit
+        if (length < 0) {
+            if (is_tcp(options_) || (errno != EMBBADCRC && errno != EMBBADDATA && errno != ETIMEDOUT)) return;
+            modbus_flush(ctx);  // a garbled frame on the serial line: wait for the next one
+            continue;
+        }
+        if (handle(ctx, request, length) == Handling::close) return;
+    }
+}
+
+UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* request, int length) {
+    const int header = modbus_get_header_length(ctx);
+    if (length < header + 5 || request[header - 1] != options_.endpoint.unit) return Handling::keep;
+
+    const std::uint64_t n = ++taken_;
+    const Faults& f = options_.faults;
+    const auto hits = [n](int every) { return every > 0 && n % static_cast<std::uint64_t>(every) == 0; };
+    if (hits(f.close_every)) return is_tcp(options_) ? Handling::close : Handling::keep;
+    if (hits(f.drop_every)) return Handling::keep;
+    if (hits(f.exception_every)) {
+        modbus_reply_exception(ctx, request, static_cast<unsigned int>(f.exception_code));
+        return Handling::keep;
+    }
+    if (f.delay_ms > 0 && hits(f.delay_every) && !wait_unless_stopped(f.delay_ms)) return Handling::close;
+
+    const int function = request[header];
+    const int start = (request[header + 1] << 8) | request[header + 2];
+    const int count = function == MODBUS_FC_WRITE_SINGLE_REGISTER ? 1 : (request[header + 3] << 8) | request[header + 4];
+    const int max = function == MODBUS_FC_READ_HOLDING_REGISTERS ? MODBUS_MAX_READ_REGISTERS
+                                                                 : MODBUS_MAX_WRITE_REGISTERS;
+    std::lock_guard<std::mutex> lock(image_mutex_);
+    if (function != MODBUS_FC_READ_HOLDING_REGISTERS && function != MODBUS_FC_WRITE_SINGLE_REGISTER &&
+        function != MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+        modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+    } else if (count >= 1 && count <= max && !RegisterImage::in_map(start, count)) {
+        modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+    } else {
+        if (options_.drift && function == MODBUS_FC_READ_HOLDING_REGISTERS && start == 0) {
+            drift_.step(mapping_->tab_registers);
+        }
+        modbus_reply(ctx, request, length, mapping_);
+    }
+    return Handling::keep;
+}
+
+bool UnitServer::wait_unless_stopped(int milliseconds) {
+    std::unique_lock<std::mutex> lock(stop_mutex_);
+    return !stop_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; });
+}
+
+}  // namespace unit_sim
