@@ -31,7 +31,7 @@ ViewFrame fixed_scenario_frame() {
     frame.round = 3;
     frame.profile = 1;
     frame.snapshot = h.device.json_;
-    frame.reports = {{"0418101001", "系统总告警状态", true}, {"0418102001", "出线支路05电流越上线", true}};
+    frame.reports = {{"0418101001", "active", "系统总告警状态"}, {"0418102001", "clear", "出线支路05电流越上线"}};
     return frame;
 }
 
@@ -52,14 +52,14 @@ TEST(LiveView, RendersTheFixedScenario) {
         "  出线支路05电流越上线\n"
         "  出线支路144开关分闸\n"
         "Reports this round: 2\n"
-        "  0418101001              active  系统总告警状态\n"
-        "  0418102001              active  出线支路05电流越上线\n";
+        "  0418101001              active        系统总告警状态\n"
+        "  0418102001              clear         出线支路05电流越上线\n";
     EXPECT_EQ(render_view(fixed_scenario_frame()), expected);
 }
 
 TEST(LiveView, NoLineIsWiderThanEightyColumns) {
     ViewFrame frame = fixed_scenario_frame();
-    frame.reports.push_back({std::string(40, 'x'), "出线支路144电流越上上线出线支路144电流越上上线", false});
+    frame.reports.push_back({std::string(40, 'x'), "value 123456789.12", "出线支路144电流越上上线出线支路144电流越上上线"});
     std::istringstream lines(render_view(frame));
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LE(display_width(line), 80u) << line;
@@ -71,6 +71,39 @@ TEST(LiveView, DisplayWidthCountsChineseAsTwo) {
     EXPECT_EQ(display_width("分闸"), 4u);
     EXPECT_EQ(display_width("出线支路05"), 10u);
     EXPECT_EQ(display_width("°C"), 2u);
+}
+
+TEST(LiveView, ReportsNameTheIdentifierUnderEachProfile) {
+    auto call = [](const char* name, Json::Value args) {
+        HostCall c;
+        c.name = name;
+        c.args = std::move(args);
+        return c;
+    };
+    Json::Value unit_alarm(Json::arrayValue);
+    for (Json::Value v : {Json::Value(2), Json::Value("ID1"), Json::Value("ID1"), Json::Value("系统总告警状态"),
+                          Json::Value("系统总告警状态"), Json::Value(true), Json::Value(1)}) {
+        unit_alarm.append(v);
+    }
+    Json::Value group_rule(Json::arrayValue);
+    for (Json::Value v : {Json::Value(2), Json::Value("环境温度"), Json::Value("T001"), Json::Value("36"),
+                          Json::Value("当前值36高于阈值:35"), Json::Value(false), Json::Value(1)}) {
+        group_rule.append(v);
+    }
+    Json::Value ao(Json::arrayValue);
+    ao.append("AI0123456789");
+    ao.append(229.87);
+    const auto unit = view_reports({call("CheckThresholdBool", unit_alarm), call("SendSP", Json::Value())}, 1);
+    ASSERT_EQ(unit.size(), 1u);
+    EXPECT_EQ(unit[0].identifier, "ID1");
+    EXPECT_EQ(unit[0].state, "active");
+    EXPECT_EQ(unit[0].name, "系统总告警状态");
+    const auto group = view_reports({call("CheckThresholdBool", group_rule), call("CheckAOReport", ao)}, 5);
+    ASSERT_EQ(group.size(), 2u);
+    EXPECT_EQ(group[0].identifier, "T001");
+    EXPECT_EQ(group[0].state, "clear");
+    EXPECT_EQ(group[0].name, "环境温度");
+    EXPECT_EQ(group[1].state, "value 229.87");
 }
 
 TEST(LiveView, WithoutSnapshotSaysSo) {

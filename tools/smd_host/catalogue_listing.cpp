@@ -23,7 +23,7 @@ const char* coding_name(Coding coding) {
         case Coding::switch_code: return "switch code 0 正常 1 告警 2 空闲 3 分闸";
         case Coding::surge_code: return "surge code 0 正常 1 告警 2 空闲";
         case Coding::total_code: return "1 告警, other 正常";
-        case Coding::flag: return "non-zero 告警";
+        case Coding::flag: return "non-zero: 告警";
         default: return "";
     }
 }
@@ -66,6 +66,8 @@ void print_catalogue(std::ostream& out) {
         if (signal.coding == Coding::number) {
             out << (signal.source.kind == SignalSource::Kind::register16 ? " unsigned" : "")
                 << divisors(signal.divisor, signal.second_divisor);
+        } else if (signal.source.kind == SignalSource::Kind::flag) {
+            out << " (set: 告警)";
         } else if (signal.coding != Coding::time_text) {
             out << " (" << coding_name(signal.coding) << ")";
         }

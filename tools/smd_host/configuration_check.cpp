@@ -8,21 +8,11 @@
 
 #include "driver/signal_catalogue.h"
 #include "framework/configuration_loader.h"
+#include "quiet_stdout.h"
 
 namespace {
 
 using px46tr_k::Coding;
-
-// Sends standard output elsewhere while it lives: the loader's diagnostic lines are for the host.
-class QuietStdout {
-public:
-    QuietStdout() : saved_(std::cout.rdbuf(sink_.rdbuf())) {}
-    ~QuietStdout() { std::cout.rdbuf(saved_); }
-
-private:
-    std::ostringstream sink_;
-    std::streambuf* saved_;
-};
 
 struct Catalogue {
     std::set<std::string> members;

@@ -22,7 +22,7 @@ std::string describe(const std::vector<std::uint16_t>& words) {
 
 }  // namespace
 
-void save_snapshot(SPModbus& device, const std::string& path) {
+std::string snapshot_text(SPModbus& device) {
     int needed = 0;
     device.DeviceIoControl(kSnapshotText, nullptr, 0, nullptr, 0, needed);
     std::string text(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
@@ -30,8 +30,14 @@ void save_snapshot(SPModbus& device, const std::string& path) {
     if (device.DeviceIoControl(kSnapshotText, nullptr, 0, text.data(), needed, length) != 0) {
         throw std::runtime_error("the device refused its snapshot");
     }
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+void save_snapshot(SPModbus& device, const std::string& path) {
+    const std::string text = snapshot_text(device);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), length);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (!out) throw std::runtime_error("cannot write snapshot file " + path);
 }
 

@@ -9,6 +9,9 @@
 
 // What the runner asks of a device after its rounds, through DeviceIoControl as a host would.
 
+// The snapshot text as the device hands it out (request 801); throws std::runtime_error when the
+// device refuses it.
+std::string snapshot_text(SPModbus& device);
 // Fetches the snapshot text (request 801) and writes it to `path` unchanged; throws
 // std::runtime_error when the device refuses or the file cannot be written.
 void save_snapshot(SPModbus& device, const std::string& path);

@@ -83,6 +83,24 @@ std::size_t display_width(const std::string& text) {
     return width;
 }
 
+std::vector<ViewReport> view_reports(const std::vector<HostCall>& calls, int profile) {
+    std::vector<ViewReport> reports;
+    for (const auto& call : calls) {
+        const Json::Value& a = call.args;
+        if (call.name == "CheckThresholdBool") {
+            // level, identifier, identifier or signal, name or value text, text, state, serial;
+            // the threshold groups pass the signal name second and the identifier third.
+            reports.push_back({a[2].asString(), a[5].asBool() ? "active" : "clear",
+                               (profile == 5 ? a[1] : a[3]).asString()});
+        } else if (call.name == "CheckThreshold") {
+            reports.push_back({a[0].asString(), "value " + number(a[2], 2, 0), a[1].asString()});
+        } else if (call.name == "CheckAOReport") {
+            reports.push_back({a[0].asString(), "value " + number(a[1], 2, 0), "reported"});
+        }
+    }
+    return reports;
+}
+
 std::string render_view(const ViewFrame& frame) {
     const Json::Value& s = frame.snapshot;
     std::ostringstream out;
@@ -155,8 +173,8 @@ std::string render_view(const ViewFrame& frame) {
 
     out << "Reports this round: " << frame.reports.size() << "\n";
     for (const auto& report : frame.reports) {
-        out << "  " << fit(report.identifier, 24) << fit(report.active ? "active" : "clear", 8)
-            << fit(report.name, kWidth - 34) << "\n";
+        out << "  " << fit(report.identifier, 24) << fit(report.state, 14)
+            << fit(report.name, kWidth - 40) << "\n";
     }
     return without_trailing_blanks(out.str());
 }

@@ -5,12 +5,18 @@
 
 #include <json/value.h>
 
+#include "host/host_call.h"
+
 // One rule or alarm report the plug-in made during a round, as the view lists it.
 struct ViewReport {
     std::string identifier;
+    std::string state;  // "active", "clear" or the reported value
     std::string name;
-    bool active = false;
 };
+
+// The reports of a round's host calls (CheckThresholdBool, CheckThreshold, CheckAOReport) under
+// an operator profile; other calls are left out.
+std::vector<ViewReport> view_reports(const std::vector<HostCall>& calls, int profile);
 
 struct ViewFrame {
     int round = 0;

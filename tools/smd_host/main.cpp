@@ -1,7 +1,9 @@
 // smd-host: a stand-in host process. Loads the plug-in, creates its device, configures it and
-// drives polling rounds against the in-process simulated unit or a real Modbus line, printing a
-// summary of each round on standard error; the plug-in's own diagnostic lines pass through on
-// standard output.
+// drives polling rounds against the in-process simulated unit or a real Modbus line (or replays a
+// recorded history), printing a summary of each round on standard error or a live view on
+// standard output; the plug-in's own diagnostic lines pass through on standard output. It also
+// carries the commissioning commands: the signal catalogue, the configuration check and the dump
+// of a stored record.
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,7 +18,20 @@
 #include <json/reader.h>
 #include <json/value.h>
 
+#include <algorithm>
+#include <sstream>
+
+#include <json/writer.h>
+
+#include "catalogue_listing.h"
+#include "configuration_check.h"
+#include "framework/configuration_loader.h"
 #include "host/bus_pump.h"
+#include "host/record_history.h"
+#include "live_view.h"
+#include "quiet_stdout.h"
+#include "record_snapshot.h"
+#include "view_output.h"
 #include "host/plugin_library.h"
 #include "control_requests.h"
 #include "run_observer.h"
@@ -95,20 +110,131 @@ void print_round_summary(int round, const RunObserver::RoundTally& tally, const 
     std::cerr << "\n";
 }
 
+double seconds_since(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+Json::Value parse_json(const std::string& text) {
+    Json::Value value;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    std::istringstream in(text);
+    if (!Json::parseFromStream(builder, in, &value, &errors)) throw std::runtime_error("snapshot is not JSON: " + errors);
+    return value;
+}
+
+// The operator profile the settings select, read as the device reads it (1 when none is named).
+int operator_profile(const Json::Value& settings, unsigned int data_id) {
+    std::int32_t profile = 1;
+    QuietStdout quiet;
+    configuration::read_operator_profile(settings, data_id, profile);
+    return profile;
+}
+
+// What the runner does after the last round: the snapshot file and the register write.
+void finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump) {
+    if (!options.snapshot_path.empty()) save_snapshot(device, options.snapshot_path);
+    if (!options.write.empty()) {
+        if (pump == nullptr) throw UsageError{"--write needs a unit to write to"};
+        std::cerr << write_and_confirm(device, *pump, options.write) << "\n";
+    }
+}
+
+// --dump: one stored record as the snapshot the driver builds from it.
+int dump_record(const RunnerOptions& options) {
+    const RecordHistory history = read_record_history(options.dump_path);
+    if (history.records.empty()) throw std::runtime_error("history " + options.dump_path + " holds no whole record");
+    const long count = static_cast<long>(history.records.size());
+    const long index = options.dump_index.value_or(count - 1);
+    if (index < 0 || index >= count) {
+        throw UsageError{"--index " + std::to_string(index) + " is not from 0 to " + std::to_string(count - 1)};
+    }
+    Json::StreamWriterBuilder builder;
+    builder["emitUTF8"] = true;
+    builder["indentation"] = "  ";
+    std::cout << Json::writeString(builder, snapshot_of_record(history.records[static_cast<std::size_t>(index)]))
+              << "\n";
+    std::cerr << "record " << index << " of " << count << (history.torn_tail ? " (a torn last record left out)" : "")
+              << "\n";
+    return 0;
+}
+
+// --check-config: the device's configuration loading, in this folder, without polling.
+int check_config(const RunnerOptions& options) {
+    ConfigurationCheckRequest request;
+    request.settings = read_settings(options.settings_path);
+    request.settings_path = options.settings_path;
+    request.data_id = options.data_id;
+    if (options.b_mode) {
+        request.has_profile = true;
+        request.profile = *options.b_mode;
+    }
+    return check_configuration(request, std::cout) == 0 ? 0 : 1;
+}
+
 int run(const RunnerOptions& options) {
+    if (options.catalogue) {
+        print_catalogue(std::cout);
+        return 0;
+    }
+    if (options.check_config) return check_config(options);
+    if (!options.dump_path.empty()) return dump_record(options);
+
     const Json::Value settings = read_settings(options.settings_path);
     PluginLibrary plugin(options.plugin_path.empty() ? default_plugin_path() : options.plugin_path);
     RunObserver observer;
     if (!options.trace_path.empty()) observer.open_trace(options.trace_path);
+    std::unique_ptr<RecordHistoryWriter> history;
+    if (!options.history_path.empty()) {
+        history = std::make_unique<RecordHistoryWriter>(options.history_path);
+        observer.keep_history(*history);
+    }
 
     std::unique_ptr<SPModbus> device = plugin.create_device();
     device->set_observer(&observer);
     device->Init(std::weak_ptr<SMDController>(), options.data_id, Json::Value(Json::objectValue));
     device->InitSetting(settings);
 
+    // What follows each round: the view, or the summary line.
+    std::unique_ptr<ViewOutput> view;
+    if (options.view) view = std::make_unique<ViewOutput>();
+    const int profile = operator_profile(settings, options.data_id);
+    auto after_round = [&](int round, const RoundTraffic& traffic, const std::string& last_error) {
+        if (!view) {
+            print_round_summary(round, observer.tally(), traffic, last_error);
+            return;
+        }
+        ViewFrame frame;
+        frame.round = round;
+        frame.profile = profile;
+        frame.snapshot = parse_json(snapshot_text(*device));
+        frame.reports = view_reports(observer.tally().reports, profile);
+        view->show(render_view(frame));
+    };
+    signal(SIGINT, on_interrupt);
+
+    if (!options.replay_path.empty()) {
+        // The stored records one by one, as the host's cache hands them back; each gets a round
+        // time of its own second, so that the snapshot is rebuilt for each.
+        const RecordHistory history = read_record_history(options.replay_path);
+        if (history.torn_tail) std::cerr << "history: a torn last record was left out\n";
+        int round = 0;
+        for (const auto& record : history.records) {
+            if (round > 0) pause_between_rounds(std::max(options.interval_seconds, 1.0));
+            if (interrupted) break;
+            observer.start_round();
+            const auto started = std::chrono::steady_clock::now();
+            if (!device->LoadFromCache(record.data(), static_cast<int>(record.size()))) {
+                std::cerr << "history record " << round << " refused: " << record.size() << " bytes\n";
+            }
+            after_round(++round, RoundTraffic{seconds_since(started), 0, 0}, std::string());
+        }
+        finish_job(options, *device, nullptr);
+        return 0;
+    }
+
     UnitLink unit = make_unit_link(options, device->baud_rate());
     BusPump pump(*device, *unit.link);
-    signal(SIGINT, on_interrupt);
     for (int round = 1; options.rounds == 0 || round <= options.rounds; ++round) {
         if (round > 1) pause_between_rounds(options.interval_seconds);
         if (interrupted) break;
@@ -124,14 +250,13 @@ int run(const RunnerOptions& options) {
         device->RefreshStatus();
         while (!interrupted && pump.pump_one()) {
         }
-        const RoundTraffic traffic{
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
-            pump.carried() - carried, pump.failed() - failed};
+        const RoundTraffic traffic{seconds_since(started), pump.carried() - carried,
+                                   pump.failed() - failed};
         if (unit.counters) unit.counters->book_round(observer.tally().published > 0, traffic.seconds);
-        print_round_summary(round, observer.tally(), traffic, pump.last_error());
+        after_round(round, traffic, pump.last_error());
     }
-    if (!options.snapshot_path.empty()) save_snapshot(*device, options.snapshot_path);
-    if (!options.write.empty()) std::cerr << write_and_confirm(*device, pump, options.write) << "\n";
+    view.reset();
+    finish_job(options, *device, &pump);
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();

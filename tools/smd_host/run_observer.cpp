@@ -26,9 +26,16 @@ void RunObserver::on_host_call(const HostCall& call) {
     } else if (call.name == "SendSP") {
         ++tally_.published;
         tally_.last_record_hex = call.args[1].asString();
+        if (history_ != nullptr) {
+            const auto record = from_hex(tally_.last_record_hex);
+            history_->append(record.data(), record.size());
+        }
     } else if (call.name == "SaveDeviceHistory") {
         ++tally_.stored;
     } else if (call.name == "CheckThresholdBool" || call.name == "CheckThreshold") {
         ++tally_.alarm_reports;
+        tally_.reports.push_back(call);
+    } else if (call.name == "CheckAOReport") {
+        tally_.reports.push_back(call);
     }
 }

@@ -90,7 +90,15 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         ("unit", po::value(&options.unit)->default_value("sim"), "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]")
         ("timeout", po::value(&options.timeout_seconds)->default_value(1.0), "seconds to wait for a reply on a real line")
         ("retries", po::value(&options.retries)->default_value(1), "further attempts after a time-out or a lost line")
-        ("pause", po::value(&options.pause_seconds)->default_value(0.0), "seconds of quiet between requests on a real line");
+        ("pause", po::value(&options.pause_seconds)->default_value(0.0), "seconds of quiet between requests on a real line")
+        ("view", po::bool_switch(&options.view), "after each round, a compact view of the unit instead of the raw output")
+        ("history", po::value(&options.history_path), "append every published record to FILE")
+        ("replay", po::value(&options.replay_path), "feed the records of history FILE through LoadFromCache instead of polling")
+        ("catalogue", po::bool_switch(&options.catalogue), "list every snapshot member and alarm name with its kind and source, then exit")
+        ("check-config", po::bool_switch(&options.check_config), "check the configuration the device would load in this folder, then exit")
+        ("b-mode", po::value<std::int32_t>(), "with --check-config: the operator profile to check under")
+        ("dump", po::value(&options.dump_path), "print a record of history FILE as its snapshot, then exit")
+        ("index", po::value<long>(), "with --dump: the record to print, from 0 (default: the last)");
 
     po::variables_map vm;
     try {
@@ -106,6 +114,14 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     usage << described;
     help = usage.str();
     if (vm.count("help")) return false;
+    if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
+    if (vm.count("index")) options.dump_index = vm["index"].as<long>();
+    if (options.catalogue + options.check_config + !options.dump_path.empty() > 1) {
+        throw UsageError{"--catalogue, --check-config and --dump go one at a time"};
+    }
+    if (!options.replay_path.empty() && (options.unit != "sim" || !sets.empty() || !sets_at.empty())) {
+        throw UsageError{"--replay takes its records from the history, not from a unit"};
+    }
     if (options.rounds < 0) throw UsageError{"--rounds must not be negative"};
     if (options.interval_seconds < 0) throw UsageError{"--interval must not be negative"};
     if (!(options.timeout_seconds > 0 && options.timeout_seconds <= 60)) throw UsageError{"--timeout must be above 0 and at most 60"};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,15 @@ struct RunnerOptions {
     double timeout_seconds = 1;  // response time-out of a real line
     int retries = 1;             // further attempts of a request that timed out or was lost
     double pause_seconds = 0;    // quiet between requests on a real line
+    bool view = false;           // --view: a compact view of the unit after each round
+    std::string history_path;    // --history: append every published record to FILE
+    std::string replay_path;     // --replay: feed a history's records through LoadFromCache
+    // Commissioning commands that do not poll.
+    bool catalogue = false;               // --catalogue: list every signal and alarm name
+    bool check_config = false;            // --check-config: check the configuration in this folder
+    std::optional<std::int32_t> b_mode;   // --b-mode: the profile to check under
+    std::string dump_path;                // --dump: print a stored record as its snapshot
+    std::optional<long> dump_index;       // --index: which record of --dump (default: the last)
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
@@ -17,6 +18,8 @@ struct SMD_HOST_API HostCall {
 
 // Lowercase hex of a byte buffer, two digits a byte.
 SMD_HOST_API std::string to_hex(const unsigned char* bytes, std::size_t length);
+// The bytes of a hex text as to_hex writes it; a trailing odd digit is ignored.
+SMD_HOST_API std::vector<unsigned char> from_hex(const std::string& hex);
 
 // Receives every host operation a device calls. The hosting program installs one per device:
 // tests record the calls, the runner traces them.

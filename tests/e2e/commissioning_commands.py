@@ -1,0 +1,45 @@
+"""The commissioning commands as a user types them: --catalogue, --check-config, --view."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+runner, examples = sys.argv[1], sys.argv[2]
+
+
+def run(work, *args):
+    return subprocess.run([runner, *args], cwd=work, capture_output=True, text=True, timeout=60)
+
+
+with tempfile.TemporaryDirectory() as work:
+    catalogue = run(work, "--catalogue")
+    assert catalogue.returncode == 0, catalogue.stderr
+    lines = catalogue.stdout.splitlines()
+    assert len(lines) == 1488 + 457, len(lines)
+    assert "出线支路05电流越上线\talarm\tregister 7433 bit 4" in lines
+
+    os.makedirs(os.path.join(work, "ini"))
+    shutil.copy(os.path.join(examples, "unicom.yaml"), os.path.join(work, "ini", "1.yaml"))
+    clean = run(work, "--check-config")
+    assert clean.returncode == 0, clean.stdout + clean.stderr
+    assert "file: ./ini/1.yaml" in clean.stdout and clean.stdout.endswith("clean\n"), clean.stdout
+    assert "test ini/yaml" not in clean.stdout, "the loader's own lines stay out of the report"
+
+    with open(os.path.join(work, "ini", "1.yaml"), "a", encoding="utf-8") as f:
+        f.write("  出线支路07开关告警: \"0417009001\"\n")
+    dirty = run(work, "--check-config")
+    assert dirty.returncode == 1, dirty.stdout
+    assert "problem: ./ini/1.yaml: ALARM 出线支路07开关告警: no alarm the driver reports" in dirty.stdout, dirty.stdout
+
+    mobile = run(work, "--check-config", "--b-mode", "3")
+    assert "profile: 3 (mobile)" in mobile.stdout, mobile.stdout
+
+    view = run(work, "--view", "--rounds", "2", "--interval", "1", "--set", "7433=16")
+    assert view.returncode == 0, view.stderr
+    assert "\x1b" not in view.stdout, "plain text when standard output is no terminal"
+    assert view.stdout.count("px46tr_k  round ") == 2, view.stdout
+    assert "rvSize is" not in view.stdout, "the view replaces the raw output"
+    assert "  出线支路05电流越上线" in view.stdout
+    assert "0417001001              clear         系统总告警状态" in view.stdout, view.stdout
+print("ok")

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+// Where the live view goes: standard output, which the view has to itself while it lives (the
+// plug-in's diagnostic lines are set aside). On a terminal each frame replaces the last one;
+// otherwise frames follow one another as plain text.
+class ViewOutput {
+public:
+    ViewOutput();
+    ~ViewOutput();
+    ViewOutput(const ViewOutput&) = delete;
+    ViewOutput& operator=(const ViewOutput&) = delete;
+
+    void show(const std::string& frame);
+
+private:
+    int view_fd_ = -1;
+    bool terminal_ = false;
+};
