@@ -68,20 +68,17 @@ static_assert(kRegisterMap.front().record_offset == kImageBegin);
 static_assert(kRegisterMap.back().record_offset + 2 * kRegisterMap.back().count == kImageEnd,
               "the reads fill the 3910-byte register image exactly");
 // Each block of the record starts with its read.
-static_assert(kRegisterMap[detail::row_at_offset(kRegisterMap, offsetof(PX46TR_K_Data_t, inline_state))]
-                  .first_register == 4096);
-static_assert(kRegisterMap[detail::row_at_offset(kRegisterMap, offsetof(PX46TR_K_Data_t, feeder_switch_state))]
-                  .first_register == 4103);
-static_assert(kRegisterMap[detail::row_at_offset(kRegisterMap, offsetof(PX46TR_K_Data_t, ambient))]
-                  .first_register == 4247);
-static_assert(kRegisterMap[detail::row_at_offset(kRegisterMap, offsetof(PX46TR_K_Data_t, feeder_alarm_bits))]
-                  .first_register == 7424);
-static_assert(kRegisterMap[detail::row_at_offset(kRegisterMap, offsetof(PX46TR_K_Data_t, inline_alarm))]
-                  .first_register == 7451);
-static_assert(kRegisterMap[detail::row_at_offset(kRegisterMap, offsetof(PX46TR_K_Data_t, feeder_open_bits))]
-                  .first_register == 7456);
-static_assert(kRegisterMap[detail::row_at_offset(kRegisterMap, offsetof(PX46TR_K_Data_t, feeder_group))]
-                  .first_register == 32);
+constexpr bool block_is_read_from(std::size_t record_offset, int first_register) {
+    const std::size_t row = detail::row_at_offset(kRegisterMap, record_offset);
+    return row < kRegisterMap.size() && kRegisterMap[row].first_register == first_register;
+}
+static_assert(block_is_read_from(offsetof(PX46TR_K_Data_t, feeder_group), 32));
+static_assert(block_is_read_from(offsetof(PX46TR_K_Data_t, inline_state), 4096));
+static_assert(block_is_read_from(offsetof(PX46TR_K_Data_t, feeder_switch_state), 4103));
+static_assert(block_is_read_from(offsetof(PX46TR_K_Data_t, ambient), 4247));
+static_assert(block_is_read_from(offsetof(PX46TR_K_Data_t, feeder_alarm_bits), 7424));
+static_assert(block_is_read_from(offsetof(PX46TR_K_Data_t, inline_alarm), 7451));
+static_assert(block_is_read_from(offsetof(PX46TR_K_Data_t, feeder_open_bits), 7456));
 
 // The register of the unit that lands at a record offset inside the register image, or -1.
 constexpr int register_at(std::size_t record_offset) {
