@@ -7,36 +7,30 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include <json/reader.h>
 #include <json/value.h>
 
-#include <algorithm>
-#include <sstream>
-
-#include <json/writer.h>
-
-#include "catalogue_listing.h"
-#include "configuration_check.h"
+#include "commissioning_commands.h"
+#include "control_requests.h"
 #include "framework/configuration_loader.h"
 #include "host/bus_pump.h"
+#include "host/plugin_library.h"
 #include "host/record_history.h"
 #include "live_view.h"
 #include "quiet_stdout.h"
-#include "record_snapshot.h"
-#include "view_output.h"
-#include "host/plugin_library.h"
-#include "control_requests.h"
 #include "run_observer.h"
 #include "runner_options.h"
 #include "unit_link.h"
+#include "view_output.h"
 
 namespace {
 
@@ -61,18 +55,6 @@ std::string default_plugin_path() {
     return path.substr(0, path.rfind('/') + 1) + "libpx46tr_k.so";
 }
 
-Json::Value read_settings(const std::string& path) {
-    if (path.empty()) return Json::Value(Json::objectValue);
-    std::ifstream in(path);
-    if (!in) throw UsageError{"cannot read settings file " + path};
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    if (!Json::parseFromStream(builder, in, &root, &errors)) {
-        throw UsageError{"settings file " + path + " is not JSON: " + errors};
-    }
-    return root;
-}
 
 // Decodes the round stamp at the end of a published record's hex text.
 std::string stamp_text(const std::string& record_hex) {
@@ -140,43 +122,8 @@ void finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump) {
     }
 }
 
-// --dump: one stored record as the snapshot the driver builds from it.
-int dump_record(const RunnerOptions& options) {
-    const RecordHistory history = read_record_history(options.dump_path);
-    if (history.records.empty()) throw std::runtime_error("history " + options.dump_path + " holds no whole record");
-    const long count = static_cast<long>(history.records.size());
-    const long index = options.dump_index.value_or(count - 1);
-    if (index < 0 || index >= count) {
-        throw UsageError{"--index " + std::to_string(index) + " is not from 0 to " + std::to_string(count - 1)};
-    }
-    Json::StreamWriterBuilder builder;
-    builder["emitUTF8"] = true;
-    builder["indentation"] = "  ";
-    std::cout << Json::writeString(builder, snapshot_of_record(history.records[static_cast<std::size_t>(index)]))
-              << "\n";
-    std::cerr << "record " << index << " of " << count << (history.torn_tail ? " (a torn last record left out)" : "")
-              << "\n";
-    return 0;
-}
-
-// --check-config: the device's configuration loading, in this folder, without polling.
-int check_config(const RunnerOptions& options) {
-    ConfigurationCheckRequest request;
-    request.settings = read_settings(options.settings_path);
-    request.settings_path = options.settings_path;
-    request.data_id = options.data_id;
-    if (options.b_mode) {
-        request.has_profile = true;
-        request.profile = *options.b_mode;
-    }
-    return check_configuration(request, std::cout) == 0 ? 0 : 1;
-}
-
 int run(const RunnerOptions& options) {
-    if (options.catalogue) {
-        print_catalogue(std::cout);
-        return 0;
-    }
+    if (options.catalogue) return list_catalogue();
     if (options.check_config) return check_config(options);
     if (!options.dump_path.empty()) return dump_record(options);
 

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include <json/value.h>
+
+#include "runner_options.h"
+
+// The runner's commands that do not poll a unit, for commissioning: the signal catalogue, the
+// configuration check and the dump of a stored record. Each returns the process's exit status.
+int list_catalogue();
+int check_config(const RunnerOptions& options);
+int dump_record(const RunnerOptions& options);
+
+// The settings object of --settings (an empty object without one); throws UsageError when the
+// file cannot be read or is not JSON.
+Json::Value read_settings(const std::string& path);
