@@ -1,7 +1,9 @@
 # Front door: each target installs what is missing, configures and builds before it runs.
 BUILD ?= build
 ROUNDS ?= 3
-RUN_ARGS ?= --rounds $(ROUNDS)
+# A live-looking unit: the simulator's default scenario loaded into the in-process simulated unit.
+UNIT_REGISTERS = $(BUILD)/default-unit.json
+RUN_ARGS ?= --rounds $(ROUNDS) --view --registers default-unit.json
 
 .PHONY: all deps build run test clean
 
@@ -18,6 +20,7 @@ build: deps $(BUILD)/build.ninja
 
 # The main job: the stand-in host runner against the built-in simulated unit.
 run: build
+	$(BUILD)/bin/px46tr_k-sim --dump-registers $(UNIT_REGISTERS)
 	cd $(BUILD) && ./bin/smd-host $(RUN_ARGS)
 
 # Every test, the end-to-end ones included.

@@ -3,6 +3,8 @@
 #include <sstream>
 
 #include "device_harness.h"
+#include "driver/register_map.h"
+#include "driver/signal_catalogue.h"
 #include "live_view.h"
 
 namespace {
@@ -64,6 +66,28 @@ TEST(LiveView, NoLineIsWiderThanEightyColumns) {
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LE(display_width(line), 80u) << line;
     }
+}
+
+TEST(LiveView, ShortScreenKeepsTheFeedersThatAreNotNormal) {
+    DeviceHarness h;
+    for (int n = 1; n <= 40; ++n) h.set_s32(px46tr_k::register_at(px46tr_k::feeder_field_offset(n, 12)), 500);
+    h.unit.set(4102 + 33, 3);  // feeder 33 opened
+    h.unit.set(7424 + 9, 1u << 6);  // flag 150: feeder 7 over its upper limit
+    h.run_round();
+    ViewFrame frame;
+    frame.snapshot = h.device.json_;
+    frame.screen_rows = 24;
+    const std::string view = render_view(frame);
+    std::istringstream lines(view);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    EXPECT_LE(all.size(), 24u) << view;
+    EXPECT_NE(view.find("Feeders carrying current or not normal: 40\n"), std::string::npos) << view;
+    EXPECT_NE(view.find("   7     0.00     5.00     0.00    0.00  正常    越上线\n"), std::string::npos) << view;
+    EXPECT_NE(view.find("  33     0.00     5.00     0.00    0.00  分闸\n"), std::string::npos) << view;
+    EXPECT_NE(view.find(" more feeders"), std::string::npos) << view;
+    frame.screen_rows = 0;
+    EXPECT_NE(render_view(frame).find("  40     0.00     5.00"), std::string::npos) << "no limit off a terminal";
 }
 
 TEST(LiveView, DisplayWidthCountsChineseAsTwo) {

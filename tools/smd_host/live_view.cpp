@@ -1,5 +1,6 @@
 #include "live_view.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -132,8 +133,12 @@ std::string render_view(const ViewFrame& frame) {
                                   {"越上线", px46tr_k::kFeederCurrentHigh.format},
                                   {"越上上线", px46tr_k::kFeederCurrentHighHigh.format},
                                   {"分闸", px46tr_k::kFeederSwitchOpen.format}};
-    std::ostringstream rows;
-    int shown = 0;
+    struct FeederRow {
+        int n;
+        int rank;  // 0 alarmed, opened or invalid; 1 idle; 2 only carrying current
+        std::string text;
+    };
+    std::vector<FeederRow> feeders;
     for (int n = 1; n <= px46tr_k::kFeederCount; ++n) {
         const std::string feeder = px46tr_k::feeder_name(n);
         auto measurement = [&](std::size_t m) {
@@ -146,18 +151,17 @@ std::string render_view(const ViewFrame& frame) {
                 alarms += std::string(alarms.empty() ? "" : " ") + flag.label;
             }
         }
+        const bool idle = state == px46tr_k::kIdle && alarms.empty();
+        const bool abnormal = state != px46tr_k::kNormal || !alarms.empty();
         const bool carries = measurement(1).isNumeric() && measurement(1).asDouble() != 0.0;
-        if (!carries && state == px46tr_k::kNormal && alarms.empty()) continue;
-        ++shown;
+        if (!carries && !abnormal) continue;
         char no[8];
         std::snprintf(no, sizeof no, "%4d", n);
-        rows << no << number(measurement(0), 2, 9) << number(measurement(1), 2, 9)
-             << number(measurement(2), 2, 9) << number(measurement(4), 2, 8) << "  "
-             << fit(state, 8) << fit(alarms, 30) << "\n";
-    }
-    out << "Feeders carrying current or not normal: " << shown << "\n";
-    if (shown > 0) {
-        out << "  No  Voltage  Current    Power   Load%  Switch  Alarms\n" << rows.str();
+        std::ostringstream row;
+        row << no << number(measurement(0), 2, 9) << number(measurement(1), 2, 9)
+            << number(measurement(2), 2, 9) << number(measurement(4), 2, 8) << "  " << fit(state, 8)
+            << fit(alarms, 30) << "\n";
+        feeders.push_back({n, abnormal ? (idle ? 1 : 0) : 2, row.str()});
     }
 
     // Active alarms: every coded member of the catalogue that reads 告警.
@@ -168,6 +172,31 @@ std::string render_view(const ViewFrame& frame) {
             active.push_back(signal.name);
         }
     }
+
+    // On a screen of limited height the feeder table gives way first: alarmed, opened or invalid
+    // feeders stay, then idle ones, then those only carrying current, shown in feeder order.
+    const std::size_t total = feeders.size();
+    std::size_t room = total;
+    if (frame.screen_rows > 0) {
+        // Five lines above the table, its title, header and "more" line, two list titles and the
+        // line the cursor rests on.
+        const std::size_t other_lines = 5 + 3 + 2 + 1 + active.size() + frame.reports.size();
+        const std::size_t budget = frame.screen_rows > other_lines ? frame.screen_rows - other_lines : 0;
+        room = std::min(total, std::max<std::size_t>(budget, 5));
+    }
+    if (room < total) {
+        std::stable_sort(feeders.begin(), feeders.end(),
+                         [](const FeederRow& a, const FeederRow& b) { return a.rank < b.rank; });
+        feeders.resize(room);
+        std::sort(feeders.begin(), feeders.end(), [](const FeederRow& a, const FeederRow& b) { return a.n < b.n; });
+    }
+    out << "Feeders carrying current or not normal: " << total << "\n";
+    if (!feeders.empty()) {
+        out << "  No  Voltage  Current    Power   Load%  Switch  Alarms\n";
+        for (const auto& row : feeders) out << row.text;
+    }
+    if (room < total) out << "  ... " << total - room << " more feeders (a taller window shows them)\n";
+
     out << "Active alarms: " << active.size() << "\n";
     for (const auto& name : active) out << "  " << fit(name, kWidth - 2) << "\n";
 

@@ -23,6 +23,9 @@ struct ViewFrame {
     int profile = 1;
     Json::Value snapshot;  // the device's snapshot after the round (null when none was built)
     std::vector<ViewReport> reports;
+    // Lines of the screen the view has to fit in (0: no limit). The feeder table is cut first,
+    // keeping the feeders that are not normal.
+    std::size_t screen_rows = 0;
 };
 
 // Renders one round as a compact text at most 80 columns wide: the incoming lines, a table of

@@ -156,6 +156,7 @@ int run(const RunnerOptions& options) {
         frame.profile = profile;
         frame.snapshot = parse_json(snapshot_text(*device));
         frame.reports = view_reports(observer.tally().reports, profile);
+        frame.screen_rows = view->screen_rows();
         view->show(render_view(frame));
     };
     signal(SIGINT, on_interrupt);

@@ -1,6 +1,7 @@
 #include "view_output.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -42,4 +43,10 @@ void ViewOutput::show(const std::string& frame) {
     const int fd = view_fd_ >= 0 ? view_fd_ : STDOUT_FILENO;
     // Home the cursor and clear the screen on a terminal; a blank line between plain frames.
     write_all(fd, terminal_ ? "\x1b[H\x1b[2J" + frame : frame + "\n");
+}
+
+std::size_t ViewOutput::screen_rows() const {
+    winsize size{};
+    if (!terminal_ || ::ioctl(view_fd_, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_row;
 }

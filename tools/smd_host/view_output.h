@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Where the live view goes: standard output, which the view has to itself while it lives (the
@@ -13,6 +14,8 @@ public:
     ViewOutput& operator=(const ViewOutput&) = delete;
 
     void show(const std::string& frame);
+    // Lines of the terminal the view is shown on; 0 when it is no terminal.
+    std::size_t screen_rows() const;
 
 private:
     int view_fd_ = -1;
