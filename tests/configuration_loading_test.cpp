@@ -530,9 +530,10 @@ TEST(ThresholdGroups, ShippedExampleFillsItsGroups) {
     EXPECT_EQ(d.device.b_mode_, 5);
     EXPECT_EQ(d.device.up_thresholds_.size(), 2u);
     EXPECT_EQ(d.device.up2_thresholds_.size(), 1u);
-    EXPECT_EQ(d.device.low_thresholds_.size(), 2u);
+    EXPECT_EQ(d.device.low_thresholds_.size(), 1u);
     EXPECT_TRUE(d.device.low2_thresholds_.empty());
-    EXPECT_EQ(d.device.up_thresholds_.at("A路进线-电压"), (Rule{"0406001001", 253.0f, 250.0f, false, 2}));
+    EXPECT_EQ(d.device.up_thresholds_.at("环境温度"), (Rule{"0418101001", 35.0f, 30.0f, false, 2}));
+    EXPECT_EQ(d.device.up_thresholds_.at("环境湿度"), (Rule{"0418102001", 80.0f, 75.0f, false, 3}));
 }
 
 }  // namespace
