@@ -7,6 +7,7 @@
 
 #include "fake_clock.h"
 #include "host/bus_pump.h"
+#include "host/host_call.h"
 #include "host/simulated_unit.h"
 #include "recording_observer.h"
 #include "test_device.h"
@@ -38,12 +39,3 @@ struct DeviceHarness {
     TestDevice device;
     BusPump pump{device, unit};
 };
-
-// Decodes a lowercase hex text into bytes.
-inline std::vector<std::uint8_t> from_hex(const std::string& hex) {
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}

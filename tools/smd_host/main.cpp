@@ -59,11 +59,10 @@ std::string default_plugin_path() {
 // Decodes the round stamp at the end of a published record's hex text.
 std::string stamp_text(const std::string& record_hex) {
     if (record_hex.size() < 14) return "none";
-    const std::string hex = record_hex.substr(record_hex.size() - 14);
-    auto byte = [&](std::size_t i) { return std::stoi(hex.substr(2 * i, 2), nullptr, 16); };
+    const std::vector<unsigned char> b = from_hex(record_hex.substr(record_hex.size() - 14));
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", byte(0) | (byte(1) << 8),
-                  byte(2), byte(3), byte(4), byte(5), byte(6));
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", b[0] | (b[1] << 8), b[2], b[3],
+                  b[4], b[5], b[6]);
     return text;
 }
 
