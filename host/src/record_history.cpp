@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <tuple>
+#include <utility>
 #include <stdexcept>
 
 namespace {
@@ -48,24 +49,39 @@ std::uint32_t crc32(const std::uint8_t* bytes, std::size_t length) {
     return crc ^ 0xffffffffu;
 }
 
-RecordHistory read_record_history(const std::string& path) {
+namespace {
+
+// Walks the whole frames of a history file one at a time, handing each record to `take`; returns
+// the length of the file up to its last whole frame and whether anything follows it. Only one
+// record is held at a time, so a long site recording is never read into memory at once.
+template <typename Take>
+std::pair<std::size_t, bool> scan_history(const std::string& path, Take take) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw io_error("cannot read history", path);
-    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
-                                         std::istreambuf_iterator<char>());
-    RecordHistory history;
-    std::size_t at = 0;
-    while (file.size() - at >= kHeaderSize + kTrailerSize) {
-        if (std::memcmp(file.data() + at, kMagic, sizeof kMagic) != 0) break;
-        const std::uint32_t length = get_u32(file.data() + at + 4);
-        if (length > kMaxRecord || file.size() - at < kHeaderSize + length + kTrailerSize) break;
-        const std::uint8_t* record = file.data() + at + kHeaderSize;
-        if (crc32(record, length) != get_u32(record + length)) break;
-        history.records.emplace_back(record, record + length);
-        at += kHeaderSize + length + kTrailerSize;
+    std::size_t valid = 0;
+    std::vector<std::uint8_t> frame;
+    std::uint8_t header[kHeaderSize];
+    while (in.read(reinterpret_cast<char*>(header), kHeaderSize)) {
+        const std::uint32_t length = get_u32(header + 4);
+        if (std::memcmp(header, kMagic, sizeof kMagic) != 0 || length > kMaxRecord) break;
+        frame.resize(length + kTrailerSize);
+        if (!in.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size()))) break;
+        if (crc32(frame.data(), length) != get_u32(frame.data() + length)) break;
+        frame.resize(length);
+        take(std::move(frame));
+        valid += kHeaderSize + length + kTrailerSize;
     }
-    history.valid_bytes = at;
-    history.torn_tail = at != file.size();
+    in.clear();
+    in.seekg(0, std::ios::end);
+    return {valid, static_cast<std::size_t>(in.tellg()) != valid};
+}
+
+}  // namespace
+
+RecordHistory read_record_history(const std::string& path) {
+    RecordHistory history;
+    std::tie(history.valid_bytes, history.torn_tail) =
+        scan_history(path, [&](std::vector<std::uint8_t>&& record) { history.records.push_back(std::move(record)); });
     return history;
 }
 
@@ -73,8 +89,8 @@ RecordHistoryWriter::RecordHistoryWriter(const std::string& path) : path_(path) 
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) throw io_error("cannot open history", path);
     // Cut off a torn last frame so that the next record starts on a frame boundary.
-    const RecordHistory existing = read_record_history(path);
-    if (::ftruncate(fd_, static_cast<off_t>(existing.valid_bytes)) != 0 ||
+    const std::size_t valid_bytes = scan_history(path, [](std::vector<std::uint8_t>&&) {}).first;
+    if (::ftruncate(fd_, static_cast<off_t>(valid_bytes)) != 0 ||
         ::lseek(fd_, 0, SEEK_END) < 0) {
         const auto error = io_error("cannot repair history", path);
         ::close(fd_);
