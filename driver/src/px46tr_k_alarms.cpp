@@ -11,7 +11,6 @@ using namespace px46tr_k;
 
 namespace {
 
-constexpr int kUnicom = 1;
 constexpr int kReportLevel = 2;  // level of every unit alarm report
 
 // The device's part in an alarm report: the host's report operation, the configured identifiers
@@ -34,14 +33,14 @@ struct AlarmReporter {
 // Feeder n's alarm of one family, from its unpacked flag; nothing outside the unicom profile.
 int report_feeder_alarm(std::int32_t b_mode, const AlarmReporter& reporter, const FeederFlagFamily& family,
                         const std::uint8_t* flag, const char* prefix, int n) {
-    if (b_mode == kUnicom) reporter.report(compose_name(family.format, prefix, n), *flag != 0);
+    if (b_mode == configuration::kUnicom) reporter.report(compose_name(family.format, prefix, n), *flag != 0);
     return 1;
 }
 
 }  // namespace
 
 void PX46TR_K::RunCheckThreshold() {
-    if (b_mode_ != kUnicom) return;
+    if (b_mode_ != configuration::kUnicom) return;
     std::lock_guard<std::mutex> lock(json_mutex_);
     const AlarmReporter reporter{*this, alarm_rules_, check_seq_};
     const std::uint8_t* record = record_bytes();

@@ -57,7 +57,7 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
             step_ = code;
             write_result_ = kWritePending;
             OpenPort();
-            if (code == kControlRequest || b_mode_ != 1) {
+            if (code == kControlRequest || b_mode_ != configuration::kUnicom) {
                 Json::Value root;
                 if (!parse_json(in, in_len, root)) return -1;
                 // The signal identifier must be text; the library's conversion error reaches the

@@ -13,16 +13,7 @@
 #include "record_snapshot.h"
 
 Json::Value read_settings(const std::string& path) {
-    if (path.empty()) return Json::Value(Json::objectValue);
-    std::ifstream in(path);
-    if (!in) throw UsageError{"cannot read settings file " + path};
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    if (!Json::parseFromStream(builder, in, &root, &errors)) {
-        throw UsageError{"settings file " + path + " is not JSON: " + errors};
-    }
-    return root;
+    return path.empty() ? Json::Value(Json::objectValue) : read_json_file(path, "settings file");
 }
 
 int list_catalogue() {

@@ -26,14 +26,8 @@ long parse_number(const std::string& text, long max, const std::string& what) {
 // A JSON object "REG": VALUE, registers in decimal or 0x hex.
 void read_register_file(const std::string& path,
                         std::vector<std::pair<int, std::uint16_t>>& registers) {
-    std::ifstream in(path);
-    if (!in) throw UsageError{"cannot read register file " + path};
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) {
-        throw UsageError{"register file " + path + " is not a JSON object: " + errors};
-    }
+    const Json::Value root = read_json_file(path, "register file");
+    if (!root.isObject()) throw UsageError{"register file " + path + " is not a JSON object"};
     for (const auto& key : root.getMemberNames()) {
         const Json::Value& value = root[key];
         if (!value.isIntegral()) throw UsageError{"register " + key + " in " + path + " is not an integer"};
@@ -42,6 +36,18 @@ void read_register_file(const std::string& path,
 }
 
 }  // namespace
+
+Json::Value read_json_file(const std::string& path, const std::string& what) {
+    std::ifstream in(path);
+    if (!in) throw UsageError{"cannot read " + what + " " + path};
+    Json::Value root;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    if (!Json::parseFromStream(builder, in, &root, &errors)) {
+        throw UsageError{what + " " + path + " is not JSON: " + errors};
+    }
+    return root;
+}
 
 std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text) {
     const auto eq = text.find('=');

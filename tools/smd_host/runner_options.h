@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <json/value.h>
+
 // What the stand-in host runner is asked to do.
 struct RunnerOptions {
     std::string plugin_path;  // empty: the plug-in built beside the runner
@@ -47,6 +49,10 @@ struct UsageError {
 // Parses the command line. Returns false when only the help was asked for (printed to `help`).
 bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options,
                           std::string& help);
+
+// The JSON value in the file at `path` (`what` names it in messages); throws UsageError when the
+// file cannot be read or is not JSON.
+Json::Value read_json_file(const std::string& path, const std::string& what);
 
 // Parses "REG=VALUE" (decimal or 0x hex); throws UsageError when it is not one.
 std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text);

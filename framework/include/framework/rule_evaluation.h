@@ -21,13 +21,13 @@
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::evaluate_profile_rules() {
     switch (b_mode_) {
-    case 1:
+    case configuration::kUnicom:
         evaluate_analogue_signals();
         break;
-    case 3:
+    case configuration::kMobile:
         evaluate_comparison_rules();
         break;
-    case 5:
+    case configuration::kThresholdGroups:
         CheckSignalThresholdMap(up_thresholds_, true);
         CheckSignalThresholdMap(up2_thresholds_, true);
         CheckSignalThresholdMap(low_thresholds_, false);

@@ -65,7 +65,8 @@ public:
         this->check_seq_ = 1;
         this->alarm_changed_ = 0;
         RunCheckThreshold();
-        if (b_mode_ == 1 || b_mode_ == 3 || b_mode_ == 5) {
+        if (b_mode_ == configuration::kUnicom || b_mode_ == configuration::kMobile ||
+            b_mode_ == configuration::kThresholdGroups) {
             GenJsonData();
             std::lock_guard<std::mutex> lock(json_mutex_);
             evaluate_profile_rules();
