@@ -123,8 +123,7 @@ bool SMDVDevice::SaveDeviceHistory(const unsigned char* bytes, unsigned int leng
 bool SMDVDevice::record_state(int level, const std::string& alarm_id, const std::string& signal,
                               const std::string& value_text, const std::string& message,
                               bool state, unsigned short serial) {
-    auto [it, inserted] = alarm_states_.try_emplace(std::make_pair(alarm_id, signal), false);
-    (void)inserted;
+    const auto it = alarm_states_.try_emplace(std::make_pair(alarm_id, signal), false).first;
     if (it->second == state) return false;
     it->second = state;
     rule_values_.push_back(rule_value{alarm_id, signal, value_text, message, level, state, serial});
