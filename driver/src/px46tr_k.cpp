@@ -1,6 +1,7 @@
 #include "driver/px46tr_k.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "driver/register_map.h"
 
@@ -16,44 +17,57 @@ PX46TR_K::PX46TR_K() {
 
 PX46TR_K::~PX46TR_K() = default;
 
-bool PX46TR_K::InitSetting(const Json::Value& settings) {
-    data_.data_id = DataId();
-    return UniDataDevice::InitSetting(settings);
-}
+// The framework stores the data identifier in the record before it loads the configuration.
+bool PX46TR_K::InitSetting(const Json::Value& settings) { return UniDataDevice::InitSetting(settings); }
 
 bool PX46TR_K::RefreshStatus() {
     SMDSPDevice::RefreshStatus();
+    {
+        std::lock_guard<std::mutex> round(round_mutex_);
+        round_image_loads_ = image_loads_;
+    }
     step_ = kFirstStep;
     modbus_read_registers(kRegisterMap.front().first_register, kRegisterMap.front().count);
     return true;
 }
 
 int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
-    if (step_ == kStepWriteRegister || step_ == kStepWriteRegisters) return check_write_reply();
-    if (step_ < kFirstStep || step_ > kLastStep) return 1;
+    // The step is read once: a request on another thread may replace it at any moment, and the
+    // reply is handled as the answer to what was awaited when it arrived.
+    const std::int32_t step = step_;
+    if (step == kStepWriteRegister || step == kStepWriteRegisters) return check_write_reply(step);
+    if (step < kFirstStep || step > kLastStep) return 1;
 
-    const px46tr_k::RegisterRead& row = kRegisterMap[static_cast<std::size_t>(step_ - kFirstStep)];
+    const px46tr_k::RegisterRead& row = kRegisterMap[static_cast<std::size_t>(step - kFirstStep)];
     if (reply_regs_.size() < static_cast<std::size_t>(row.count)) {
         // A reply shorter than its read would be copied from past its end: end the round here,
         // as after an error reply, and keep the record as it is.
-        log_line("PX46TR_K::process_payload short reply step:", step_, " words:",
+        log_line("PX46TR_K::process_payload short reply step:", step, " words:",
                  reply_regs_.size(), " expected:", row.count);
         return 0;
     }
-    std::memcpy(record_bytes() + row.record_offset, reply_regs_.data(), row.bytes());
-    if (step_ == kLastStep) {
+    {
+        std::lock_guard<std::mutex> round(round_mutex_);
+        // A cached record replaced the image since this round began: the round is abandoned.
+        if (image_loads_ != round_image_loads_) return 0;
+        std::memcpy(record_bytes() + row.record_offset, reply_regs_.data(), row.bytes());
+    }
+    if (step == kLastStep) {
         RoundDone();
         return 0;
     }
-    ++step_;
-    const px46tr_k::RegisterRead& next = kRegisterMap[static_cast<std::size_t>(step_ - kFirstStep)];
+    // Move on only from the step this reply answered: a request that took the line meanwhile
+    // wins, and the round is abandoned.
+    std::int32_t answered = step;
+    if (!step_.compare_exchange_strong(answered, step + 1)) return 0;
+    const px46tr_k::RegisterRead& next = kRegisterMap[static_cast<std::size_t>(step + 1 - kFirstStep)];
     modbus_read_registers(next.first_register, next.count);
     return 1;
 }
 
-int PX46TR_K::check_write_reply() {
+int PX46TR_K::check_write_reply(std::int32_t step) {
     bool confirmed;
-    if (step_ == kStepWriteRegister) {
+    if (step == kStepWriteRegister) {
         confirmed = !reply_regs_.empty() && reply_regs_[0] == write_expect_;
     } else {
         confirmed = reply_regs_.size() >= 2 && reply_regs_[0] == 16 &&

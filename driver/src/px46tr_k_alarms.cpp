@@ -1,6 +1,5 @@
 #include <cstddef>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "driver/px46tr_k.h"
@@ -41,7 +40,6 @@ int report_feeder_alarm(std::int32_t b_mode, const AlarmReporter& reporter, cons
 
 void PX46TR_K::RunCheckThreshold() {
     if (b_mode_ != configuration::kUnicom) return;
-    std::lock_guard<std::mutex> lock(json_mutex_);
     const AlarmReporter reporter{*this, alarm_rules_, check_seq_};
     const std::uint8_t* record = record_bytes();
 

@@ -79,7 +79,8 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
         }
         default:
             if (out_size >= kWriteOutcomeBytes) {
-                std::memcpy(out, &write_result_, kWriteOutcomeBytes);
+                const std::int32_t outcome = write_result_;
+                std::memcpy(out, &outcome, kWriteOutcomeBytes);
                 out_len = kWriteOutcomeBytes;
             }
             return SMDVDevice::DeviceIoControl(code, in, in_len, out, out_size, out_len);
@@ -126,7 +127,12 @@ int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
 
 std::string PX46TR_K::Get_Value(unsigned int /*id*/, const std::string& /*name*/) const {
     if (!data_ready_) throw std::out_of_range("数据未就绪");
-    const std::int64_t age = (clock_->local_now() - update_time_).total_seconds();
+    boost::posix_time::ptime round_time;
+    {
+        std::lock_guard<std::mutex> lock(json_mutex_);
+        round_time = update_time_;
+    }
+    const std::int64_t age = (clock_->local_now() - round_time).total_seconds();
     if (age >= kDataTimeoutSeconds) throw std::out_of_range("数据已超时");
     throw std::out_of_range("不支持变量");
 }

@@ -32,7 +32,8 @@ void PX46TR_K::GenJsonData() {
     if (update_time_ == json_time_) return;
     json_time_ = update_time_;
 
-    const std::uint8_t* record = record_bytes();
+    // The last completed record, never the one a round in progress is filling.
+    const std::uint8_t* record = completed_bytes();
     auto write_fixed = [&](const FixedSignal& s) {
         const std::uint16_t raw = read_u16(record + s.record_offset);
         if (s.coding == Coding::number) {
@@ -52,7 +53,8 @@ void PX46TR_K::GenJsonData() {
 
     for (int k = 0; k < kFeederGroupCount; ++k) {
         std::uint8_t group[sizeof data_.feeder_group[0]];
-        std::memcpy(group, data_.feeder_group[k], sizeof group);
+        std::memcpy(group, record + offsetof(PX46TR_K_Data_t, feeder_group) + sizeof group * k,
+                    sizeof group);
         const int first = kFeedersPerGroup * k + 1;
         _px46tr_k_Feeder(group, "", 0, feeder_name(first).c_str(), feeder_name(first + 1).c_str(),
                          feeder_name(first + 2).c_str());
@@ -73,7 +75,8 @@ void PX46TR_K::GenJsonData() {
                                                    &PX46TR_K::_px46tr_k_FeederCurrentHAlert,
                                                    &PX46TR_K::_px46tr_k_FeederCurrentHHAlert};
     std::array<std::uint8_t, kFeederAlarmFlags> alarm_flags;
-    unpack_flags(data_.feeder_alarm_bits, kFeederAlarmFlags, alarm_flags.data());
+    unpack_flags(record + flag_block_offset(FlagBlock::feeder_alarm_bits), kFeederAlarmFlags,
+                 alarm_flags.data());
     int flag = 0;
     for (const FlagWriter writer : kAlarmWriters) {
         for (int n = 1; n <= kFeederCount; ++n) {
@@ -88,13 +91,14 @@ void PX46TR_K::GenJsonData() {
     }
 
     std::array<std::uint8_t, kFeederOpenFlags> open_flags;
-    unpack_flags(data_.feeder_open_bits, kFeederOpenFlags, open_flags.data());
+    unpack_flags(record + flag_block_offset(FlagBlock::feeder_open_bits), kFeederOpenFlags,
+                 open_flags.data());
     for (int n = 1; n <= kFeederCount; ++n) {
         _px46tr_k_FeederSwitchOpenAlert(&open_flags[n - 1], kFeederPrefix, n,
                                         std::to_string(n).c_str());
     }
 
-    json_[kUpdateTime] = time_text(data_.round_stamp);
+    json_[kUpdateTime] = time_text(record + offsetof(PX46TR_K_Data_t, round_stamp));
 }
 
 void PX46TR_K::_px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int /*unused*/,

@@ -256,8 +256,9 @@ std::string find_configuration_file(std::uint32_t data_id, const std::string& de
 }
 
 void load_configuration(const Json::Value& settings, const ConfigurationTarget& target) {
-    read_operator_profile(settings, target.data_id, target.b_mode);
-    const std::int32_t b_mode = target.b_mode;
+    std::int32_t b_mode = target.b_mode;
+    read_operator_profile(settings, target.data_id, b_mode);
+    target.b_mode = b_mode;
     const std::string path = find_configuration_file(target.data_id, target.device_type, b_mode);
     log_line("parse ini/yaml filename:", path);
 

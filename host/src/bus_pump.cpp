@@ -1,9 +1,9 @@
 #include "host/bus_pump.h"
 
 bool BusPump::pump_one() {
-    if (!device_.has_pending_request()) return false;
-    const ModbusRequest request = device_.take_request();
-    const LinkResult result = link_.transact(request);
+    const std::optional<ModbusRequest> request = device_.take_request();
+    if (!request) return false;
+    const LinkResult result = link_.transact(*request);
     ++carried_;
     if (result.ok) {
         device_.deliver_reply(result.words);

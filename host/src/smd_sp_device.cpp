@@ -11,7 +11,7 @@ bool SMDSPDevice::Init(std::weak_ptr<SMDController> controller, unsigned int dat
 }
 
 bool SMDSPDevice::RefreshStatus() {
-    pending_.clear();
+    drop_queued_requests();
     notify("RefreshStatus", Json::Value(Json::arrayValue));
     return true;
 }
@@ -26,14 +26,26 @@ bool SMDSPDevice::SendParityData(const unsigned char* /*bytes*/, unsigned int /*
 }
 
 bool SMDSPDevice::OpenPort() {
-    pending_.clear();
+    drop_queued_requests();
     notify("OpenPort", Json::Value(Json::arrayValue));
     return true;
 }
 
 bool SMDSPDevice::ClosePort() { return true; }
 
-ModbusRequest SMDSPDevice::take_request() {
+void SMDSPDevice::queue_request(ModbusRequest request) {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    pending_.push_back(std::move(request));
+}
+
+void SMDSPDevice::drop_queued_requests() {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    pending_.clear();
+}
+
+std::optional<ModbusRequest> SMDSPDevice::take_request() {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (pending_.empty()) return std::nullopt;
     ModbusRequest request = std::move(pending_.front());
     pending_.pop_front();
     return request;

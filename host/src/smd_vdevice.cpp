@@ -12,6 +12,7 @@ void SMDVDevice::notify(const char* name, Json::Value args) const {
     HostCall call;
     call.name = name;
     call.args = std::move(args);
+    std::lock_guard<std::mutex> lock(observer_mutex_);
     observer_->on_host_call(call);
 }
 

@@ -131,7 +131,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     const std::string settings_name = request.settings_path.empty() ? "settings" : request.settings_path;
 
     Tables t;
-    std::int32_t b_mode = 1;
+    std::atomic<std::int32_t> b_mode{1};
     const configuration::ConfigurationTarget target{
         request.data_id,
         request.device_type,
@@ -157,7 +157,8 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
         }
     }
     out << "file: " << (file.empty() ? "none found" : file) << "\n";
-    out << "profile: " << b_mode << " (" << configuration::profile_name(b_mode) << ")\n";
+    const std::int32_t profile = b_mode;
+    out << "profile: " << profile << " (" << configuration::profile_name(profile) << ")\n";
     out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size()
         << ", alarm texts " << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size()
         << ", thresholds up " << t.up.size() << " up2 " << t.up2.size() << " low " << t.low.size()
@@ -165,7 +166,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     if (!failure.empty()) {
         problems.add(file.empty() ? settings_name : file, "load", failure);
     }
-    switch (b_mode) {
+    switch (profile) {
         case configuration::kUnicom: check_unicom(t, file, problems); break;
         case configuration::kMobile: check_mobile(t, file, problems); break;
         case configuration::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;

@@ -13,7 +13,7 @@ class RecordSnapshot : public PX46TR_K {
 public:
     Json::Value build(const std::vector<std::uint8_t>& record) {
         if (record.size() != sizeof data_) throw std::runtime_error("a stored record is 3921 bytes");
-        std::memcpy(static_cast<void*>(&data_), record.data(), sizeof data_);
+        place_completed_record(record.data());
         update_time_ = boost::posix_time::ptime(boost::gregorian::date(1970, 1, 1));
         GenJsonData();
         return json_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -39,22 +40,26 @@ public:
     // The unit's own alarm flags, reported under the unicom profile only: the system total alarm,
     // the feeders' over-upper and over-upper-upper current alarms, the 24 incoming-line alarms and
     // the feeders' switch-opened flags, in that order. Only alarms whose name the configuration
-    // maps to an identifier are reported, each with its state and the next serial. Reads the
-    // alarm rules under json_mutex_, which the caller must not hold.
+    // maps to an identifier are reported, each with its state and the next serial. Runs within
+    // round completion, which holds the alarm rules still; takes no lock.
     void RunCheckThreshold() override;
     // Report feeder n's alarm of one family from one unpacked flag (0 or 1), its name composed
     // from `prefix` and n; nothing under another profile. Return the flags consumed, always 1.
-    // Called by RunCheckThreshold with json_mutex_ held.
+    // Called by RunCheckThreshold.
     int _px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
     int _px46tr_k_FeederCurrentHHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
     int _px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
 
 protected:
-    std::int32_t write_result_ = kWritePending;
-    std::int32_t write_expect_ = -1;
+    // Set by a request thread, read and judged by the polling thread when the reply arrives.
+    std::atomic<std::int32_t> write_result_{kWritePending};
+    std::atomic<std::int32_t> write_expect_{-1};
 
 private:
-    int check_write_reply();
+    int check_write_reply(std::int32_t step);
+
+    // The cache loads seen when the round under way began (polling thread only).
+    std::uint32_t round_image_loads_ = 0;
 
     // --- Snapshot, control requests and value queries ------------------------------------------
 public:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -30,14 +31,16 @@ inline constexpr std::int32_t kThresholdGroups = 5;
 struct ConfigurationTarget {
     std::uint32_t data_id;
     std::string device_type;
-    // The operator profile: kept unless the settings name a new one.
-    std::int32_t& b_mode;
+    // The operator profile: kept unless the settings name a new one. A device's rounds read it on
+    // another thread.
+    std::atomic<std::int32_t>& b_mode;
     AlarmTables tables;
     // The host's alarm levels and thresholds by alarm identifier; only looked up, never added to.
     const std::map<std::string, int>& host_levels;
     const std::map<std::string, float>& host_thresholds;
     // Held while the tables are written, so that a round completing on another thread never sees
-    // them half written; null when nothing else reads them. The file itself is read before.
+    // them half written; null when nothing else reads them. The file itself is read before, and
+    // nothing called while it is held calls back into the device.
     std::mutex* table_guard = nullptr;
 };
 

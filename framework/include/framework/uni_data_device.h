@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -33,16 +34,23 @@ public:
 
     UniDataDevice() {
         std::memset(static_cast<void*>(&data_), 0, sizeof data_);
+        std::memset(static_cast<void*>(&completed_), 0, sizeof completed_);
         b_mode_ = 1;
     }
     ~UniDataDevice() override = default;
 
     using Protocol::LoadFromCache;
 
-    // Takes a stored record of exactly the record's size and completes a round with it.
+    // Takes a stored record of exactly the record's size and completes a round with it. The
+    // stored record replaces the whole image, so a polling round under way is abandoned (its
+    // remaining replies would mix two images).
     bool LoadFromCache(const unsigned char* bytes, int length) override {
         if (bytes == nullptr || length != kRecordSize) return false;
-        std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
+        {
+            std::lock_guard<std::mutex> round(round_mutex_);
+            std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
+            ++image_loads_;
+        }
         this->data_ready_ = true;
         RoundDone();
         return true;
@@ -50,15 +58,19 @@ public:
 
     // Completes a polling round: stamp and publish the record, let the device report its own
     // alarms, rebuild the snapshot and evaluate the profile's rules, hand the gathered rule values
-    // to the host's batch check and store the record in the history.
+    // to the host's batch check and store the record in the history. One completion runs at a
+    // time, over whatever whole record data_ holds when it starts.
     void RoundDone() override {
+        std::lock_guard<std::mutex> round(round_mutex_);
         this->data_ready_ = true;
         {
-            // A snapshot requested on another thread sees the round's time and its stamp together.
+            // A snapshot requested on another thread sees the round's time, its stamp and its
+            // record together.
             std::lock_guard<std::mutex> lock(json_mutex_);
             this->update_time_ = clock_->local_now();
             const ttime stamp = get_ttime(this->update_time_);
             std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
+            std::memcpy(static_cast<void*>(&completed_), &data_, sizeof data_);
         }
         this->SendSP(TypeCode, record_bytes(), sizeof data_, false);
         this->Reset();
@@ -78,15 +90,20 @@ public:
     }
 
     // Stores the data identifier in the record, loads the operator profile and the alarm
-    // configuration (tables written under json_mutex_), then hands the settings to the host. A
-    // library error while loading leaves here before the host sees the settings.
+    // configuration, then hands the settings to the host. The record and the tables are written,
+    // and the host's settings taken, while no round completes. A library error while loading
+    // leaves here before the host sees the settings.
     bool InitSetting(const Json::Value& settings) override {
         const std::uint32_t data_id = this->DataId();
-        std::memcpy(record_bytes(), &data_id, sizeof data_id);
+        {
+            std::lock_guard<std::mutex> round(round_mutex_);
+            std::memcpy(record_bytes(), &data_id, sizeof data_id);
+        }
         configuration::load_configuration(
             settings, configuration::ConfigurationTarget{
                           data_id, this->DeviceType(), b_mode_, alarm_tables(), this->alarm_levels_,
-                          this->alarm_thresholds_, &json_mutex_});
+                          this->alarm_thresholds_, &round_mutex_});
+        std::lock_guard<std::mutex> round(round_mutex_);
         return Protocol::InitSetting(settings);
     }
 
@@ -100,6 +117,18 @@ public:
 
 protected:
     unsigned char* record_bytes() { return reinterpret_cast<unsigned char*>(&data_); }
+    // Places a whole record as the last completed one, without completing a round (no new stamp,
+    // no publication): for building the snapshot of a stored record.
+    void place_completed_record(const unsigned char* bytes) {
+        std::lock_guard<std::mutex> round(round_mutex_);
+        std::lock_guard<std::mutex> lock(json_mutex_);
+        std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
+        std::memcpy(static_cast<void*>(&completed_), bytes, sizeof completed_);
+    }
+    // The record of the last completed round, as the snapshot is built from it; json_mutex_ held.
+    const unsigned char* completed_bytes() const {
+        return reinterpret_cast<const unsigned char*>(&completed_);
+    }
 
     // The alarm tables by reference, as the configuration loader fills them.
     AlarmTables alarm_tables() {
@@ -121,8 +150,16 @@ protected:
     // template's made at first use) finds it due; true when it reported.
     bool CheckAOReport(const std::string& template_id, const std::string& signal_id, float value);
 
+    // Locks, in the order they are taken (never the other way round):
+    //  1. round_mutex_: one round completion at a time, the record copies that feed it (replies,
+    //     cache loads, the data identifier), and the alarm tables and host settings it reads while
+    //     configuration writes them. Held across round completion's calls into the host.
+    //  2. json_mutex_: the snapshot, the round time and the completed record it is built from.
+    //     Never held while round_mutex_ is taken, nor across a call into the host other than the
+    //     end-of-round rule reports.
+    // The fields that requests hand to the polling thread without a lock are atomic.
     Data data_;
-    std::int32_t b_mode_ = 1;
+    std::atomic<std::int32_t> b_mode_{1};
     std::map<std::string, std::string> alarm_texts_;
     std::map<std::string, std::string> alarm_names_;
     std::map<std::string, std::string> alarm_rules_;
@@ -131,10 +168,20 @@ protected:
     ThresholdGroup low_thresholds_;
     ThresholdGroup low2_thresholds_;
     boost::posix_time::ptime json_time_{boost::posix_time::not_a_date_time};
-    std::mutex json_mutex_;
+    mutable std::mutex json_mutex_;
     Json::Value json_;
     std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
+
+    std::mutex round_mutex_;
+    // Whole-record cache loads so far (round_mutex_): a polling round that sees it change while
+    // under way is abandoned.
+    std::uint32_t image_loads_ = 0;
+
+private:
+    // The last completed record (json_mutex_): the only record the snapshot is built from, so a
+    // request during a round never sees two rounds' blocks.
+    Data completed_;
 };
 
 #include "framework/rule_evaluation.h"

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,7 +50,8 @@ public:
     // given; for each member K of "aoReportSetting" that is an object, a fresh report setting in
     // bao_settings_[K] whose "absBand", "pctBand" and "periodMinutes" (numbers) turn on their
     // flags. The device evaluates these maps while a round completes, without a lock of the
-    // host's: call this only between rounds, never while the device's RoundDone may be running.
+    // host's: a device calls this with its round completion held off (as UniDataDevice does);
+    // otherwise call it only between rounds.
     virtual bool InitSetting(const Json::Value& settings);
     virtual bool IsSupportDevice(const std::string& type) const;
     virtual std::shared_ptr<SMDVDevice> GetChildVDevice(unsigned int /*index*/) {
@@ -78,7 +81,9 @@ public:
     bool DoBatchCheckThreshold(const std::vector<rule_value>& values);
 
     // Host side: the observer that sees every host operation this device calls (may be null),
-    // and the result that the host's own DeviceIoControl handler gives.
+    // and the result that the host's own DeviceIoControl handler gives. Install both before the
+    // device is used; the observer is called from whichever thread calls the device, one call at
+    // a time.
     void set_observer(HostObserver* observer) { observer_ = observer; }
     void set_io_control_result(int result) { io_control_result_ = result; }
 
@@ -91,7 +96,8 @@ protected:
     std::map<std::string, BAOSetting> bao_settings_;
     std::uint16_t check_seq_ = 0;
     boost::posix_time::ptime update_time_;
-    bool data_ready_ = false;
+    // Set by round completion, read by value queries on other threads.
+    std::atomic<bool> data_ready_{false};
     std::vector<rule_value> rule_values_;
     std::uint8_t alarm_changed_ = 0;
     std::map<std::string, int> alarm_levels_;
@@ -99,6 +105,7 @@ protected:
 
 private:
     HostObserver* observer_ = nullptr;
+    mutable std::mutex observer_mutex_;  // one observer call at a time; taken last
     int io_control_result_ = 0;
     // Alarm states by the two identifying texts of a report: threshold groups report the signal
     // name and the rule's own identifier, so several rules of one signal stay apart.
