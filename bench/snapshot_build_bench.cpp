@@ -15,8 +15,9 @@ namespace {
 class BenchDevice : public PX46TR_K {
 public:
     BenchDevice() {
-        auto* bytes = reinterpret_cast<unsigned char*>(&data_);
-        for (std::size_t i = 4; i < sizeof data_; ++i) bytes[i] = static_cast<unsigned char>(i * 7);
+        std::vector<unsigned char> bytes(sizeof data_);
+        for (std::size_t i = 4; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7);
+        place_completed_record(bytes.data());
         update_time_ = boost::posix_time::time_from_string("2026-12-07 15:03:21");
     }
     void next_round() { update_time_ += boost::posix_time::seconds(1); }

@@ -23,7 +23,7 @@ bool PX46TR_K::InitSetting(const Json::Value& settings) { return UniDataDevice::
 bool PX46TR_K::RefreshStatus() {
     SMDSPDevice::RefreshStatus();
     {
-        std::lock_guard<std::mutex> round(round_mutex_);
+        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
         round_image_loads_ = image_loads_;
     }
     step_ = kFirstStep;
@@ -47,14 +47,14 @@ int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
         return 0;
     }
     {
-        std::lock_guard<std::mutex> round(round_mutex_);
+        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
         // A cached record replaced the image since this round began: the round is abandoned.
         if (image_loads_ != round_image_loads_) return 0;
         std::memcpy(record_bytes() + row.record_offset, reply_regs_.data(), row.bytes());
-    }
-    if (step == kLastStep) {
-        RoundDone();
-        return 0;
+        if (step == kLastStep) {
+            RoundDone();
+            return 0;
+        }
     }
     // Move on only from the step this reply answered: a request that took the line meanwhile
     // wins, and the round is abandoned.

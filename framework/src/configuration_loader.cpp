@@ -263,8 +263,8 @@ void load_configuration(const Json::Value& settings, const ConfigurationTarget& 
     log_line("parse ini/yaml filename:", path);
 
     const ConfigurationFile file = path.empty() ? ConfigurationFile{} : read_file(path);
-    std::unique_lock<std::mutex> lock;
-    if (target.table_guard != nullptr) lock = std::unique_lock<std::mutex>(*target.table_guard);
+    std::unique_lock<std::recursive_mutex> lock;
+    if (target.table_guard != nullptr) lock = std::unique_lock<std::recursive_mutex>(*target.table_guard);
     const AlarmTables& tables = target.tables;
     if (!path.empty()) {
         if (file.yaml) read_yaml(*file.yaml, b_mode, tables);

@@ -30,6 +30,7 @@ public:
     using PX46TR_K::json_time_;
     using PX46TR_K::low2_thresholds_;
     using PX46TR_K::low_thresholds_;
+    using PX46TR_K::place_completed_record;
     using PX46TR_K::reply_regs_;
     using PX46TR_K::rule_values_;
     using PX46TR_K::serial_flag_;

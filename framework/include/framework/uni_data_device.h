@@ -46,11 +46,9 @@ public:
     // remaining replies would mix two images).
     bool LoadFromCache(const unsigned char* bytes, int length) override {
         if (bytes == nullptr || length != kRecordSize) return false;
-        {
-            std::lock_guard<std::mutex> round(round_mutex_);
-            std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
-            ++image_loads_;
-        }
+        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
+        std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
+        ++image_loads_;
         this->data_ready_ = true;
         RoundDone();
         return true;
@@ -59,9 +57,9 @@ public:
     // Completes a polling round: stamp and publish the record, let the device report its own
     // alarms, rebuild the snapshot and evaluate the profile's rules, hand the gathered rule values
     // to the host's batch check and store the record in the history. One completion runs at a
-    // time, over whatever whole record data_ holds when it starts.
+    // time; the copy that completes the record holds it off until the completion has run.
     void RoundDone() override {
-        std::lock_guard<std::mutex> round(round_mutex_);
+        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
         this->data_ready_ = true;
         {
             // A snapshot requested on another thread sees the round's time, its stamp and its
@@ -96,14 +94,14 @@ public:
     bool InitSetting(const Json::Value& settings) override {
         const std::uint32_t data_id = this->DataId();
         {
-            std::lock_guard<std::mutex> round(round_mutex_);
+            const std::lock_guard<std::recursive_mutex> round(round_mutex_);
             std::memcpy(record_bytes(), &data_id, sizeof data_id);
         }
         configuration::load_configuration(
             settings, configuration::ConfigurationTarget{
                           data_id, this->DeviceType(), b_mode_, alarm_tables(), this->alarm_levels_,
                           this->alarm_thresholds_, &round_mutex_});
-        std::lock_guard<std::mutex> round(round_mutex_);
+        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
         return Protocol::InitSetting(settings);
     }
 
@@ -120,8 +118,8 @@ protected:
     // Places a whole record as the last completed one, without completing a round (no new stamp,
     // no publication): for building the snapshot of a stored record.
     void place_completed_record(const unsigned char* bytes) {
-        std::lock_guard<std::mutex> round(round_mutex_);
-        std::lock_guard<std::mutex> lock(json_mutex_);
+        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
+        const std::lock_guard<std::mutex> lock(json_mutex_);
         std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
         std::memcpy(static_cast<void*>(&completed_), bytes, sizeof completed_);
     }
@@ -153,7 +151,8 @@ protected:
     // Locks, in the order they are taken (never the other way round):
     //  1. round_mutex_: one round completion at a time, the record copies that feed it (replies,
     //     cache loads, the data identifier), and the alarm tables and host settings it reads while
-    //     configuration writes them. Held across round completion's calls into the host.
+    //     configuration writes them. Held across round completion's calls into the host. It is
+    //     recursive only so that the copy completing a record can hold it through RoundDone.
     //  2. json_mutex_: the snapshot, the round time and the completed record it is built from.
     //     Never held while round_mutex_ is taken, nor across a call into the host other than the
     //     end-of-round rule reports.
@@ -173,7 +172,7 @@ protected:
     std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
 
-    std::mutex round_mutex_;
+    std::recursive_mutex round_mutex_;
     // Whole-record cache loads so far (round_mutex_): a polling round that sees it change while
     // under way is abandoned.
     std::uint32_t image_loads_ = 0;
