@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,35 @@ TEST(UnitAlarms, ConfiguredFromTheShippedExampleFile) {
     }
     EXPECT_EQ(got.front(), (Report{"0417001001", "系统总告警状态", true, 1}));
     EXPECT_EQ(got.back(), (Report{"0417005002", "出线支路02开关分闸", true, 8}));
+}
+
+// A host may hold a lock of its own around request 801 and inside its report operations: the
+// reports must not be made with the snapshot mutex held, or the two threads wait on each other.
+TEST(UnitAlarms, ReportsAreMadeWithoutTheSnapshotMutexHeld) {
+    struct SnapshotMutexProbe : HostObserver {
+        explicit SnapshotMutexProbe(TestDevice& d) : device(d) {}
+        void on_host_call(const HostCall& call) override {
+            if (call.name != "CheckThresholdBool") return;
+            ++reports;
+            std::thread([this] {
+                if (device.json_mutex_.try_lock()) {
+                    device.json_mutex_.unlock();
+                } else {
+                    ++held;
+                }
+            }).join();
+        }
+        TestDevice& device;
+        int reports = 0;
+        int held = 0;
+    };
+    DeviceHarness h;
+    SnapshotMutexProbe probe(h.device);
+    h.device.set_observer(&probe);
+    h.device.alarm_rules_["系统总告警状态"] = "T";
+    h.run_round();
+    EXPECT_EQ(probe.reports, 1);
+    EXPECT_EQ(probe.held, 0);
 }
 
 }  // namespace
