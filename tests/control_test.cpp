@@ -141,7 +141,6 @@ TEST(ControlBadInput, IsRefusedWithoutTouchingAnything) {
         {"801 with null output", 801, {}, true, 0, true, 4096},
         {"803 with null output", 803, {}, true, 0, true, 8},
         {"other with null output", kOutcomeCode, {}, true, 0, true, 4},
-        {"other with null input", kOutcomeCode, {}, true, 1, false, 4},
     };
     for (const auto& c : cases) {
         DeviceHarness h;
@@ -218,9 +217,38 @@ TEST(ControlRequests, SignalRequestUnderProfileOneIsNotParsed) {
     EXPECT_EQ(h.device.step_, 320);
 }
 
-TEST(ControlRequests, SignalIdMustBeText) {
+TEST(ControlRequests, NullBufferTheCodeNeverTouchesStillReachesTheHost) {
+    struct Case {
+        const char* what;
+        int code;
+        int in_len;  // of a null input
+        bool null_out;
+        int out_size;
+    } const cases[] = {
+        {"other with null input", kOutcomeCode, 1, false, 4},
+        {"other with null output too small for the outcome", kOutcomeCode, 0, true, 3},
+        {"320 under profile 1 with null input", 320, 2, false, 0},
+    };
+    for (const auto& c : cases) {
+        DeviceHarness h;
+        h.device.set_io_control_result(11);
+        std::int32_t out = 77;
+        int out_len = -99;
+        EXPECT_EQ(h.device.DeviceIoControl(c.code, nullptr, c.in_len, c.null_out ? nullptr : &out,
+                                           c.out_size, out_len),
+                  11)
+            << c.what;
+        EXPECT_EQ(h.calls.named("DeviceIoControl").size(), 1u) << c.what;
+    }
+}
+
+TEST(ControlRequests, SignalRequestNeedsAnObjectWhoseIdIsText) {
     DeviceHarness h;
     h.device.b_mode_ = 3;
+    for (const char* payload : {"[1]", "5", "\"0418101001\""}) {
+        EXPECT_EQ(control(h.device, 320, text(payload), nullptr, 0).result, -1) << payload;
+    }
+    EXPECT_TRUE(h.calls.named("DeviceIoControl").empty());
     EXPECT_THROW(control(h.device, 320, text("{\"signal_id\":[1]}"), nullptr, 0), std::exception);
     EXPECT_THROW(control(h.device, 320, text("{\"signal_id\":{}}"), nullptr, 0), std::exception);
     EXPECT_EQ(control(h.device, 320, text("{\"other\":1}"), nullptr, 0).result, 0)

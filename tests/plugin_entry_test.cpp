@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "driver/px46tr_k.h"
 #include "host/plugin_library.h"
@@ -19,6 +21,15 @@ TEST(PluginEntry, GetProvidersGivesOneFreshProviderPerCall) {
     ASSERT_EQ(second.providers().size(), 1u);
     EXPECT_NE(first.providers()[0].get(), second.providers()[0].get());
     EXPECT_NE(dynamic_cast<const SMDSPDeviceProvider*>(first.providers()[0].get()), nullptr);
+}
+
+TEST(PluginEntry, FailingGetProvidersIsReportedWithItsMessage) {
+    try {
+        PluginLibrary plugin(PX46_FAILING_PLUGIN_PATH);
+        FAIL() << "a plug-in without providers was loaded";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("no unit of this kind"), std::string::npos) << e.what();
+    }
 }
 
 TEST(PluginEntry, CreatedDeviceHasTheDefaults) {

@@ -204,6 +204,9 @@ TEST(AnalogueReport, BandEdgesAreNotDue) {
         {true, 2, 10, 7.9f, true},    {false, 10, 200, 220, false}, {false, 10, 200, 220.5f, true},
         {false, 10, 200, 180, false}, {false, 10, 200, 179, true},  {false, 10, 0, 0, false},
         {false, 10, 0, 0.001f, true}, {false, 10, 0, -0.001f, true},
+        // Below a negative last value the band is the mirror image.
+        {false, 10, -200, -200, false}, {false, 10, -200, -220, false},
+        {false, 10, -200, -220.5f, true}, {false, 10, -200, -179, true},
         // Around 3 the bounds are 3 x 110 / 100 = 3.29999995 and 3 x 90 / 100 = 2.70000005 as
         // floats, taken in that order; 3 x (110 / 100) would give 3.30000019 and 2.69999981.
         {false, 10, 3, 3.3f, false},  {false, 10, 3, std::nextafter(3.3f, 4.0f), true},
@@ -285,16 +288,16 @@ private:
     mutable std::time_t now_;
 };
 
-TEST(AnalogueReport, PeriodIsJudgedInSinglePrecisionAndStampedWithASecondReading) {
-    // 1792000000 is a multiple of 128, the spacing of floats at this size.
-    const std::time_t t0 = 1792000000;
+TEST(AnalogueReport, PeriodIsJudgedToTheSecondAndStampedWithASecondReading) {
+    // Floats are 128 apart at this size: as floats, t0 is 1792000000 and t0 + 2 is 1792000128.
+    const std::time_t t0 = 1792000063;
     struct PeriodCase {
         std::time_t now;
         bool due;
     } const cases[] = {
-        {t0 + 60, false},   // on the edge
-        {t0 + 61, false},   // still t0 as a float
-        {t0 + 65, true},    // t0 + 128 as a float
+        {t0 + 2, false},
+        {t0 + 60, false},  // on the edge
+        {t0 + 61, true},
     };
     for (const auto& c : cases) {
         DeviceHarness h;

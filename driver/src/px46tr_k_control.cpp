@@ -19,11 +19,8 @@ constexpr int kWordBytes = 2;
 constexpr int kWriteOutcomeBytes = sizeof(std::int32_t);
 constexpr long kDataTimeoutSeconds = 61;
 
-// Buffers that cannot be what their sizes say.
-bool unusable_buffers(const void* in, int in_len, const void* out, int out_size) {
-    return in_len < 0 || out_size < 0 || (in == nullptr && in_len > 0) ||
-           (out == nullptr && out_size > 0);
-}
+// A buffer that cannot be what its size says; refused only by a request that touches it.
+bool missing(const void* buffer, int size) { return buffer == nullptr && size > 0; }
 
 // Parses exactly `length` bytes as JSON. The text is copied into a terminated string first,
 // because the reader may look one byte past a buffer when it fails at its last byte; a parse that
@@ -46,30 +43,39 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
                               int& out_len) {
     log_line("PX46TR_K::DeviceIoControl ", code);
     out_len = 0;
-    if (unusable_buffers(in, in_len, out, out_size)) return -1;
+    if (in_len < 0 || out_size < 0) return -1;
 
     switch (code) {
         case kControlWriteRegister:
         case kControlWriteRegisters:
+            if (missing(in, in_len)) return -1;
             return write_registers(code, static_cast<const std::uint8_t*>(in), in_len);
         case kControlRequest:
         case kControlSignalRequest: {
+            const bool parsed = code == kControlRequest || b_mode_ != configuration::kUnicom;
+            if (parsed && missing(in, in_len)) return -1;
             step_ = code;
             write_result_ = kWritePending;
             OpenPort();
-            if (code == kControlRequest || b_mode_ != configuration::kUnicom) {
+            if (parsed) {
                 Json::Value root;
                 if (!parse_json(in, in_len, root)) return -1;
-                // The signal identifier must be text; the library's conversion error reaches the
-                // caller otherwise.
-                if (code == kControlSignalRequest) (void)root["signal_id"].asString();
+                if (code == kControlSignalRequest) {
+                    // Only an object (or null, an object without members) carries a signal
+                    // identifier; other JSON is refused as if it had not parsed. The identifier
+                    // must be text; the library's conversion error reaches the caller otherwise.
+                    if (!root.isObject() && !root.isNull()) return -1;
+                    (void)root["signal_id"].asString();
+                }
             }
             return SMDVDevice::DeviceIoControl(code, in, in_len, out, out_size, out_len);
         }
         case kControlSnapshotText:
+            if (missing(out, out_size)) return -1;
             GenJsonData();
             return snapshot_text(out, out_size, out_len);
         case kControlSnapshotAddress: {
+            if (missing(out, out_size)) return -1;
             GenJsonData();
             const Json::Value* address = &json_;
             out_len = static_cast<int>(sizeof address);
@@ -79,6 +85,7 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
         }
         default:
             if (out_size >= kWriteOutcomeBytes) {
+                if (out == nullptr) return -1;
                 const std::int32_t outcome = write_result_;
                 std::memcpy(out, &outcome, kWriteOutcomeBytes);
                 out_len = kWriteOutcomeBytes;

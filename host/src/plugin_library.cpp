@@ -11,12 +11,19 @@ PluginLibrary::PluginLibrary(const std::string& path) {
         dlclose(handle_);
         throw std::runtime_error(message);
     }
+    // An exception out of get_providers may live in the library's code: its message is taken
+    // and the exception ended before the library is unloaded.
+    std::string failure;
     try {
         providers_ = reinterpret_cast<GetProvidersFn>(entry)();
+        return;
+    } catch (const std::exception& e) {
+        failure = e.what();
     } catch (...) {
-        dlclose(handle_);
-        throw;
+        failure = "an exception of unknown type";
     }
+    dlclose(handle_);
+    throw std::runtime_error("plug-in's " + std::string(kGetProvidersSymbol) + " failed: " + failure);
 }
 
 PluginLibrary::~PluginLibrary() {

@@ -1,4 +1,5 @@
-"""The commissioning commands as a user types them: --catalogue, --check-config, --view."""
+"""The commissioning commands as a user types them: --catalogue, --check-config, --view; and a
+configuration that its INI or YAML library rejects, which both the check and a run report."""
 import os
 import shutil
 import subprocess
@@ -42,4 +43,20 @@ with tempfile.TemporaryDirectory() as work:
     assert "rvSize is" not in view.stdout, "the view replaces the raw output"
     assert "  出线支路05电流越上线" in view.stdout
     assert "0417001001              clear         系统总告警状态" in view.stdout, view.stdout
+
+with tempfile.TemporaryDirectory() as work:
+    os.makedirs(os.path.join(work, "ini"))
+    rejected = [("1.ini", "[AI]\nx=1\n", "No such node (ALARM)"),
+                ("1.ini", "[AI]\nx=1\nx=2\n[ALARM]\n", "duplicate key name"),
+                ("1.yaml", "AI:\n  x: [1]\n", "bad conversion")]
+    for name, text, message in rejected:
+        for old in os.listdir(os.path.join(work, "ini")):
+            os.remove(os.path.join(work, "ini", old))
+        with open(os.path.join(work, "ini", name), "w", encoding="utf-8") as f:
+            f.write(text)
+        rounds = run(work, "--rounds", "1")
+        assert rounds.returncode == 1, (name, text, rounds.returncode, rounds.stderr)
+        assert rounds.stderr.startswith("smd-host: ") and message in rounds.stderr, rounds.stderr
+        check = run(work, "--check-config")
+        assert check.returncode == 1 and "load: " in check.stdout and message in check.stdout, check.stdout
 print("ok")

@@ -121,13 +121,8 @@ void finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump) {
     }
 }
 
-int run(const RunnerOptions& options) {
-    if (options.catalogue) return list_catalogue();
-    if (options.check_config) return check_config(options);
-    if (!options.dump_path.empty()) return dump_record(options);
-
-    const Json::Value settings = read_settings(options.settings_path);
-    PluginLibrary plugin(options.plugin_path.empty() ? default_plugin_path() : options.plugin_path);
+// Creates the plug-in's device, configures it and runs the job: the rounds or the replay.
+int drive_device(const RunnerOptions& options, const Json::Value& settings, const PluginLibrary& plugin) {
     RunObserver observer;
     if (!options.trace_path.empty()) observer.open_trace(options.trace_path);
     std::unique_ptr<RecordHistoryWriter> history;
@@ -208,6 +203,29 @@ int run(const RunnerOptions& options) {
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
     return 0;
+}
+
+int run(const RunnerOptions& options) {
+    if (options.catalogue) return list_catalogue();
+    if (options.check_config) return check_config(options);
+    if (!options.dump_path.empty()) return dump_record(options);
+
+    const Json::Value settings = read_settings(options.settings_path);
+    PluginLibrary plugin(options.plugin_path.empty() ? default_plugin_path() : options.plugin_path);
+    // An exception out of the plug-in (the INI, YAML and JSON libraries' errors leave InitSetting)
+    // may have its type, message and destructor in the plug-in's code: it is handled here, while
+    // the library is still loaded, never after `plugin` has unloaded it.
+    try {
+        return drive_device(options, settings, plugin);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const std::exception& e) {
+        std::cerr << "smd-host: " << e.what() << "\n";
+        return 1;
+    } catch (...) {
+        std::cerr << "smd-host: an exception of unknown type\n";
+        return 1;
+    }
 }
 
 }  // namespace

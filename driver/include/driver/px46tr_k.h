@@ -82,8 +82,8 @@ public:
     // (801) or by address (803, pointer width); any other code copies the outcome of the last
     // write (-1 pending, 1 confirmed, 3 refused) into the first 4 bytes of `out` and passes the
     // request to the host. Returns 0 or -1, or the host handler's result. Input too short or too
-    // long for its code, negative sizes and null buffers with positive sizes give -1 and change
-    // nothing. out_len is always set.
+    // long for its code, negative sizes, and null buffers with positive sizes that the request
+    // would read or write give -1 and change nothing. out_len is always set.
     int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
                         int& out_len) override;
 

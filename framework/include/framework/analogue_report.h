@@ -2,13 +2,15 @@
 
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "host/smd_vdevice.h"
 
 // Whether an analogue value is due to be reported again under its report setting: it has left
 // the absolute band or the percentage band around the last reported value, or the last report is
-// older than the period. Each test is made only when its flag is on, all in single precision, and
-// a value exactly on an edge is not due. `now` is in seconds since the epoch.
+// older than the period. Each test is made only when its flag is on, and a value exactly on an
+// edge is not due. The bands are judged in single precision, the period in whole seconds. `now`
+// is in seconds since the epoch.
 inline bool analogue_report_due(const SMDVDevice::BAOSetting& setting, float value, std::time_t now) {
     const float last = setting.last_value;
     bool due = false;
@@ -16,16 +18,18 @@ inline bool analogue_report_due(const SMDVDevice::BAOSetting& setting, float val
         (value > last + setting.abs_band || value < last - setting.abs_band)) {
         due = true;
     }
-    // Each bound: the sum or difference with 100, then the product, then the division.
-    if (setting.pct_enabled && (value > last * (setting.pct_band + 100.0f) / 100.0f ||
-                                value < last * (100.0f - setting.pct_band) / 100.0f)) {
-        due = true;
+    if (setting.pct_enabled) {
+        // Each bound: the sum or difference with 100, then the product, then the division. Below
+        // a negative last value (line powers are signed) the first bound is the lower one.
+        float upper = last * (setting.pct_band + 100.0f) / 100.0f;
+        float lower = last * (100.0f - setting.pct_band) / 100.0f;
+        if (last < 0.0f) std::swap(upper, lower);
+        if (value > upper || value < lower) due = true;
     }
-    // Seconds since the epoch are taken as floats, so at today's dates the period is judged to
-    // the float's granularity of 128 s.
+    // In double: a float holds today's epoch seconds only to 128 s.
     if (setting.period_enabled &&
-        static_cast<float>(now) >
-            static_cast<float>(setting.last_time) + setting.period_minutes * 60.0f) {
+        static_cast<double>(now - static_cast<std::time_t>(setting.last_time)) >
+            static_cast<double>(setting.period_minutes) * 60.0) {
         due = true;
     }
     return due;

@@ -10,11 +10,12 @@
 #include "host/sp_modbus.h"
 
 // A device-driver plug-in loaded into the process: its library handle and the providers its
-// get_providers gave. Devices it creates must be destroyed before the library is.
+// get_providers gave. Devices it creates must be destroyed, and exceptions that came out of its
+// code handled, before the library is: their code lives in it.
 class SMD_HOST_API PluginLibrary {
 public:
     // Loads the library at `path` and calls its get_providers; throws std::runtime_error with
-    // the loader's message when either fails.
+    // the loader's or get_providers's message when either fails.
     explicit PluginLibrary(const std::string& path);
     ~PluginLibrary();
     PluginLibrary(const PluginLibrary&) = delete;
