@@ -213,6 +213,12 @@ void read_threshold_groups(const Json::Value& settings, const AlarmTables& table
     }
 }
 
+// The target's table guard, held; nothing when it has none.
+std::unique_lock<std::recursive_mutex> hold_tables(const ConfigurationTarget& target) {
+    return target.table_guard != nullptr ? std::unique_lock<std::recursive_mutex>(*target.table_guard)
+                                         : std::unique_lock<std::recursive_mutex>();
+}
+
 }  // namespace
 
 void read_operator_profile(const Json::Value& settings, std::uint32_t data_id, std::int32_t& b_mode) {
@@ -258,13 +264,16 @@ std::string find_configuration_file(std::uint32_t data_id, const std::string& de
 void load_configuration(const Json::Value& settings, const ConfigurationTarget& target) {
     std::int32_t b_mode = target.b_mode;
     read_operator_profile(settings, target.data_id, b_mode);
-    target.b_mode = b_mode;
+    {
+        // A round completion sees one profile from its start to its end.
+        const auto lock = hold_tables(target);
+        target.b_mode = b_mode;
+    }
     const std::string path = find_configuration_file(target.data_id, target.device_type, b_mode);
     log_line("parse ini/yaml filename:", path);
 
     const ConfigurationFile file = path.empty() ? ConfigurationFile{} : read_file(path);
-    std::unique_lock<std::recursive_mutex> lock;
-    if (target.table_guard != nullptr) lock = std::unique_lock<std::recursive_mutex>(*target.table_guard);
+    const auto lock = hold_tables(target);
     const AlarmTables& tables = target.tables;
     if (!path.empty()) {
         if (file.yaml) read_yaml(*file.yaml, b_mode, tables);

@@ -42,13 +42,13 @@ constexpr int kWriteRegister = 9000;   // writes go outside the image
 constexpr int kImages = 16;            // images cycle through the values 1 to 16
 
 // Moves one second at every reading, from any thread, so that every completion has a time of
-// its own.
+// its own. Relaxed: the clock must not order the threads it serves, or it would hide their races.
 class TickingClock : public Clock {
 public:
     boost::posix_time::ptime local_now() const override {
-        return start_ + boost::posix_time::seconds(ticks_.fetch_add(1));
+        return start_ + boost::posix_time::seconds(ticks_.fetch_add(1, std::memory_order_relaxed));
     }
-    std::time_t epoch_now() const override { return 1796000000 + ticks_.load(); }
+    std::time_t epoch_now() const override { return 1796000000 + ticks_.load(std::memory_order_relaxed); }
 
 private:
     const boost::posix_time::ptime start_ = boost::posix_time::time_from_string("2026-12-08 00:00:00");
@@ -252,13 +252,15 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
         }
         findings.snapshot_seen(time, k);
     });
-    on_request_thread([&](int) {  // 803 and value queries
+    on_request_thread([&](int) {  // 803
         void* address = nullptr;
         int out_len = 0;
         if (device.DeviceIoControl(803, nullptr, 0, &address, sizeof address, out_len) != 0 ||
             address != &device.json_) {
             findings.fault("803 did not give the snapshot's address");
         }
+    });
+    on_request_thread([&](int) {  // value queries
         try {
             device.Get_Value(1, "x");
             findings.fault("Get_Value returned");
