@@ -86,8 +86,8 @@ inline void silence_stdout() {
 // Makes a fresh directory the process's working directory (the device finds its configuration
 // relative to it) and removes it when the process exits normally. It is made under $TMPDIR, else
 // under /dev/shm where there is one: the history target flushes every record it appends, which a
-// disk makes a hundred times slower. Crash artifacts are written relative to the working
-// directory unless -artifact_prefix says otherwise, so run the targets with an absolute one.
+// disk makes a hundred times slower. libFuzzer resolves its paths after this, so give the
+// targets absolute corpus folders and an absolute -artifact_prefix (scripts/run-fuzzers.sh does).
 inline const std::filesystem::path& enter_scratch_dir() {
     namespace fs = std::filesystem;
     // Never destroyed: the exit handler below runs after static objects are gone.
