@@ -5,7 +5,7 @@ ROUNDS ?= 3
 UNIT_REGISTERS = $(BUILD)/default-unit.json
 RUN_ARGS ?= --rounds $(ROUNDS) --view --registers default-unit.json
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test fuzz clean
 
 all: build
 
@@ -26,6 +26,11 @@ run: build
 # Every test, the end-to-end ones included.
 test: build
 	cd $(BUILD) && ctest --output-on-failure --timeout 300
+
+# The fuzz targets, built with clang and the sanitizers in their own folder, FUZZ_SECONDS each.
+FUZZ_SECONDS ?= 600
+fuzz:
+	bash scripts/run-fuzzers.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

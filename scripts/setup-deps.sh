@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing.
+# Installs the Debian packages the build needs, only those that are missing. With the argument
+# "fuzz", also what the fuzz build needs: clang and its libFuzzer and sanitizer runtimes.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -8,6 +9,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev python3
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
