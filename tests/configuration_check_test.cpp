@@ -95,6 +95,10 @@ TEST(ConfigurationCheck, UnicomNamesThatMatchNothing) {
         EXPECT_NE(result.report.find("problem: ./ini/1.yaml: " + std::string(key) + ":"), std::string::npos)
             << key << "\n" << result.report;
     }
+    // Misspelt names get the nearest catalogue names; a status word has no numeric neighbour.
+    EXPECT_NE(result.report.find("has this name; nearest: A路路进线-电流"), std::string::npos) << result.report;
+    EXPECT_NE(result.report.find("has this name; nearest: 出线支路05电流越上线"), std::string::npos) << result.report;
+    EXPECT_EQ(result.report.find("AI A路进线总开关状态: no numeric snapshot member has this name;"), std::string::npos);
 }
 
 TEST(ConfigurationCheck, MobileRulesWithUnknownSignalOrComparison) {

@@ -1,6 +1,7 @@
 #include "host/link_counters.h"
 
 #include <cstdio>
+#include <string>
 
 void LinkCounters::book_round(bool completed, double seconds) {
     ++(completed ? rounds_completed : rounds_abandoned);
@@ -19,5 +20,5 @@ std::string LinkCounters::describe() const {
                   static_cast<unsigned long long>(reconnects),
                   static_cast<unsigned long long>(rounds_completed),
                   static_cast<unsigned long long>(rounds_abandoned), last_round_seconds);
-    return text;
+    return last_failure.empty() ? text : text + ("; last failure: " + last_failure);
 }

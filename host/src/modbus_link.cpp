@@ -41,6 +41,29 @@ std::string seconds_text(double seconds) {
     return text;
 }
 
+// "1 s", "0.5 s": a time-out as the user gave it.
+std::string timeout_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
+}
+
+// Exception codes by name (Modbus application protocol, section 7).
+const char* exception_name(int code) {
+    switch (code) {
+        case 0x01: return "illegal function";
+        case 0x02: return "illegal data address";
+        case 0x03: return "illegal data value";
+        case 0x04: return "server device failure";
+        case 0x05: return "acknowledge";
+        case 0x06: return "server device busy";
+        case 0x08: return "memory parity error";
+        case 0x0A: return "gateway path unavailable";
+        case 0x0B: return "gateway target device failed to respond";
+        default: return "unknown exception";
+    }
+}
+
 const char* check_request(const ModbusRequest& r) {
     const int max = r.kind == ModbusRequest::Kind::read_registers ? kMaxReadRegisters
                                                                    : kMaxWriteRegisters;
@@ -89,8 +112,9 @@ LinkResult ModbusLink::transact(const ModbusRequest& request) {
     ++counters_.requests;
     LinkResult result;
     if (const char* wrong = check_request(request)) {
-        result.error = wrong;
+        result.error = describe_request(request) + ": " + wrong;
         ++counters_.failures;
+        counters_.last_failure = result.error;
         return result;
     }
     for (int attempt_number = 0;; ++attempt_number) {
@@ -105,6 +129,8 @@ LinkResult ModbusLink::transact(const ModbusRequest& request) {
         }
         if (outcome == Attempt::final || attempt_number >= settings_.retries) {
             ++counters_.failures;
+            result.error = describe_request(request) + " on " + endpoint_.describe() + ": " + result.error;
+            counters_.last_failure = result.error;
             return result;
         }
     }
@@ -115,8 +141,7 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
         const auto now = Clock::now();
         if (now < next_connect_) {
             const double wait = std::chrono::duration<double>(next_connect_ - now).count();
-            result.error = "no connection to " + endpoint_.describe() + ", next attempt in " +
-                           seconds_text(wait);
+            result.error = "no connection, next attempt in " + seconds_text(wait);
             return Attempt::final;
         }
         if (!connect(result.error)) return Attempt::final;
@@ -152,17 +177,31 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
     if (rc == expected) return Attempt::ok;
 
     result.words.clear();
-    result.error = endpoint_.describe() + ": " + (rc >= 0 ? "reply of the wrong length" : modbus_strerror(error));
+    const std::string unit = "unit " + std::to_string(endpoint_.unit);
+    if (rc >= 0) {
+        result.error = "reply of the wrong length";
+    } else if (error == EMBBADSLAVE) {
+        result.error = "a reply came from another unit than " + unit + ": check the unit id";
+    } else {
+        result.error = modbus_strerror(error);
+    }
     if (rc >= 0 || is_garbled(error)) {
         recover_after_bad_reply();
         return Attempt::retryable;
     }
     if (is_exception(error)) {
-        result.error = endpoint_.describe() + ": exception reply: " + modbus_strerror(error);
+        const int code = error == EMBUNKEXC ? 0 : error - MODBUS_ENOBASE;
+        char text[128];
+        std::snprintf(text, sizeof text, "%s answered exception %02X (%s)", unit.c_str(), code,
+                      exception_name(code));
+        result.error = text;
+        // A TCP server that stands for units behind it answers 0B for a unit id it does not reach.
+        if (code == 0x0B) result.error += ": no " + unit + " there, check the unit id";
         ++counters_.exceptions;
         return Attempt::final;
     }
     if (error == ETIMEDOUT) {
+        result.error = "no reply from " + unit + " within " + timeout_text(settings_.response_timeout);
         ++counters_.timeouts;
         recover_after_bad_reply();
         return Attempt::retryable;
@@ -218,12 +257,12 @@ bool ModbusLink::connect(std::string& error) {
 
 bool ModbusLink::connect_rtu(std::string& error) {
     if (modbus_connect(ctx_) == -1) {
-        error = "cannot open " + endpoint_.describe() + ": " + modbus_strerror(errno);
+        error = std::string("cannot open the serial device: ") + modbus_strerror(errno);
         return false;
     }
     if (modbus_get_socket(ctx_) >= FD_SETSIZE) {
         modbus_close(ctx_);
-        error = "cannot use " + endpoint_.describe() + ": descriptor at or above FD_SETSIZE";
+        error = "cannot use the serial device: descriptor at or above FD_SETSIZE";
         return false;
     }
     return true;
@@ -239,10 +278,10 @@ bool ModbusLink::connect_tcp(std::string& error) {
     const int gai = getaddrinfo(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str(),
                                 &hints, &found);
     if (gai != 0) {
-        error = "cannot resolve " + endpoint_.describe() + ": " + gai_strerror(gai);
+        error = std::string("cannot resolve the host name: ") + gai_strerror(gai);
         return false;
     }
-    error = "cannot connect to " + endpoint_.describe();
+    error = "cannot connect";
     int fd = -1;
     for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
         fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
@@ -265,7 +304,11 @@ bool ModbusLink::connect_tcp(std::string& error) {
             socklen_t length = sizeof failure;
             if (rc == 1) getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length);
         }
-        if (failure != 0) {
+        if (failure == ETIMEDOUT) {
+            error += ": no answer within " + timeout_text(settings_.response_timeout);
+            close(fd);
+            fd = -1;
+        } else if (failure != 0) {
             error += std::string(": ") + std::strerror(failure);
             close(fd);
             fd = -1;

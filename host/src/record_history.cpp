@@ -6,9 +6,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <tuple>
-#include <utility>
 #include <stdexcept>
 
 namespace {
@@ -49,39 +46,40 @@ std::uint32_t crc32(const std::uint8_t* bytes, std::size_t length) {
     return crc ^ 0xffffffffu;
 }
 
-namespace {
-
-// Walks the whole frames of a history file one at a time, handing each record to `take`; returns
-// the length of the file up to its last whole frame and whether anything follows it. Only one
-// record is held at a time, so a long site recording is never read into memory at once.
-template <typename Take>
-std::pair<std::size_t, bool> scan_history(const std::string& path, Take take) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw io_error("cannot read history", path);
-    std::size_t valid = 0;
-    std::vector<std::uint8_t> frame;
-    std::uint8_t header[kHeaderSize];
-    while (in.read(reinterpret_cast<char*>(header), kHeaderSize)) {
-        const std::uint32_t length = get_u32(header + 4);
-        if (std::memcmp(header, kMagic, sizeof kMagic) != 0 || length > kMaxRecord) break;
-        frame.resize(length + kTrailerSize);
-        if (!in.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size()))) break;
-        if (crc32(frame.data(), length) != get_u32(frame.data() + length)) break;
-        frame.resize(length);
-        take(std::move(frame));
-        valid += kHeaderSize + length + kTrailerSize;
-    }
-    in.clear();
-    in.seekg(0, std::ios::end);
-    return {valid, static_cast<std::size_t>(in.tellg()) != valid};
+RecordHistoryReader::RecordHistoryReader(const std::string& path) : path_(path) {
+    file_ = std::fopen(path.c_str(), "rbe");
+    if (file_ == nullptr) throw io_error("cannot read history", path);
 }
 
-}  // namespace
+RecordHistoryReader::~RecordHistoryReader() { std::fclose(file_); }
+
+bool RecordHistoryReader::next(std::vector<std::uint8_t>& record) {
+    std::uint8_t header[kHeaderSize];
+    if (std::fseek(file_, static_cast<long>(valid_bytes_), SEEK_SET) != 0 ||
+        std::fread(header, 1, kHeaderSize, file_) != kHeaderSize) {
+        return false;
+    }
+    const std::uint32_t length = get_u32(header + 4);
+    if (std::memcmp(header, kMagic, sizeof kMagic) != 0 || length > kMaxRecord) return false;
+    record.resize(length + kTrailerSize);
+    if (std::fread(record.data(), 1, record.size(), file_) != record.size()) return false;
+    if (crc32(record.data(), length) != get_u32(record.data() + length)) return false;
+    record.resize(length);
+    valid_bytes_ += kHeaderSize + length + kTrailerSize;
+    return true;
+}
+
+bool RecordHistoryReader::torn_tail() const {
+    if (std::fseek(file_, 0, SEEK_END) != 0) throw io_error("cannot read history", path_);
+    return static_cast<std::size_t>(std::ftell(file_)) != valid_bytes_;
+}
 
 RecordHistory read_record_history(const std::string& path) {
     RecordHistory history;
-    std::tie(history.valid_bytes, history.torn_tail) =
-        scan_history(path, [&](std::vector<std::uint8_t>&& record) { history.records.push_back(std::move(record)); });
+    RecordHistoryReader reader(path);
+    for (std::vector<std::uint8_t> record; reader.next(record);) history.records.push_back(record);
+    history.valid_bytes = reader.valid_bytes();
+    history.torn_tail = reader.torn_tail();
     return history;
 }
 
@@ -89,7 +87,13 @@ RecordHistoryWriter::RecordHistoryWriter(const std::string& path) : path_(path) 
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) throw io_error("cannot open history", path);
     // Cut off a torn last frame so that the next record starts on a frame boundary.
-    const std::size_t valid_bytes = scan_history(path, [](std::vector<std::uint8_t>&&) {}).first;
+    std::size_t valid_bytes = 0;
+    {
+        RecordHistoryReader reader(path);
+        for (std::vector<std::uint8_t> record; reader.next(record);) {
+        }
+        valid_bytes = reader.valid_bytes();
+    }
     if (::ftruncate(fd_, static_cast<off_t>(valid_bytes)) != 0 ||
         ::lseek(fd_, 0, SEEK_END) < 0) {
         const auto error = io_error("cannot repair history", path);

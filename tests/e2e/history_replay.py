@@ -1,5 +1,6 @@
 """--history records every published record; --dump shows each as its snapshot; --replay feeds
 them through LoadFromCache and gives the same snapshots; a torn last record is left out."""
+import csv
 import json
 import os
 import subprocess
@@ -49,6 +50,23 @@ with tempfile.TemporaryDirectory() as work:
         assert without_time(json.load(f)) == without_time(polled[2])
     calls = [json.loads(line)["call"] for line in open(os.path.join(work, "t.jsonl"), encoding="utf-8")]
     assert "modbus_read_registers" not in calls and calls.count("SendSP") == 3
+
+    # CSV rows decoded as --dump decodes them: named members, or every numeric member.
+    run(work, "--export-csv", "t.csv", "--history", "polled.bin", "--signals", "环境温度,A路进线总开关状态")
+    with open(os.path.join(work, "t.csv"), encoding="utf-8", newline="") as f:
+        rows = list(csv.reader(f))
+    assert rows[0] == ["time", "环境温度", "A路进线总开关状态"], rows[0]
+    assert [r[0] for r in rows[1:]] == [s["更新时间"] for s in polled], rows
+    assert [r[1] for r in rows[1:]] == ["21.5", "22.6", "22.6"], rows
+    assert rows[3][2] == "分闸", rows
+    run(work, "--export-csv", "all.csv", "--history", "polled.bin")
+    with open(os.path.join(work, "all.csv"), encoding="utf-8", newline="") as f:
+        every = list(csv.reader(f))
+    numeric = [k for k, v in polled[0].items() if isinstance(v, (int, float)) and not isinstance(v, bool)]
+    assert sorted(every[0][1:]) == sorted(numeric) and len(every) == 4, every[0]
+    misspelt = run(work, "--export-csv", "x.csv", "--history", "polled.bin", "--signals", "环境湿渡", check=False)
+    assert misspelt.returncode == 2, misspelt.stderr
+    assert "no snapshot member is named '环境湿渡'; nearest: 环境湿度" in misspelt.stderr, misspelt.stderr
 
     # A crash while the third record was written: two whole records remain.
     path = os.path.join(work, "polled.bin")

@@ -78,10 +78,21 @@ with tempfile.TemporaryDirectory() as work:
             out = stop(sim)
             assert "stopped after" in out, out
 
-    gone = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "2", "--interval", "0",
-                           "--timeout", "1"], cwd=work, capture_output=True, text=True, timeout=60)
-    assert gone.returncode == 0, gone.stderr
+    # Each round waits out the link's back-off and tries to connect again, rather than failing at
+    # once; no completed round is an exit status of its own.
+    gone = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "3", "--interval", "0",
+                           "--timeout", "1", "--trace", "gone.jsonl"], cwd=work, capture_output=True, text=True,
+                          timeout=60)
+    assert gone.returncode == 3, (gone.returncode, gone.stderr)
     assert "SPModbus get error" in gone.stdout, gone.stdout
-    assert gone.stderr.count("round not completed") == 2, gone.stderr
-    assert "rounds completed 0, abandoned 2" in gone.stderr, gone.stderr
+    for n, backoff in ((1, "0.5"), (2, "1.0"), (3, "2.0")):
+        assert re.search(rf"round {n}: 1 reads, round not completed at step 1 of 62 \(read \d+\+\d+ on "
+                         rf"tcp:127\.0\.0\.1:{port} unit 1: cannot connect: .*, next attempt in {backoff} s\)",
+                         gone.stderr), gone.stderr
+    assert "no connection," not in gone.stderr, gone.stderr
+    assert re.search(r"rounds completed 0, abandoned 3, last round [0-9.]+ s; last failure: read ", gone.stderr), gone.stderr
+    assert gone.stderr.rstrip().endswith("smd-host: no round completed in 3 rounds"), gone.stderr
+    with open(os.path.join(work, "gone.jsonl"), encoding="utf-8") as trace:
+        failed = [json.loads(line) for line in trace if '"request failed"' in line]
+    assert len(failed) == 3 and failed[0]["args"][0].startswith("read "), failed
 print("ok")

@@ -78,6 +78,9 @@ TEST(WireFaults, ExceptionReplyStopsTheRoundAndKeepsTheLastCompletedOne) {
     EXPECT_EQ(d.device.update_time_, completed_at);
     EXPECT_EQ(link.counters().exceptions, 1u);
     EXPECT_EQ(link.counters().retries, 0u);
+    const std::string& failure = link.counters().last_failure;
+    EXPECT_EQ(failure.rfind("read ", 0), 0u) << "names the request: " << failure;
+    EXPECT_NE(failure.find("unit 1 answered exception 04 (server device failure)"), std::string::npos) << failure;
     EXPECT_EQ(link.counters().failures, 1u);
 
     EXPECT_TRUE(d.run_round()) << "the next round completes";
@@ -113,6 +116,8 @@ TEST(WireFaults, DelayedReplyWithoutRetriesAbandonsTheRoundAndIsNeverTakenLater)
     EXPECT_NE(output.find("SPModbus get error"), std::string::npos);
     EXPECT_EQ(d.device.step_, 11 + 29);
     EXPECT_EQ(link.counters().timeouts, 1u);
+    EXPECT_NE(link.counters().last_failure.find(": no reply from unit 1 within 1 s"), std::string::npos)
+        << link.counters().last_failure;
 
     ASSERT_TRUE(d.run_round());
     EXPECT_EQ(image_bytes(d.device.record()), expected_image_bytes(image));

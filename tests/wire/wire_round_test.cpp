@@ -192,7 +192,7 @@ TEST(WireLink, ReadsOutsideTheMapGetIllegalDataAddress) {
     };
     const LinkResult across = read(1750, 20);
     EXPECT_FALSE(across.ok);
-    EXPECT_NE(across.error.find("Illegal data address"), std::string::npos) << across.error;
+    EXPECT_NE(across.error.find("unit 1 answered exception 02 (illegal data address)"), std::string::npos) << across.error;
     EXPECT_FALSE(read(7466, 1).ok);
     EXPECT_FALSE(read(4249, 1).ok);
     const LinkResult last = read(7460, 6);

@@ -9,6 +9,7 @@
 
 #include "catalogue_listing.h"
 #include "configuration_check.h"
+#include "history_export.h"
 #include "host/record_history.h"
 #include "record_snapshot.h"
 
@@ -21,11 +22,16 @@ int list_catalogue() {
     return 0;
 }
 
-// --dump: one stored record as the snapshot the driver builds from it.
+// --dump: one stored record as the snapshot the driver builds from it. The history is read one
+// record at a time; only the record asked for is kept.
 int dump_record(const RunnerOptions& options) {
-    const RecordHistory history = read_record_history(options.dump_path);
-    if (history.records.empty()) throw std::runtime_error("history " + options.dump_path + " holds no whole record");
-    const long count = static_cast<long>(history.records.size());
+    RecordHistoryReader history(options.dump_path);
+    std::vector<std::uint8_t> wanted;
+    long count = 0;
+    for (std::vector<std::uint8_t> record; history.next(record); ++count) {
+        if (!options.dump_index || *options.dump_index == count) wanted.swap(record);
+    }
+    if (count == 0) throw std::runtime_error("history " + options.dump_path + " holds no whole record");
     const long index = options.dump_index.value_or(count - 1);
     if (index < 0 || index >= count) {
         throw UsageError{"--index " + std::to_string(index) + " is not from 0 to " + std::to_string(count - 1)};
@@ -33,10 +39,21 @@ int dump_record(const RunnerOptions& options) {
     Json::StreamWriterBuilder builder;
     builder["emitUTF8"] = true;
     builder["indentation"] = "  ";
-    std::cout << Json::writeString(builder, snapshot_of_record(history.records[static_cast<std::size_t>(index)]))
+    std::cout << Json::writeString(builder, snapshot_of_record(wanted)) << "\n";
+    std::cerr << "record " << index << " of " << count << (history.torn_tail() ? " (a torn last record left out)" : "")
               << "\n";
-    std::cerr << "record " << index << " of " << count << (history.torn_tail ? " (a torn last record left out)" : "")
-              << "\n";
+    return 0;
+}
+
+// --export-csv: the history's records as CSV rows, for plotting.
+int export_csv(const RunnerOptions& options) {
+    std::ofstream out(options.export_csv_path, std::ios::out | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + options.export_csv_path);
+    const HistoryExport done = export_history_csv(options.history_path, options.signals, out);
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + options.export_csv_path);
+    std::cerr << "exported " << done.rows << " records to " << options.export_csv_path
+              << (done.torn_tail ? " (a torn last record left out)" : "") << "\n";
     return 0;
 }
 

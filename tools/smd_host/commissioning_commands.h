@@ -7,10 +7,11 @@
 #include "runner_options.h"
 
 // The runner's commands that do not poll a unit, for commissioning: the signal catalogue, the
-// configuration check and the dump of a stored record. Each returns the process's exit status.
+// configuration check, the dump of a stored record and the export of a history. Each returns the process's exit status.
 int list_catalogue();
 int check_config(const RunnerOptions& options);
 int dump_record(const RunnerOptions& options);
+int export_csv(const RunnerOptions& options);
 
 // The settings object of --settings (an empty object without one); throws UsageError when the
 // file cannot be read or is not JSON.

@@ -8,6 +8,7 @@
 
 #include "driver/signal_catalogue.h"
 #include "framework/configuration_loader.h"
+#include "nearest_names.h"
 #include "quiet_stdout.h"
 
 namespace {
@@ -19,6 +20,11 @@ struct Catalogue {
     std::set<std::string> numeric_members;
     std::set<std::string> alarms;
 };
+
+// "; nearest: A, B" from `names` for a name that is not among them.
+std::string hint(const std::string& name, const std::set<std::string>& names) {
+    return nearest_names_hint(name, std::vector<std::string>(names.begin(), names.end()));
+}
 
 const Catalogue& catalogue() {
     static const Catalogue c = [] {
@@ -61,7 +67,7 @@ void check_unicom(const Tables& t, const std::string& file, Problems& problems) 
     const Catalogue& c = catalogue();
     for (const auto& [name, ids] : t.ai_signals) {
         if (!c.numeric_members.count(name)) {
-            problems.add(file, "AI " + name, "no numeric snapshot member has this name");
+            problems.add(file, "AI " + name, "no numeric snapshot member has this name" + hint(name, c.numeric_members));
         }
         if (ids.first.size() < 9) {
             problems.add(file, "AI " + name, "identifier '" + ids.first +
@@ -70,7 +76,7 @@ void check_unicom(const Tables& t, const std::string& file, Problems& problems) 
     }
     for (const auto& [name, id] : t.alarm_rules) {
         if (!c.alarms.count(name)) {
-            problems.add(file, "ALARM " + name, "no alarm the driver reports has this name");
+            problems.add(file, "ALARM " + name, "no alarm the driver reports has this name" + hint(name, c.alarms));
         } else if (id.empty()) {
             problems.add(file, "ALARM " + name, "empty identifier: the alarm is never reported");
         }
@@ -82,7 +88,8 @@ void check_mobile(const Tables& t, const std::string& file, Problems& problems) 
     for (const auto& [key, rule] : t.alarm_rules) {
         const std::string signal = key.substr(0, key.find('_'));
         if (!catalogue().members.count(signal)) {
-            problems.add(file, "ALARM " + key, "no snapshot member is named '" + signal + "'");
+            problems.add(file, "ALARM " + key, "no snapshot member is named '" + signal + "'" +
+                                                    hint(signal, catalogue().members));
         }
         const auto comma = rule.find(',');
         const std::string word = comma == std::string::npos ? rule : rule.substr(comma + 1);
@@ -105,7 +112,8 @@ void check_threshold_groups(const Tables& t, const std::string& file, Problems& 
         for (const auto& [signal, rule] : group.rules) {
             const std::string key = "thresholdSetting " + std::get<0>(rule) + " (" + group.name + ")";
             if (!catalogue().numeric_members.count(signal)) {
-                problems.add(file, key, "no numeric snapshot member is named '" + signal + "'");
+                problems.add(file, key, "no numeric snapshot member is named '" + signal + "'" +
+                                          hint(signal, catalogue().numeric_members));
             }
             const float threshold = std::get<1>(rule);
             const float recovery = std::get<2>(rule);

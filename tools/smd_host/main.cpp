@@ -27,6 +27,7 @@
 #include "host/record_history.h"
 #include "live_view.h"
 #include "quiet_stdout.h"
+#include "repeated_failures.h"
 #include "run_observer.h"
 #include "runner_options.h"
 #include "unit_link.h"
@@ -39,12 +40,24 @@ volatile sig_atomic_t interrupted = 0;
 
 void on_interrupt(int) { interrupted = 1; }
 
-// Sleeps for `seconds` unless interrupted first.
-void pause_between_rounds(double seconds) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+// Exit status of a polling run in which no round completed (0, 1 and 2 are taken by success,
+// failure and usage).
+constexpr int kNoRoundCompleted = 3;
+
+// Held-back failed rounds after which their summary is printed even though they go on.
+constexpr int kMaxHeldFailures = 100;
+
+// Sleeps until `until` unless interrupted first.
+void sleep_until(std::chrono::steady_clock::time_point until) {
     while (!interrupted && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+// Sleeps for `seconds` unless interrupted first.
+void pause_between_rounds(double seconds) {
+    sleep_until(std::chrono::steady_clock::now() +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds)));
 }
 
 std::string default_plugin_path() {
@@ -73,6 +86,11 @@ struct RoundTraffic {
     std::size_t failures;
 };
 
+// Why a round stopped: the step (the read in progress, from 1) and the last failure.
+std::string stop_cause(const RunObserver::RoundTally& tally, const std::string& last_error) {
+    return "at step " + std::to_string(tally.reads) + " of 62" + (last_error.empty() ? "" : " (" + last_error + ")");
+}
+
 void print_round_summary(int round, const RunObserver::RoundTally& tally, const RoundTraffic& traffic,
                          const std::string& last_error) {
     std::cerr << "round " << round << ": " << tally.reads << " reads";
@@ -80,15 +98,19 @@ void print_round_summary(int round, const RunObserver::RoundTally& tally, const 
         std::cerr << ", record published (" << tally.last_record_hex.size() / 2
                   << " bytes, stamp " << stamp_text(tally.last_record_hex) << ")";
     } else {
-        std::cerr << ", round not completed";
+        std::cerr << ", round not completed " << stop_cause(tally, traffic.failures > 0 ? last_error : "");
     }
     char timing[96];
     std::snprintf(timing, sizeof timing, "; %.3f s, %zu requests, %zu failures", traffic.seconds,
                   traffic.requests, traffic.failures);
     std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored
               << " history records" << timing;
-    if (traffic.failures > 0) std::cerr << " (" << last_error << ")";
+    if (traffic.failures > 0 && tally.published > 0) std::cerr << " (" << last_error << ")";
     std::cerr << "\n";
+}
+
+void print_held_failures(RepeatedFailures& repeats) {
+    if (const auto summary = repeats.take_summary()) std::cerr << *summary << "\n";
 }
 
 double seconds_since(std::chrono::steady_clock::time_point started) {
@@ -140,9 +162,18 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     std::unique_ptr<ViewOutput> view;
     if (options.view) view = std::make_unique<ViewOutput>();
     const int profile = operator_profile(settings, options.data_id);
+    RepeatedFailures repeats;
     auto after_round = [&](int round, const RoundTraffic& traffic, const std::string& last_error) {
         if (!view) {
-            print_round_summary(round, observer.tally(), traffic, last_error);
+            const auto& tally = observer.tally();
+            if (tally.published > 0) {
+                repeats.completed();
+            } else if (!repeats.first_of_its_kind(round, stop_cause(tally, last_error))) {
+                if (repeats.held() >= kMaxHeldFailures) print_held_failures(repeats);
+                return;
+            }
+            print_held_failures(repeats);
+            print_round_summary(round, tally, traffic, last_error);
             return;
         }
         ViewFrame frame;
@@ -158,10 +189,9 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (!options.replay_path.empty()) {
         // The stored records one by one, as the host's cache hands them back; each gets a round
         // time of its own second, so that the snapshot is rebuilt for each.
-        const RecordHistory history = read_record_history(options.replay_path);
-        if (history.torn_tail) std::cerr << "history: a torn last record was left out\n";
+        RecordHistoryReader history(options.replay_path);
         int round = 0;
-        for (const auto& record : history.records) {
+        for (std::vector<std::uint8_t> record; history.next(record);) {
             if (round > 0) pause_between_rounds(std::max(options.interval_seconds, 1.0));
             if (interrupted) break;
             observer.start_round();
@@ -171,14 +201,19 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
             }
             after_round(++round, RoundTraffic{seconds_since(started), 0, 0}, std::string());
         }
+        if (!interrupted && history.torn_tail()) std::cerr << "history: a torn last record was left out\n";
         finish_job(options, *device, nullptr);
         return 0;
     }
 
     UnitLink unit = make_unit_link(options, device->baud_rate());
     BusPump pump(*device, *unit.link);
+    int rounds_run = 0;
+    int rounds_completed = 0;
     for (int round = 1; options.rounds == 0 || round <= options.rounds; ++round) {
         if (round > 1) pause_between_rounds(options.interval_seconds);
+        // A round that could not reach the unit now waits for the link's next connection attempt.
+        sleep_until(unit.link->next_attempt());
         if (interrupted) break;
         if (unit.simulated) {
             for (const auto& set : options.set_at) {
@@ -190,18 +225,31 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         const std::size_t failed = pump.failed();
         const auto started = std::chrono::steady_clock::now();
         device->RefreshStatus();
-        while (!interrupted && pump.pump_one()) {
+        for (std::size_t failures = pump.failed(); !interrupted && pump.pump_one();) {
+            if (pump.failed() != failures) observer.on_request_failed(pump.last_error());
+            failures = pump.failed();
         }
         const RoundTraffic traffic{seconds_since(started), pump.carried() - carried,
                                    pump.failed() - failed};
-        if (unit.counters) unit.counters->book_round(observer.tally().published > 0, traffic.seconds);
-        after_round(round, traffic, pump.last_error());
+        const bool completed = observer.tally().published > 0;
+        if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
+        after_round(round, traffic, traffic.failures > 0 ? pump.last_error() : std::string());
+        ++rounds_run;
+        rounds_completed += completed ? 1 : 0;
     }
+    print_held_failures(repeats);
     view.reset();
     finish_job(options, *device, &pump);
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
+    if (rounds_run > 0 && rounds_completed == 0) {
+        std::cerr << "smd-host: no round completed in " << rounds_run << (rounds_run == 1 ? " round" : " rounds") << "\n";
+        return kNoRoundCompleted;
+    }
+    if (rounds_completed < rounds_run) {
+        std::cerr << "smd-host: " << rounds_completed << " of " << rounds_run << " rounds completed\n";
+    }
     return 0;
 }
 
@@ -209,6 +257,7 @@ int run(const RunnerOptions& options) {
     if (options.catalogue) return list_catalogue();
     if (options.check_config) return check_config(options);
     if (!options.dump_path.empty()) return dump_record(options);
+    if (!options.export_csv_path.empty()) return export_csv(options);
 
     const Json::Value settings = read_settings(options.settings_path);
     PluginLibrary plugin(options.plugin_path.empty() ? default_plugin_path() : options.plugin_path);

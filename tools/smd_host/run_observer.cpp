@@ -9,16 +9,25 @@ void RunObserver::open_trace(const std::string& path) {
     if (!trace_) throw std::runtime_error("cannot write trace file " + path);
 }
 
+void RunObserver::write_trace_line(const std::string& call, const Json::Value& args) {
+    if (!trace_.is_open()) return;
+    Json::Value line(Json::objectValue);
+    line["call"] = call;
+    line["args"] = args;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    trace_ << Json::writeString(builder, line) << '\n' << std::flush;
+}
+
+void RunObserver::on_request_failed(const std::string& error) {
+    Json::Value args(Json::arrayValue);
+    args.append(error);
+    write_trace_line("request failed", args);
+}
+
 void RunObserver::on_host_call(const HostCall& call) {
-    if (trace_.is_open()) {
-        Json::Value line(Json::objectValue);
-        line["call"] = call.name;
-        line["args"] = call.args;
-        Json::StreamWriterBuilder builder;
-        builder["indentation"] = "";
-        builder["emitUTF8"] = true;
-        trace_ << Json::writeString(builder, line) << '\n' << std::flush;
-    }
+    write_trace_line(call.name, call.args);
     if (call.name == "modbus_read_registers") {
         ++tally_.reads;
     } else if (call.name == "modbus_write_register" || call.name == "modbus_write_registers") {

@@ -28,11 +28,15 @@ public:
     // Appends every published record to `history` (which must outlive the observer).
     void keep_history(RecordHistoryWriter& history) { history_ = &history; }
     void on_host_call(const HostCall& call) override;
+    // A request the link could not carry: a trace line {"call": "request failed", "args": [why]}.
+    void on_request_failed(const std::string& error);
 
     const RoundTally& tally() const { return tally_; }
     void start_round() { tally_ = RoundTally{}; }
 
 private:
+    void write_trace_line(const std::string& call, const Json::Value& args);
+
     std::ofstream trace_;
     RecordHistoryWriter* history_ = nullptr;
     RoundTally tally_;

@@ -79,6 +79,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     std::vector<std::string> sets_at;
     std::string register_file;
     std::string write;
+    std::string signals;
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
     described.add_options()
         ("help,h", "show the options")
@@ -104,7 +105,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         ("check-config", po::bool_switch(&options.check_config), "check the configuration the device would load in this folder, then exit")
         ("b-mode", po::value<std::int32_t>(), "with --check-config: the operator profile to check under")
         ("dump", po::value(&options.dump_path), "print a record of history FILE as its snapshot, then exit")
-        ("index", po::value<long>(), "with --dump: the record to print, from 0 (default: the last)");
+        ("index", po::value<long>(), "with --dump: the record to print, from 0 (default: the last)")
+        ("export-csv", po::value(&options.export_csv_path), "write the records of --history FILE as CSV rows to this file (round time, then the members), then exit")
+        ("signals", po::value(&signals), "with --export-csv: NAME,NAME... the snapshot members to export (default: every numeric member)");
 
     po::variables_map vm;
     try {
@@ -122,8 +125,16 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     if (vm.count("help")) return false;
     if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
     if (vm.count("index")) options.dump_index = vm["index"].as<long>();
-    if (options.catalogue + options.check_config + !options.dump_path.empty() > 1) {
-        throw UsageError{"--catalogue, --check-config and --dump go one at a time"};
+    if (options.catalogue + options.check_config + !options.dump_path.empty() + !options.export_csv_path.empty() > 1) {
+        throw UsageError{"--catalogue, --check-config, --dump and --export-csv go one at a time"};
+    }
+    if (!options.export_csv_path.empty() && options.history_path.empty()) {
+        throw UsageError{"--export-csv reads the history named by --history"};
+    }
+    if (!signals.empty() && options.export_csv_path.empty()) throw UsageError{"--signals goes with --export-csv"};
+    std::istringstream names(signals);
+    for (std::string name; std::getline(names, name, ',');) {
+        if (!name.empty()) options.signals.push_back(name);
     }
     if (!options.replay_path.empty() && (options.unit != "sim" || !sets.empty() || !sets_at.empty())) {
         throw UsageError{"--replay takes its records from the history, not from a unit"};

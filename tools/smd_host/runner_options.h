@@ -39,6 +39,8 @@ struct RunnerOptions {
     std::optional<std::int32_t> b_mode;   // --b-mode: the profile to check under
     std::string dump_path;                // --dump: print a stored record as its snapshot
     std::optional<long> dump_index;       // --index: which record of --dump (default: the last)
+    std::string export_csv_path;          // --export-csv: the records of --history as CSV rows
+    std::vector<std::string> signals;     // --signals: the members to export (empty: every number)
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.

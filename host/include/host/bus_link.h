@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,13 +12,18 @@
 struct LinkResult {
     bool ok = false;
     std::vector<std::uint16_t> words;  // the reply as the device sees it in reply_regs_
-    std::string error;                 // why the request failed, for the hosting program's log
+    std::string error;                 // which request failed and why, for the hosting program's log
 };
 
 // A way to reach the unit: the in-process simulated unit, or a real Modbus line. A read replies
 // with the registers read; a single write with {value}; a multiple write with {16, count}.
 class SMD_HOST_API BusLink {
 public:
+    using Clock = std::chrono::steady_clock;
+
     virtual ~BusLink();
     virtual LinkResult transact(const ModbusRequest& request) = 0;
+    // The earliest time a request can reach the unit: a link waiting to connect again fails every
+    // request at once before then. The epoch when a request can go now.
+    virtual Clock::time_point next_attempt() const { return Clock::time_point{}; }
 };

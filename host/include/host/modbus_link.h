@@ -51,10 +51,11 @@ public:
     LinkCounters& counters() { return counters_; }
     const LinkCounters& counters() const { return counters_; }
     bool connected() const { return connected_; }
+    // While the link waits out its reconnect back-off, the end of that wait; otherwise the epoch.
+    Clock::time_point next_attempt() const override { return connected_ ? Clock::time_point{} : next_connect_; }
 
 private:
     enum class Attempt { ok, retryable, final };
-    using Clock = std::chrono::steady_clock;
 
     Attempt attempt(const ModbusRequest& request, LinkResult& result);
     int write_register_echoed(int reg, std::uint16_t value, std::uint16_t& echoed);

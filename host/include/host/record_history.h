@@ -29,13 +29,37 @@ private:
     std::string path_;
 };
 
+// Reads the whole records of a history file one at a time, in order, holding only the current
+// one: a month of site recording is scanned without reading it into memory.
+class SMD_HOST_API RecordHistoryReader {
+public:
+    // Opens `path`; throws std::runtime_error when it cannot be read.
+    explicit RecordHistoryReader(const std::string& path);
+    ~RecordHistoryReader();
+    RecordHistoryReader(const RecordHistoryReader&) = delete;
+    RecordHistoryReader& operator=(const RecordHistoryReader&) = delete;
+
+    // The next whole record into `record`; false after the last one.
+    bool next(std::vector<std::uint8_t>& record);
+    // The length of the file up to the last whole record read so far.
+    std::size_t valid_bytes() const { return valid_bytes_; }
+    // Once next() has returned false: whether bytes follow the last whole record (a torn frame).
+    bool torn_tail() const;
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string path_;
+    std::size_t valid_bytes_ = 0;
+};
+
 struct RecordHistory {
     std::vector<std::vector<std::uint8_t>> records;
     std::size_t valid_bytes = 0;  // the length of the file up to its last whole record
     bool torn_tail = false;       // bytes after the last whole record were left out
 };
 
-// Reads every whole record of a history file; throws std::runtime_error when it cannot be read.
+// Reads every whole record of a history file into memory, for short histories; throws
+// std::runtime_error when it cannot be read.
 SMD_HOST_API RecordHistory read_record_history(const std::string& path);
 
 // CRC-32 (IEEE 802.3) of a byte buffer.
