@@ -27,5 +27,10 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure --timeout 300
 
+# The Debian package of the build, written into $(BUILD).
+.PHONY: package
+package: build
+	cd $(BUILD) && cpack -G DEB
+
 clean:
 	rm -rf $(BUILD)

@@ -7,6 +7,7 @@ packages=(
   libboost-dev libboost-date-time-dev libboost-program-options-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev python3
+  help2man dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do
