@@ -32,5 +32,10 @@ FUZZ_SECONDS ?= 600
 fuzz:
 	bash scripts/run-fuzzers.sh $(FUZZ_SECONDS)
 
+# The Debian package of the build, written into $(BUILD).
+.PHONY: package
+package: build
+	cd $(BUILD) && cpack -G DEB
+
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,7 @@ packages=(
   libboost-dev libboost-date-time-dev libboost-program-options-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev python3
+  help2man dpkg-dev file
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

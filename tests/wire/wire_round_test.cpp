@@ -204,4 +204,67 @@ TEST(WireLink, ReadsOutsideTheMapGetIllegalDataAddress) {
     EXPECT_TRUE(link.connected()) << "an exception reply does not drop the connection";
 }
 
+// A raw Modbus TCP connection to a server on loopback.
+class RawConnection {
+public:
+    explicit RawConnection(int port) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        timeval patience{5, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    }
+    ~RawConnection() { close(fd_); }
+    void send_frame(const std::vector<std::uint8_t>& frame) { send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL); }
+    // The next reply, framed by its MBAP length; empty when the connection closed or stayed silent.
+    std::vector<std::uint8_t> reply() {
+        std::vector<std::uint8_t> frame(6);
+        if (recv(fd_, frame.data(), 6, MSG_WAITALL) != 6) return {};
+        frame.resize(6 + ((frame[4] << 8) | frame[5]));
+        const auto rest = static_cast<ssize_t>(frame.size() - 6);
+        if (recv(fd_, frame.data() + 6, frame.size() - 6, MSG_WAITALL) != rest) return {};
+        return frame;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+TEST(WireLink, RawFramesGetTheAnswersOfAModbusServer) {
+    auto server = tcp_server(distinct_image());
+    // Each frame, then a read of register 0 (transaction 0x7777): a frame that must go unanswered
+    // shows as the read's reply coming first, and a frame that broke the framing as no reply.
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> request;
+        std::vector<std::uint8_t> reply;  // empty: none
+    };
+    const Case cases[] = {
+        {"read exception status (07), no data", {0, 1, 0, 0, 0, 2, 1, 0x07}, {0, 1, 0, 0, 0, 3, 1, 0x87, 0x01}},
+        {"read device identification (2B)", {0, 2, 0, 0, 0, 5, 1, 0x2B, 0x0E, 0x01, 0x00},
+         {0, 2, 0, 0, 0, 3, 1, 0xAB, 0x01}},
+        {"read coils (01)", {0, 3, 0, 0, 0, 6, 1, 0x01, 0, 0, 0, 1}, {0, 3, 0, 0, 0, 3, 1, 0x81, 0x01}},
+        {"read short of its count", {0, 4, 0, 0, 0, 4, 1, 0x03, 0, 0}, {0, 4, 0, 0, 0, 3, 1, 0x83, 0x03}},
+        {"unit 0xFF", {0, 5, 0, 0, 0, 6, 0xFF, 0x03, 0, 1, 0, 1}, {0, 5, 0, 0, 0, 5, 0xFF, 0x03, 2, 0x12, 0x3B}},
+        {"unit 0", {0, 6, 0, 0, 0, 6, 0, 0x03, 0, 1, 0, 1}, {0, 6, 0, 0, 0, 5, 0, 0x03, 2, 0x12, 0x3B}},
+        {"another unit", {0, 7, 0, 0, 0, 6, 2, 0x03, 0, 1, 0, 1}, {}},
+        {"protocol identifier 1", {0, 8, 0, 1, 0, 6, 1, 0x03, 0, 1, 0, 1}, {}},
+    };
+    const std::vector<std::uint8_t> probe{0x77, 0x77, 0, 0, 0, 6, 1, 0x03, 0, 0, 0, 1};
+    const std::vector<std::uint8_t> probe_reply{0x77, 0x77, 0, 0, 0, 5, 1, 0x03, 2, 0x12, 0x34};
+    RawConnection connection(server->port());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        connection.send_frame(c.request);
+        connection.send_frame(probe);
+        if (!c.reply.empty()) {
+            EXPECT_EQ(connection.reply(), c.reply);
+        }
+        ASSERT_EQ(connection.reply(), probe_reply) << "the connection stays in step";
+    }
+}
+
 }  // namespace

@@ -65,9 +65,10 @@ int run(int argc, char* argv[]) {
     po::options_description described("px46tr_k-sim: the px46tr_k monitoring unit on a Modbus line");
     described.add_options()
         ("help,h", "show the options")
+        ("version", "print the version")
         ("tcp", po::value(&tcp), "[HOST:]PORT: serve Modbus TCP (default 127.0.0.1:1502; port 0 picks a free one)")
         ("rtu", po::value(&rtu), "DEVICE[:BAUD[:PARITY]]: serve Modbus RTU on a serial device (9600, N)")
-        ("unit", po::value(&unit)->default_value(1), "unit address answered")
+        ("unit", po::value(&unit)->default_value(1), "unit address answered; on TCP also 0 and 255, the ids of a server addressed directly")
         ("scenario", po::value(&scenario_path), "JSON scenario file (default: a live unit)")
         ("print-scenario", po::bool_switch(&print_scenario), "print the default scenario and exit")
         ("dump-registers", po::value(&dump_path), "write the scenario's registers as {\"REG\": VALUE} to FILE and exit")
@@ -85,6 +86,10 @@ int run(int argc, char* argv[]) {
     }
     if (vm.count("help")) {
         std::cout << described;
+        return 0;
+    }
+    if (vm.count("version")) {
+        std::cout << "px46tr_k-sim " PX46_VERSION "\n";
         return 0;
     }
     if (print_scenario) {

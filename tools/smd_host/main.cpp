@@ -60,14 +60,17 @@ void pause_between_rounds(double seconds) {
                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds)));
 }
 
+// The plug-in built beside the runner, else the one installed with it.
 std::string default_plugin_path() {
+    const std::string name = "libpx46tr_k.so";
     char exe[4096];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "libpx46tr_k.so";
-    std::string path(exe, static_cast<std::size_t>(n));
-    return path.substr(0, path.rfind('/') + 1) + "libpx46tr_k.so";
+    if (n <= 0) return name;
+    const std::string path(exe, static_cast<std::size_t>(n));
+    const std::string bin = path.substr(0, path.rfind('/') + 1);
+    if (access((bin + name).c_str(), F_OK) == 0) return bin + name;
+    return bin + PX46_PLUGIN_DIR_FROM_BIN "/" + name;
 }
-
 
 // Decodes the round stamp at the end of a published record's hex text.
 std::string stamp_text(const std::string& record_hex) {

@@ -83,7 +83,8 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
     described.add_options()
         ("help,h", "show the options")
-        ("plugin", po::value(&options.plugin_path), "plug-in library (default: the one built beside smd-host)")
+        ("version", "print the version")
+        ("plugin", po::value(&options.plugin_path), "plug-in library (default: the one beside smd-host, else the installed one)")
         ("settings", po::value(&options.settings_path), "JSON settings object for InitSetting (default {})")
         ("data-id", po::value(&options.data_id)->default_value(1), "data identifier of the device")
         ("rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run (0: until Ctrl-C)")
@@ -123,6 +124,10 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     usage << described;
     help = usage.str();
     if (vm.count("help")) return false;
+    if (vm.count("version")) {
+        help = "smd-host " PX46_VERSION "\n";
+        return false;
+    }
     if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
     if (vm.count("index")) options.dump_index = vm["index"].as<long>();
     if (options.catalogue + options.check_config + !options.dump_path.empty() + !options.export_csv_path.empty() > 1) {

@@ -10,7 +10,7 @@
 
 // What the stand-in host runner is asked to do.
 struct RunnerOptions {
-    std::string plugin_path;  // empty: the plug-in built beside the runner
+    std::string plugin_path;  // empty: the plug-in beside the runner, else the installed one
     std::string settings_path;
     unsigned int data_id = 1;
     int rounds = 1;  // 0: until interrupted
@@ -48,7 +48,8 @@ struct UsageError {
     std::string message;
 };
 
-// Parses the command line. Returns false when only the help was asked for (printed to `help`).
+// Parses the command line. Returns false when only the help or the version was asked for (its
+// text in `help`).
 bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options,
                           std::string& help);
 

@@ -20,6 +20,17 @@ namespace unit_sim {
 namespace {
 
 const char* const kLoopback = "127.0.0.1";
+// Modbus TCP: the MBAP header is transaction (2), protocol (2), length (2) and unit (1); the length
+// counts the unit byte and the PDU, at most 253 bytes.
+constexpr int kMbapLength = 7;
+constexpr int kMaxMbapCount = 1 + 253;
+constexpr int kCrcLength = 2;  // Modbus RTU
+// The rest of a frame whose start has arrived is given this long (libmodbus's byte time-out).
+constexpr int kFrameRestMs = 500;
+// Unit ids that reach a Modbus TCP server addressed directly, besides its own (the Modbus TCP
+// implementation guide: 0xFF for a server that is not a gateway, 0 accepted likewise).
+constexpr int kTcpDirectUnit = 0xFF;
+constexpr int kTcpUnitZero = 0;
 
 int open_listener(const std::string& host, int port) {
     addrinfo hints{};
@@ -164,7 +175,7 @@ void UnitServer::serve_connection(int fd, std::atomic<bool>* done) {
     modbus_t* ctx = modbus_new_tcp(kLoopback, ModbusEndpoint::kDefaultTcpPort);
     if (ctx != nullptr) {
         modbus_set_socket(ctx, fd);
-        serve(ctx);
+        serve_tcp(ctx);
         modbus_close(ctx);
         modbus_free(ctx);
     } else {
@@ -173,7 +184,55 @@ void UnitServer::serve_connection(int fd, std::atomic<bool>* done) {
     *done = true;
 }
 
-void UnitServer::serve_rtu() { serve(rtu_ctx_); }
+void UnitServer::serve_rtu() {
+    std::uint8_t request[MODBUS_MAX_ADU_LENGTH];
+    while (wait_readable(modbus_get_socket(rtu_ctx_))) {
+        const int length = modbus_receive(rtu_ctx_, request);
+        if (length == 0) continue;  // for another unit
+        if (length < 0) {
+            if (errno != EMBBADCRC && errno != EMBBADDATA && errno != ETIMEDOUT) return;
+            modbus_flush(rtu_ctx_);  // a garbled frame: wait for the next one
+            continue;
+        }
+        handle(rtu_ctx_, request, length);
+    }
+}
+
+// Frames by the MBAP length rather than by libmodbus, which knows the length only of the requests
+// it serves: a request of any other function is taken whole and answered, never left half read.
+void UnitServer::serve_tcp(modbus_t* ctx) {
+    const int fd = modbus_get_socket(ctx);
+    std::uint8_t frame[kMbapLength - 1 + kMaxMbapCount];
+    while (wait_readable(fd)) {
+        if (!receive_rest(fd, frame, kMbapLength)) return;
+        const int count = (frame[4] << 8) | frame[5];
+        if (count < 1 || count > kMaxMbapCount) return;  // no Modbus TCP stream: nothing to resynchronise on
+        if (!receive_rest(fd, frame + kMbapLength, count - 1)) return;
+        const bool modbus = frame[2] == 0 && frame[3] == 0;
+        if (!modbus || count < 2) continue;  // another protocol's frame, or no function: discarded
+        if (handle(ctx, frame, kMbapLength - 1 + count) == Handling::close) return;
+    }
+}
+
+bool UnitServer::receive_rest(int fd, std::uint8_t* into, int count) const {
+    while (count > 0) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        const int ready = poll(waits, 2, kFrameRestMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0 || waits[1].revents != 0) return false;
+        const ssize_t got = recv(fd, into, static_cast<std::size_t>(count), 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        into += got;
+        count -= static_cast<int>(got);
+    }
+    return true;
+}
+
+bool UnitServer::answers(int unit) const {
+    if (unit == options_.endpoint.unit) return true;
+    return is_tcp(options_) && (unit == kTcpDirectUnit || unit == kTcpUnitZero);
+}
 
 bool UnitServer::wait_readable(int fd) const {
     for (;;) {
@@ -184,23 +243,9 @@ bool UnitServer::wait_readable(int fd) const {
     }
 }
 
-void UnitServer::serve(modbus_t* ctx) {
-    std::uint8_t request[MODBUS_MAX_ADU_LENGTH];
-    while (wait_readable(modbus_get_socket(ctx))) {
-        const int length = modbus_receive(ctx, request);
-        if (length == 0) continue;  // for another unit
-        if (length < 0) {
-            if (is_tcp(options_) || (errno != EMBBADCRC && errno != EMBBADDATA && errno != ETIMEDOUT)) return;
-            modbus_flush(ctx);  // a garbled frame on the serial line: wait for the next one
-            continue;
-        }
-        if (handle(ctx, request, length) == Handling::close) return;
-    }
-}
-
 UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* request, int length) {
     const int header = modbus_get_header_length(ctx);
-    if (length < header + 5 || request[header - 1] != options_.endpoint.unit) return Handling::keep;
+    if (length <= header + (is_tcp(options_) ? 0 : kCrcLength) || !answers(request[header - 1])) return Handling::keep;
 
     const std::uint64_t n = ++taken_;
     const Faults& f = options_.faults;
@@ -213,16 +258,26 @@ UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* reque
     }
     if (f.delay_ms > 0 && hits(f.delay_every) && !wait_unless_stopped(f.delay_ms)) return Handling::close;
 
-    const int function = request[header];
-    const int start = (request[header + 1] << 8) | request[header + 2];
-    const int count = function == MODBUS_FC_WRITE_SINGLE_REGISTER ? 1 : (request[header + 3] << 8) | request[header + 4];
-    const int max = function == MODBUS_FC_READ_HOLDING_REGISTERS ? MODBUS_MAX_READ_REGISTERS
-                                                                 : MODBUS_MAX_WRITE_REGISTERS;
-    std::lock_guard<std::mutex> lock(image_mutex_);
+    const std::uint8_t* pdu = request + header;
+    const int pdu_length = length - header - (is_tcp(options_) ? 0 : kCrcLength);
+    const int function = pdu[0];
     if (function != MODBUS_FC_READ_HOLDING_REGISTERS && function != MODBUS_FC_WRITE_SINGLE_REGISTER &&
         function != MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
         modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
-    } else if (count >= 1 && count <= max && !RegisterImage::in_map(start, count)) {
+        return Handling::keep;
+    }
+    // Reads and single writes carry 4 bytes after the function; multiple writes 5 and their values.
+    const int expected = function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && pdu_length >= 6 ? 6 + pdu[5] : 5;
+    if (pdu_length != expected) {
+        modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+        return Handling::keep;
+    }
+    const int start = (pdu[1] << 8) | pdu[2];
+    const int count = function == MODBUS_FC_WRITE_SINGLE_REGISTER ? 1 : (pdu[3] << 8) | pdu[4];
+    const int max = function == MODBUS_FC_READ_HOLDING_REGISTERS ? MODBUS_MAX_READ_REGISTERS
+                                                                 : MODBUS_MAX_WRITE_REGISTERS;
+    std::lock_guard<std::mutex> lock(image_mutex_);
+    if (count >= 1 && count <= max && !RegisterImage::in_map(start, count)) {
         modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
     } else {
         if (options_.drift && function == MODBUS_FC_READ_HOLDING_REGISTERS && start == 0) {

@@ -16,8 +16,10 @@ typedef struct _modbus modbus_t;
 typedef struct _modbus_mapping_t modbus_mapping_t;
 
 // The simulated unit on a real Modbus line: a libmodbus server that answers reads (03) and writes
-// (06, 16) of the unit's register map from its register image, and the exception "illegal data
-// address" for any register outside the map.
+// (06, 16) of the unit's register map from its register image, the exception "illegal data
+// address" for any register outside the map and "illegal function" for any other function.
+// On TCP it answers its own unit id, 0xFF and 0 (a server addressed directly), and discards frames
+// whose protocol identifier is not 0; on RTU it answers its own address only.
 namespace unit_sim {
 
 // Faults for tests, counted over the requests the server takes (the first is request 1); each
@@ -60,9 +62,14 @@ private:
 
     void accept_loop();
     void serve_connection(int fd, std::atomic<bool>* done);
+    // Serve requests until the line closes or the server stops.
     void serve_rtu();
-    // Serves requests on `ctx` until the line closes or the server stops.
-    void serve(modbus_t* ctx);
+    void serve_tcp(modbus_t* ctx);
+    // Reads exactly `count` bytes of a frame already under way; false when the peer closes, the
+    // server stops or the bytes are late.
+    bool receive_rest(int fd, std::uint8_t* into, int count) const;
+    bool answers(int unit) const;
+    // `length` counts the whole frame, as libmodbus's replies take it.
     Handling handle(modbus_t* ctx, const std::uint8_t* request, int length);
     bool wait_unless_stopped(int milliseconds);
     bool wait_readable(int fd) const;
