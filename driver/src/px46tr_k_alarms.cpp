@@ -32,14 +32,14 @@ struct AlarmReporter {
 // Feeder n's alarm of one family, from its unpacked flag; nothing outside the unicom profile.
 int report_feeder_alarm(std::int32_t b_mode, const AlarmReporter& reporter, const FeederFlagFamily& family,
                         const std::uint8_t* flag, const char* prefix, int n) {
-    if (b_mode == configuration::kUnicom) reporter.report(compose_name(family.format, prefix, n), *flag != 0);
+    if (is_profile(b_mode, OperatorProfile::kUnicom)) reporter.report(compose_name(family.format, prefix, n), *flag != 0);
     return 1;
 }
 
 }  // namespace
 
 void PX46TR_K::RunCheckThreshold() {
-    if (b_mode_ != configuration::kUnicom) return;
+    if (!is_profile(b_mode_, OperatorProfile::kUnicom)) return;
     const AlarmReporter reporter{*this, alarm_rules_, check_seq_};
     const std::uint8_t* record = record_bytes();
 

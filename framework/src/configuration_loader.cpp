@@ -41,11 +41,13 @@ void store_ai_entry(const AlarmTables& tables, const std::string& key, const std
 const std::string& store_alarm_entry(const AlarmTables& tables, std::int32_t b_mode, const std::string& key,
                                      const std::string& value) {
     std::string& rule = tables.alarm_rules[key];
-    rule = b_mode == kUnicom ? split_at_first(value, ',').first : value;
+    rule = is_profile(b_mode, OperatorProfile::kUnicom) ? split_at_first(value, ',').first : value;
     return rule;
 }
 
-bool profile_reads_alarms(std::int32_t b_mode) { return b_mode == kUnicom || b_mode == kMobile; }
+bool profile_reads_alarms(std::int32_t b_mode) {
+    return is_profile(b_mode, OperatorProfile::kUnicom) || is_profile(b_mode, OperatorProfile::kMobile);
+}
 
 // --- YAML ------------------------------------------------------------------------------------
 
@@ -59,7 +61,7 @@ void for_each_yaml_entry(const YAML::Node& document, const char* group, Store st
 }
 
 void read_yaml(const YAML::Node& document, std::int32_t b_mode, const AlarmTables& tables) {
-    if (b_mode == kUnicom) {
+    if (is_profile(b_mode, OperatorProfile::kUnicom)) {
         for_each_yaml_entry(document, "AI", [&](const std::string& key, const std::string& value) {
             store_ai_entry(tables, key, value);
         });
@@ -68,7 +70,7 @@ void read_yaml(const YAML::Node& document, std::int32_t b_mode, const AlarmTable
     if (profile_reads_alarms(b_mode)) {
         for_each_yaml_entry(document, "ALARM", [&](const std::string& key, const std::string& value) {
             const std::string& stored = store_alarm_entry(tables, b_mode, key, value);
-            if (b_mode == kUnicom) log_line("parse alarm:", key, " >> ", stored);
+            if (is_profile(b_mode, OperatorProfile::kUnicom)) log_line("parse alarm:", key, " >> ", stored);
         });
     }
     log_line("after parse alarm");
@@ -83,7 +85,7 @@ void for_each_ini_entry(const ptree& tree, const char* section, Store store) {
 }
 
 void read_ini(const ptree& tree, std::int32_t b_mode, const AlarmTables& tables) {
-    if (b_mode == kUnicom) {
+    if (is_profile(b_mode, OperatorProfile::kUnicom)) {
         for_each_ini_entry(tree, "AI", [&](const std::string& key, const std::string& value) {
             store_ai_entry(tables, key, value);
         });
@@ -230,14 +232,6 @@ void read_operator_profile(const Json::Value& settings, std::uint32_t data_id, s
     log_line("InitSetting ", data_id, " b_mode_:", b_mode);
 }
 
-const char* profile_name(std::int32_t b_mode) {
-    switch (b_mode) {
-        case kTelecom: return "telecom";
-        case kMobile: return "mobile";
-        default: return "unicom";
-    }
-}
-
 std::vector<std::string> candidate_paths(std::uint32_t data_id, const std::string& device_type,
                                          std::int32_t b_mode) {
     const std::string id = std::to_string(data_id);
@@ -280,9 +274,9 @@ void load_configuration(const Json::Value& settings, const ConfigurationTarget& 
         if (file.ini) read_ini(*file.ini, b_mode, tables);
         log_ai_signals(target.data_id, tables);
     }
-    if (b_mode == kMobile) {
+    if (is_profile(b_mode, OperatorProfile::kMobile)) {
         read_mobile_settings(settings, target);
-    } else if (b_mode == kThresholdGroups) {
+    } else if (is_profile(b_mode, OperatorProfile::kThresholdGroups)) {
         read_threshold_groups(settings, tables);
     }
 }

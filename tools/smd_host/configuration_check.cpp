@@ -139,7 +139,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     const std::string settings_name = request.settings_path.empty() ? "settings" : request.settings_path;
 
     Tables t;
-    std::atomic<std::int32_t> b_mode{1};
+    std::atomic<std::int32_t> b_mode{profile_value(kDefaultProfile)};
     const configuration::ConfigurationTarget target{
         request.data_id,
         request.device_type,
@@ -166,7 +166,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     }
     out << "file: " << (file.empty() ? "none found" : file) << "\n";
     const std::int32_t profile = b_mode;
-    out << "profile: " << profile << " (" << configuration::profile_name(profile) << ")\n";
+    out << "profile: " << profile << " (" << profile_name(profile) << ")\n";
     out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size()
         << ", alarm texts " << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size()
         << ", thresholds up " << t.up.size() << " up2 " << t.up2.size() << " low " << t.low.size()
@@ -174,10 +174,10 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     if (!failure.empty()) {
         problems.add(file.empty() ? settings_name : file, "load", failure);
     }
-    switch (profile) {
-        case configuration::kUnicom: check_unicom(t, file, problems); break;
-        case configuration::kMobile: check_mobile(t, file, problems); break;
-        case configuration::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
+    switch (static_cast<OperatorProfile>(profile)) {
+        case OperatorProfile::kUnicom: check_unicom(t, file, problems); break;
+        case OperatorProfile::kMobile: check_mobile(t, file, problems); break;
+        case OperatorProfile::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
         default: break;
     }
     out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");

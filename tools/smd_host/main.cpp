@@ -129,9 +129,10 @@ Json::Value parse_json(const std::string& text) {
     return value;
 }
 
-// The operator profile the settings select, read as the device reads it (1 when none is named).
+// The operator profile the settings select, read as the device reads it (the default profile when
+// none is named).
 int operator_profile(const Json::Value& settings, unsigned int data_id) {
-    std::int32_t profile = 1;
+    std::int32_t profile = profile_value(kDefaultProfile);
     QuietStdout quiet;
     configuration::read_operator_profile(settings, data_id, profile);
     return profile;

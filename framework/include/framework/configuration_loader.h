@@ -10,6 +10,7 @@
 #include <json/value.h>
 
 #include "framework/alarm_tables.h"
+#include "framework/operator_profile.h"
 
 // How a device learns its alarm configuration: the operator profile from the host's settings, the
 // configuration file found under "./ini/" (YAML or INI) and the threshold settings of the mobile
@@ -20,12 +21,6 @@
 // Errors of the JSON, YAML and INI libraries are not caught: they leave load_configuration with
 // whatever was filled before them.
 namespace configuration {
-
-// Operator profiles (the value of b_mode).
-inline constexpr std::int32_t kUnicom = 1;
-inline constexpr std::int32_t kTelecom = 2;
-inline constexpr std::int32_t kMobile = 3;
-inline constexpr std::int32_t kThresholdGroups = 5;
 
 // Everything one load reads and writes.
 struct ConfigurationTarget {
@@ -47,9 +42,6 @@ struct ConfigurationTarget {
 // Reads "appSetting"/"b_mode" (a number or a text, read as atoi does) into b_mode and logs the
 // new profile; leaves b_mode alone when the settings name none.
 void read_operator_profile(const Json::Value& settings, std::uint32_t data_id, std::int32_t& b_mode);
-
-// The directory a profile's files sit in under "./ini/": "telecom", "mobile", otherwise "unicom".
-const char* profile_name(std::int32_t b_mode);
 
 // The eight configuration file candidates, most specific first: data identifier before device
 // type, ".yaml" before ".ini", "./ini/" before "./ini/<profile>/". Relative to the working

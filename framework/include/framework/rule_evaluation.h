@@ -20,14 +20,14 @@
 
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::evaluate_profile_rules() {
-    switch (b_mode_) {
-    case configuration::kUnicom:
+    switch (static_cast<OperatorProfile>(b_mode_.load())) {
+    case OperatorProfile::kUnicom:
         evaluate_analogue_signals();
         break;
-    case configuration::kMobile:
+    case OperatorProfile::kMobile:
         evaluate_comparison_rules();
         break;
-    case configuration::kThresholdGroups:
+    case OperatorProfile::kThresholdGroups:
         CheckSignalThresholdMap(up_thresholds_, true);
         CheckSignalThresholdMap(up2_thresholds_, true);
         CheckSignalThresholdMap(low_thresholds_, false);

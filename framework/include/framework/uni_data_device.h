@@ -16,6 +16,7 @@
 #include "framework/clock.h"
 #include "framework/configuration_loader.h"
 #include "framework/diagnostics.h"
+#include "framework/operator_profile.h"
 #include "host/ttime.h"
 
 // The data-device framework: a Modbus device whose whole register image is one record of type
@@ -35,7 +36,7 @@ public:
     UniDataDevice() {
         std::memset(static_cast<void*>(&data_), 0, sizeof data_);
         std::memset(static_cast<void*>(&completed_), 0, sizeof completed_);
-        b_mode_ = 1;
+        b_mode_ = profile_value(kDefaultProfile);
     }
     ~UniDataDevice() override = default;
 
@@ -75,8 +76,9 @@ public:
         this->check_seq_ = 1;
         this->alarm_changed_ = 0;
         RunCheckThreshold();
-        if (b_mode_ == configuration::kUnicom || b_mode_ == configuration::kMobile ||
-            b_mode_ == configuration::kThresholdGroups) {
+        const std::int32_t b_mode = b_mode_;
+        if (is_profile(b_mode, OperatorProfile::kUnicom) || is_profile(b_mode, OperatorProfile::kMobile) ||
+            is_profile(b_mode, OperatorProfile::kThresholdGroups)) {
             GenJsonData();
             std::lock_guard<std::mutex> lock(json_mutex_);
             evaluate_profile_rules();
@@ -158,7 +160,7 @@ protected:
     //     end-of-round rule reports.
     // The fields that requests hand to the polling thread without a lock are atomic.
     Data data_;
-    std::atomic<std::int32_t> b_mode_{1};
+    std::atomic<std::int32_t> b_mode_{profile_value(kDefaultProfile)};
     std::map<std::string, std::string> alarm_texts_;
     std::map<std::string, std::string> alarm_names_;
     std::map<std::string, std::string> alarm_rules_;
