@@ -1,12 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -33,9 +35,20 @@ public:
     static constexpr int kRecordSize = static_cast<int>(sizeof(Data));
     static constexpr int kStampSize = static_cast<int>(sizeof(ttime));
 
+    // What the template writes into any record: the data identifier in its first four bytes and
+    // the round stamp in its last seven.
+    static_assert(std::is_standard_layout_v<Data>, "the record's fields are placed by offset");
+    static_assert(offsetof(Data, data_id) == 0 && sizeof(Data::data_id) == sizeof(std::uint32_t),
+                  "the data identifier is the record's first four bytes");
+    static_assert(offsetof(Data, round_stamp) == sizeof(Data) - sizeof(ttime) &&
+                      sizeof(Data::round_stamp) == sizeof(ttime),
+                  "the round stamp is the record's last seven bytes");
+
     UniDataDevice() {
         std::memset(static_cast<void*>(&data_), 0, sizeof data_);
         std::memset(static_cast<void*>(&completed_), 0, sizeof completed_);
+        // The default profile is set once more after the record, as the device's construction
+        // order prescribes; the member's initialiser alone would give the same value.
         b_mode_ = profile_value(kDefaultProfile);
     }
     ~UniDataDevice() override = default;
@@ -137,12 +150,12 @@ protected:
     }
 
     // The end-of-round rules of the active profile, run with json_mutex_ held
-    // (rule_evaluation.h).
+    // (detail/rule_evaluation.ipp).
     void evaluate_profile_rules();
     void evaluate_analogue_signals();
     void evaluate_comparison_rules();
 
-    // Threshold evaluation (threshold_evaluation.h), with json_mutex_ held by the caller.
+    // Threshold evaluation (detail/threshold_evaluation.ipp), with json_mutex_ held by the caller.
     // Judges every rule of a threshold group (upper or lower limits) against the snapshot with
     // hysteresis and reports each rule whose member is a number to the host.
     void CheckSignalThresholdMap(ThresholdGroup& group, bool upper);
@@ -185,5 +198,6 @@ private:
     Data completed_;
 };
 
-#include "framework/rule_evaluation.h"
-#include "framework/threshold_evaluation.h"
+// The member templates defined out of the class.
+#include "framework/detail/rule_evaluation.ipp"
+#include "framework/detail/threshold_evaluation.ipp"

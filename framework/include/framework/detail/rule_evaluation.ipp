@@ -1,5 +1,5 @@
-#pragma once
-
+// Included by uni_data_device.h only, after the class.
+//
 // The end-of-round evaluation of the active profile's rules against the round's snapshot. It runs
 // inside RoundDone after the snapshot build has returned, with json_mutex_ held; nothing called
 // from here takes that mutex. Lookups of the snapshot and of the host's level, threshold, text and
@@ -15,8 +15,6 @@
 #include "framework/analogue_report.h"
 #include "framework/diagnostics.h"
 #include "framework/split_at_first.h"
-#include "framework/threshold_evaluation.h"
-#include "framework/uni_data_device.h"
 
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::evaluate_profile_rules() {
