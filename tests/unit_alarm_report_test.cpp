@@ -186,9 +186,7 @@ TEST(UnitAlarms, ConfiguredFromTheShippedExampleFile) {
     TempWorkDir dir;
     dir.copy(PX46_EXAMPLES_DIR "/unicom.yaml", "ini/1.yaml");
     DeviceHarness h;
-    testing::internal::CaptureStdout();
     h.device.InitSetting(Json::Value(Json::objectValue));
-    testing::internal::GetCapturedStdout();
     h.unit.set(4098, 1);
     set_flag(h, kFeederOpenBits, 1);  // feeder 2 opened
     h.run_round();

@@ -9,7 +9,6 @@
 #include "driver/signal_catalogue.h"
 #include "framework/configuration_loader.h"
 #include "nearest_names.h"
-#include "quiet_stdout.h"
 
 namespace {
 
@@ -147,22 +146,21 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
         AlarmTables{t.ai_signals, t.alarm_rules, t.alarm_texts, t.alarm_names, t.up, t.up2, t.low, t.low2},
         t.host_levels,
         t.host_thresholds,
+        silent_sink(),
         nullptr};
 
     Problems problems(out);
     std::string file;
     std::string failure;
-    {
-        QuietStdout quiet;
-        try {
-            // The profile decides the lookup, so read it first, as the load does.
-            std::int32_t profile = b_mode;
-            configuration::read_operator_profile(settings, request.data_id, profile);
-            file = configuration::find_configuration_file(request.data_id, request.device_type, profile);
-            configuration::load_configuration(settings, target);
-        } catch (const std::exception& e) {
-            failure = e.what();
-        }
+    try {
+        // The profile decides the lookup, so read it first, as the load does.
+        std::int32_t profile = b_mode;
+        configuration::read_operator_profile(settings, request.data_id, profile, silent_sink());
+        file = configuration::find_configuration_file(request.data_id, request.device_type, profile,
+                                                      silent_sink());
+        configuration::load_configuration(settings, target);
+    } catch (const std::exception& e) {
+        failure = e.what();
     }
     out << "file: " << (file.empty() ? "none found" : file) << "\n";
     const std::int32_t profile = b_mode;

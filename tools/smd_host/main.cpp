@@ -26,7 +26,6 @@
 #include "host/plugin_library.h"
 #include "host/record_history.h"
 #include "live_view.h"
-#include "quiet_stdout.h"
 #include "repeated_failures.h"
 #include "run_observer.h"
 #include "runner_options.h"
@@ -133,8 +132,7 @@ Json::Value parse_json(const std::string& text) {
 // none is named).
 int operator_profile(const Json::Value& settings, unsigned int data_id) {
     std::int32_t profile = profile_value(kDefaultProfile);
-    QuietStdout quiet;
-    configuration::read_operator_profile(settings, data_id, profile);
+    configuration::read_operator_profile(settings, data_id, profile, silent_sink());
     return profile;
 }
 

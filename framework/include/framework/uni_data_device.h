@@ -17,6 +17,7 @@
 #include "framework/alarm_tables.h"
 #include "framework/clock.h"
 #include "framework/configuration_loader.h"
+#include "framework/diagnostic_sink.h"
 #include "framework/diagnostics.h"
 #include "framework/operator_profile.h"
 #include "host/ttime.h"
@@ -96,7 +97,7 @@ public:
             std::lock_guard<std::mutex> lock(json_mutex_);
             evaluate_profile_rules();
         }
-        log_line("rvSize is ", this->rule_values_.size());
+        log_line(*diagnostics_, "rvSize is ", this->rule_values_.size());
         if (this->DoBatchCheckThreshold(this->rule_values_)) this->alarm_changed_ |= 1;
         this->SaveDeviceHistory(record_bytes(), sizeof data_);
         this->rule_values_.clear();
@@ -115,7 +116,7 @@ public:
         configuration::load_configuration(
             settings, configuration::ConfigurationTarget{
                           data_id, this->DeviceType(), b_mode_, alarm_tables(), this->alarm_levels_,
-                          this->alarm_thresholds_, &round_mutex_});
+                          this->alarm_thresholds_, *diagnostics_, &round_mutex_});
         const std::lock_guard<std::recursive_mutex> round(round_mutex_);
         return Protocol::InitSetting(settings);
     }
@@ -127,6 +128,9 @@ public:
     // Replaces the clock the device reads (the system clock by default); the clock must outlive
     // the device.
     void set_clock(const Clock& clock) { clock_ = &clock; }
+    // Replaces where the device's diagnostic lines go (standard output by default); the sink must
+    // outlive the device. Install it before the device is used.
+    void set_diagnostic_sink(const DiagnosticSink& sink) { diagnostics_ = &sink; }
 
 protected:
     unsigned char* record_bytes() { return reinterpret_cast<unsigned char*>(&data_); }
@@ -186,6 +190,7 @@ protected:
     Json::Value json_;
     std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
+    const DiagnosticSink* diagnostics_ = &standard_output_sink();
 
     std::recursive_mutex round_mutex_;
     // Whole-record cache loads so far (round_mutex_): a polling round that sees it change while

@@ -62,7 +62,7 @@ void UniDataDevice<Data, Protocol, TypeCode>::evaluate_comparison_rules() {
         const Json::Value& member = json_[name];
         std::ostringstream member_text;
         member_text << member;
-        log_line("dataName:", name, " alarmId:", alarm_id, " alarmComp:", comparison,
+        log_line(*diagnostics_, "dataName:", name, " alarmId:", alarm_id, " alarmComp:", comparison,
                  " level:", level, " realvalue:", member_text.str(), " vs ", threshold);
         if (level == 0) continue;
         // The snapshot's own ordering: values of different kinds order by kind and are never
