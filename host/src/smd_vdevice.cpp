@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "host/host_call.h"
+
 SMDVDevice::SMDVDevice() = default;
 SMDVDevice::~SMDVDevice() = default;
 

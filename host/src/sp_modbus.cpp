@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "host/host_call.h"
+
 SPModbus::SPModbus() = default;
 SPModbus::~SPModbus() = default;
 

@@ -13,10 +13,10 @@
 #include <json/value.h>
 
 #include "host/host_api.h"
-#include "host/host_call.h"
 #include "host/rule_value.h"
 #include "host/vdevice_interface.h"
 
+class HostObserver;  // the hosting program's view of host calls (the runtime)
 class SMDController;
 
 // The host's virtual device: publication, history, alarm bookkeeping and control requests.
