@@ -75,7 +75,7 @@ unsigned image_of(const std::vector<unsigned char>& record) {
 thread_local bool polling_here = false;
 
 // Everything the threads saw that a host must never see, and what the publications were.
-class Findings : public HostObserver {
+class Findings : public HostCallObserver {
 public:
     void on_host_call(const HostCall& call) override {
         if (call.name != "SendSP") return;

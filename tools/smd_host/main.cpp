@@ -72,9 +72,9 @@ std::string default_plugin_path() {
 }
 
 // Decodes the round stamp at the end of a published record's hex text.
-std::string stamp_text(const std::string& record_hex) {
-    if (record_hex.size() < 14) return "none";
-    const std::vector<unsigned char> b = from_hex(record_hex.substr(record_hex.size() - 14));
+std::string stamp_text(const std::vector<unsigned char>& record) {
+    if (record.size() < 7) return "none";
+    const unsigned char* b = record.data() + record.size() - 7;
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", b[0] | (b[1] << 8), b[2], b[3],
                   b[4], b[5], b[6]);
@@ -97,8 +97,8 @@ void print_round_summary(int round, const RunObserver::RoundTally& tally, const 
                          const std::string& last_error) {
     std::cerr << "round " << round << ": " << tally.reads << " reads";
     if (tally.published > 0) {
-        std::cerr << ", record published (" << tally.last_record_hex.size() / 2
-                  << " bytes, stamp " << stamp_text(tally.last_record_hex) << ")";
+        std::cerr << ", record published (" << tally.last_record.size()
+                  << " bytes, stamp " << stamp_text(tally.last_record) << ")";
     } else {
         std::cerr << ", round not completed " << stop_cause(tally, traffic.failures > 0 ? last_error : "");
     }
