@@ -3,8 +3,6 @@
 #include <benchmark/benchmark.h>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include <iostream>
-#include <sstream>
 #include <vector>
 
 #include "driver/px46tr_k.h"
@@ -15,6 +13,7 @@ namespace {
 class BenchDevice : public PX46TR_K {
 public:
     BenchDevice() {
+        set_diagnostic_sink(silent_sink());  // a line per request
         std::vector<unsigned char> bytes(sizeof data_);
         for (std::size_t i = 4; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7);
         place_completed_record(bytes.data());
@@ -42,15 +41,11 @@ BENCHMARK(BM_SnapshotWithinRound);
 void BM_SnapshotText(benchmark::State& state) {
     BenchDevice device;
     std::vector<char> out(1 << 20);
-    std::ostringstream sink;
-    auto* saved = std::cout.rdbuf(sink.rdbuf());  // keep the request's diagnostic line quiet
     for (auto _ : state) {
         int out_len = 0;
         device.DeviceIoControl(801, nullptr, 0, out.data(), static_cast<int>(out.size()), out_len);
         benchmark::DoNotOptimize(out_len);
-        sink.str({});
     }
-    std::cout.rdbuf(saved);
 }
 BENCHMARK(BM_SnapshotText);
 

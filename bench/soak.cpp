@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,13 +54,11 @@ int main(int argc, char** argv) {
     fs::copy_file(PX46_EXAMPLES_DIR "/unicom.yaml", work / "ini" / "1.yaml");
     fs::current_path(work);
 
-    std::ostringstream sink;
-    std::streambuf* saved = std::cout.rdbuf(sink.rdbuf());  // the device's diagnostic lines
-
     SimulatedUnit unit;
     SteppedClock clock;
     PX46TR_K device;
     device.set_clock(clock);
+    device.set_diagnostic_sink(silent_sink());
     device.Init(std::weak_ptr<SMDController>(), 1, Json::Value(Json::objectValue));
     Json::Value settings(Json::objectValue);
     settings["aoReportSetting"]["0406101001"]["absBand"] = 1.0;
@@ -76,14 +73,10 @@ int main(int argc, char** argv) {
         pump.pump_all();
         int length = 0;
         device.DeviceIoControl(801, nullptr, 0, text.data(), static_cast<int>(text.size()), length);
-        sink.str({});
         if (r % every == 0 || r == 1) {
-            std::cout.rdbuf(saved);
             std::cout << "round " << r << " rss_kb " << resident_kb() << std::endl;
-            std::cout.rdbuf(sink.rdbuf());
         }
     }
-    std::cout.rdbuf(saved);
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(work);
     return 0;

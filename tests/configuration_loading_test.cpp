@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "recording_observer.h"
+#include "recording_sink.h"
 #include "temp_work_dir.h"
 #include "test_device.h"
 
@@ -37,10 +38,11 @@ Json::Value mode_settings(const Json::Value& mode) {
 struct ConfiguredDevice {
     ConfiguredDevice() {
         device.set_observer(&calls);
+        device.set_diagnostic_sink(log);
         device.Init(std::weak_ptr<SMDController>(), 77, Json::Value(Json::objectValue));
     }
 
-    // InitSetting with standard output captured; an exception is kept, not thrown.
+    // InitSetting with its diagnostic lines kept; an exception is kept, not thrown.
     struct Run {
         std::string out;
         bool result = false;
@@ -48,19 +50,20 @@ struct ConfiguredDevice {
     };
     Run init(const Json::Value& settings) {
         Run run;
-        testing::internal::CaptureStdout();
+        log.take();
         try {
             run.result = device.InitSetting(settings);
         } catch (...) {
             run.error = std::current_exception();
         }
-        run.out = testing::internal::GetCapturedStdout();
+        run.out = log.take();
         return run;
     }
     std::size_t host_init_calls() const { return calls.named("InitSetting").size(); }
 
     TempWorkDir dir;
     RecordingObserver calls;
+    RecordingSink log;
     TestDevice device;
 };
 

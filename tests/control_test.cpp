@@ -164,11 +164,11 @@ TEST(ControlBadInput, IsRefusedWithoutTouchingAnything) {
 
 TEST(ControlBadInput, EveryRequestIsLoggedFirst) {
     DeviceHarness h;
-    testing::internal::CaptureStdout();
+    h.log.take();
     int out_len = 0;
     h.device.DeviceIoControl(206, nullptr, -1, nullptr, 0, out_len);
     h.device.DeviceIoControl(4711, nullptr, 0, nullptr, 0, out_len);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(h.log.take(),
               "PX46TR_K::DeviceIoControl 206\nPX46TR_K::DeviceIoControl 4711\n");
 }
 
@@ -326,7 +326,6 @@ TEST(ControlSnapshot, AddressTakesAPointersWidth) {
 // Rounds completing on one thread while another fetches the text: each text is one build's view.
 TEST(ControlSnapshot, TextIsOneBuildWhileRoundsComplete) {
     DeviceHarness h;
-    testing::internal::CaptureStdout();
     h.run_round();
     constexpr int kRounds = 60;
     std::thread poller([&] {
@@ -354,7 +353,6 @@ TEST(ControlSnapshot, TextIsOneBuildWhileRoundsComplete) {
         }
     }
     poller.join();
-    testing::internal::GetCapturedStdout();
     EXPECT_TRUE(consistent);
     EXPECT_GT(texts, 0);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/px46tr_k.h"
+#include "framework/diagnostic_sink.h"
 #include "host/plugin_library.h"
 #include "test_device.h"
 
@@ -57,6 +58,7 @@ TEST(DeviceDefaults, ConstructionSetsTheDocumentedValues) {
 
 TEST(DeviceDefaults, InitSettingStoresTheDataIdentifier) {
     TestDevice device;
+    device.set_diagnostic_sink(silent_sink());
     device.Init(std::weak_ptr<SMDController>(), 0x01020304u, Json::Value(Json::objectValue));
     EXPECT_TRUE(device.InitSetting(Json::Value(Json::objectValue)));
     EXPECT_EQ(device.record()[0], 0x04);

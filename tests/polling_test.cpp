@@ -128,10 +128,10 @@ TEST(PollingRound, ShortReplyCopiesNothingAndEndsTheRound) {
         if (n == 14) result.words.resize(3);  // read of feeder group 11, 36 registers asked
     };
     BusPump pump(h.device, link);
-    testing::internal::CaptureStdout();
+    h.log.take();
     h.device.RefreshStatus();
     pump.pump_all();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(h.log.take(),
               "PX46TR_K::process_payload short reply step:25 words:3 expected:36\n");
     EXPECT_TRUE(h.calls.named("SendSP").empty());
     EXPECT_EQ(h.calls.named("modbus_read_registers").size(), 15u);

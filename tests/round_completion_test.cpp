@@ -28,9 +28,9 @@ TEST(RoundCompletion, PublishesStampedRecordWithTypeCode) {
 TEST(RoundCompletion, HostCallsComeInOrder) {
     DeviceHarness h;
     h.device.b_mode_ = 2;
-    testing::internal::CaptureStdout();
+    h.log.take();
     h.run_round();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 0\n");
+    EXPECT_EQ(h.log.take(), "rvSize is 0\n");
     EXPECT_EQ(h.calls.names_without_requests(),
               (std::vector<std::string>{"RefreshStatus", "SendSP", "Reset", "DoBatchCheckThreshold",
                                         "SaveDeviceHistory"}));
@@ -54,9 +54,9 @@ TEST(RoundCompletion, SerialRestartsAtOneEveryRound) {
 TEST(RoundCompletion, GatheredRuleValuesAreCountedPassedAndCleared) {
     DeviceHarness h;
     h.device.rule_values_.resize(3);
-    testing::internal::CaptureStdout();
+    h.log.take();
     h.device.RoundDone();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 3\n");
+    EXPECT_EQ(h.log.take(), "rvSize is 3\n");
     EXPECT_EQ(h.calls.named("DoBatchCheckThreshold")[0].args[0].asUInt(), 3u);
     EXPECT_TRUE(h.device.rule_values_.empty());
     EXPECT_EQ(h.device.alarm_changed_, 1) << "the host saw changes";

@@ -9,13 +9,13 @@ namespace {
 
 using Rule = TestDevice::ThresholdRule;
 
-// Completes a round and returns what it wrote to standard output.
+// Completes a round and returns its diagnostic lines.
 std::string complete_round(DeviceHarness& h) {
     h.calls.clear();
     h.clock.advance(1);
-    testing::internal::CaptureStdout();
+    h.log.take();
     h.device.RoundDone();
-    return testing::internal::GetCapturedStdout();
+    return h.log.take();
 }
 
 // --- Comparison rules --------------------------------------------------------------------------

@@ -186,9 +186,7 @@ TEST(UnitAlarms, ConfiguredFromTheShippedExampleFile) {
     TempWorkDir dir;
     dir.copy(PX46_EXAMPLES_DIR "/unicom.yaml", "ini/1.yaml");
     DeviceHarness h;
-    testing::internal::CaptureStdout();
     h.device.InitSetting(Json::Value(Json::objectValue));
-    testing::internal::GetCapturedStdout();
     h.unit.set(4098, 1);
     set_flag(h, kFeederOpenBits, 1);  // feeder 2 opened
     h.run_round();
@@ -205,7 +203,7 @@ TEST(UnitAlarms, ConfiguredFromTheShippedExampleFile) {
 // A host may hold a lock of its own around request 801 and inside its report operations: the
 // reports must not be made with the snapshot mutex held, or the two threads wait on each other.
 TEST(UnitAlarms, ReportsAreMadeWithoutTheSnapshotMutexHeld) {
-    struct SnapshotMutexProbe : HostObserver {
+    struct SnapshotMutexProbe : HostCallObserver {
         explicit SnapshotMutexProbe(TestDevice& d) : device(d) {}
         void on_host_call(const HostCall& call) override {
             if (call.name != "CheckThresholdBool") return;

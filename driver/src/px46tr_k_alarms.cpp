@@ -2,6 +2,7 @@
 #include <map>
 #include <string>
 
+#include "driver/build_order.h"
 #include "driver/px46tr_k.h"
 #include "driver/record_fields.h"
 #include "driver/signal_catalogue.h"
@@ -32,35 +33,54 @@ struct AlarmReporter {
 // Feeder n's alarm of one family, from its unpacked flag; nothing outside the unicom profile.
 int report_feeder_alarm(std::int32_t b_mode, const AlarmReporter& reporter, const FeederFlagFamily& family,
                         const std::uint8_t* flag, const char* prefix, int n) {
-    if (b_mode == configuration::kUnicom) reporter.report(compose_name(family.format, prefix, n), *flag != 0);
+    if (is_profile(b_mode, OperatorProfile::kUnicom)) reporter.report(compose_name(family.format, prefix, n), *flag != 0);
     return 1;
 }
 
 }  // namespace
 
 void PX46TR_K::RunCheckThreshold() {
-    if (b_mode_ != configuration::kUnicom) return;
+    if (!is_profile(b_mode_, OperatorProfile::kUnicom)) return;
     const AlarmReporter reporter{*this, alarm_rules_, check_seq_};
     const std::uint8_t* record = record_bytes();
-
-    reporter.report(kSystemTotalAlarm, read_u16(record + kSystemTotalAlarmOffset) == 1);
 
     std::uint8_t alarm_flags[kFeederAlarmFlags];
     std::uint8_t open_flags[kFeederOpenFlags];
     unpack_flags(record + flag_block_offset(FlagBlock::feeder_alarm_bits), kFeederAlarmFlags, alarm_flags);
     unpack_flags(record + flag_block_offset(FlagBlock::feeder_open_bits), kFeederOpenFlags, open_flags);
+    // The reporter of each reported feeder flag family.
     using FeederAlert = int (PX46TR_K::*)(const std::uint8_t*, const char*, int);
-    const auto walk = [this](FeederAlert alert, const std::uint8_t* flag) {
-        for (int n = 1; n <= kFeederCount; ++n) flag += (this->*alert)(flag, kFeederPrefix, n);
-    };
+    static constexpr struct {
+        const FeederFlagFamily* family;
+        FeederAlert alert;
+    } kFeederAlerts[] = {{&kFeederCurrentHigh, &PX46TR_K::_px46tr_k_FeederCurrentHAlert_alert},
+                         {&kFeederCurrentHighHigh, &PX46TR_K::_px46tr_k_FeederCurrentHHAlert_alert},
+                         {&kFeederSwitchOpen, &PX46TR_K::_px46tr_k_FeederSwitchOpenAlert_alert}};
 
-    walk(&PX46TR_K::_px46tr_k_FeederCurrentHAlert_alert, alarm_flags + kFeederCurrentHigh.first_flag);
-    walk(&PX46TR_K::_px46tr_k_FeederCurrentHHAlert_alert, alarm_flags + kFeederCurrentHighHigh.first_flag);
-    for (int m = 0; m < kInlineAlarmCount; ++m) {
-        const std::size_t offset = inline_alarm_offset(m);
-        reporter.report(kInlineAlarmNames[m], offset != 0 && read_u16(record + offset) != 0);
+    for (const OrderStep& step : kAlarmReportOrder) {
+        switch (step.kind) {
+            case OrderStep::Kind::system_total_alarm:
+                reporter.report(kSystemTotalAlarm, read_u16(record + kSystemTotalAlarmOffset) == 1);
+                break;
+            case OrderStep::Kind::feeder_flags:
+                for (const auto& a : kFeederAlerts) {
+                    if (a.family != step.family) continue;
+                    const std::uint8_t* flag =
+                        (a.family->block == FlagBlock::feeder_alarm_bits ? alarm_flags : open_flags) +
+                        a.family->first_flag;
+                    for (int n = 1; n <= kFeederCount; ++n) flag += (this->*a.alert)(flag, kFeederPrefix, n);
+                }
+                break;
+            case OrderStep::Kind::inline_alarms:
+                for (int m = 0; m < kInlineAlarmCount; ++m) {
+                    const std::size_t offset = inline_alarm_offset(m);
+                    reporter.report(kInlineAlarmNames[m], offset != 0 && read_u16(record + offset) != 0);
+                }
+                break;
+            default:
+                break;
+        }
     }
-    walk(&PX46TR_K::_px46tr_k_FeederSwitchOpenAlert_alert, open_flags + kFeederSwitchOpen.first_flag);
 }
 
 int PX46TR_K::_px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {

@@ -41,7 +41,7 @@ bool parse_json(const void* text, int length, Json::Value& root) {
 
 int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
                               int& out_len) {
-    log_line("PX46TR_K::DeviceIoControl ", code);
+    log_line(*diagnostics_, "PX46TR_K::DeviceIoControl ", code);
     out_len = 0;
     if (in_len < 0 || out_size < 0) return -1;
 
@@ -52,7 +52,7 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
             return write_registers(code, static_cast<const std::uint8_t*>(in), in_len);
         case kControlRequest:
         case kControlSignalRequest: {
-            const bool parsed = code == kControlRequest || b_mode_ != configuration::kUnicom;
+            const bool parsed = code == kControlRequest || !is_profile(b_mode_, OperatorProfile::kUnicom);
             if (parsed && missing(in, in_len)) return -1;
             step_ = code;
             write_result_ = kWritePending;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "driver/build_order.h"
 #include "driver/px46tr_k.h"
 #include "driver/record_fields.h"
 
@@ -42,63 +43,83 @@ void PX46TR_K::GenJsonData() {
             write_coded(s.name, s.coding, raw, s.entry);
         }
     };
-
-    for (const auto& s : kSystemSignals) write_fixed(s);
-
-    for (const auto& line : kInlineLines) {
-        std::uint8_t block[sizeof data_.inline_a];
-        std::memcpy(block, record + line.record_offset, sizeof block);
-        _px46tr_k_Inline(block, "", 0, line.letter);
-    }
-
-    for (int k = 0; k < kFeederGroupCount; ++k) {
-        std::uint8_t group[sizeof data_.feeder_group[0]];
-        std::memcpy(group, record + offsetof(PX46TR_K_Data_t, feeder_group) + sizeof group * k,
-                    sizeof group);
-        const int first = kFeedersPerGroup * k + 1;
-        _px46tr_k_Feeder(group, "", 0, feeder_name(first).c_str(), feeder_name(first + 1).c_str(),
-                         feeder_name(first + 2).c_str());
-    }
-
-    for (const auto& s : kInlineStateSignals) write_fixed(s);
-
-    for (int n = 1; n <= kFeederCount; ++n) {
-        _px46tr_k_SwitchStatus(record + feeder_switch_state_offset(n), "", n,
-                               std::to_string(n).c_str());
-    }
-
-    for (const auto& s : kAmbientSignals) write_fixed(s);
-
-    // Switch alarms, over upper, over upper-upper: 144 flags each, one running index.
+    // The writer of each feeder flag family.
     using FlagWriter = void (PX46TR_K::*)(const std::uint8_t*, const char*, int, const char*);
-    static constexpr FlagWriter kAlarmWriters[] = {&PX46TR_K::_px46tr_k_FeederSwitchAlert,
-                                                   &PX46TR_K::_px46tr_k_FeederCurrentHAlert,
-                                                   &PX46TR_K::_px46tr_k_FeederCurrentHHAlert};
+    static constexpr struct {
+        const FeederFlagFamily* family;
+        FlagWriter writer;
+    } kFlagWriters[] = {{&kFeederSwitchAlarm, &PX46TR_K::_px46tr_k_FeederSwitchAlert},
+                        {&kFeederCurrentHigh, &PX46TR_K::_px46tr_k_FeederCurrentHAlert},
+                        {&kFeederCurrentHighHigh, &PX46TR_K::_px46tr_k_FeederCurrentHHAlert},
+                        {&kFeederSwitchOpen, &PX46TR_K::_px46tr_k_FeederSwitchOpenAlert}};
     std::array<std::uint8_t, kFeederAlarmFlags> alarm_flags;
     unpack_flags(record + flag_block_offset(FlagBlock::feeder_alarm_bits), kFeederAlarmFlags,
                  alarm_flags.data());
-    int flag = 0;
-    for (const FlagWriter writer : kAlarmWriters) {
-        for (int n = 1; n <= kFeederCount; ++n) {
-            (this->*writer)(&alarm_flags[flag++], kFeederPrefix, n, std::to_string(n).c_str());
-        }
-    }
-
-    for (int m = 0; m < kInlineAlarmCount; ++m) {
-        const std::size_t offset = inline_alarm_offset(m);
-        const unsigned int value = offset != 0 ? read_u16(record + offset) : 0u;
-        write_coded(kInlineAlarmNames[m], Coding::flag, value, Entry::boolean);
-    }
-
     std::array<std::uint8_t, kFeederOpenFlags> open_flags;
     unpack_flags(record + flag_block_offset(FlagBlock::feeder_open_bits), kFeederOpenFlags,
                  open_flags.data());
-    for (int n = 1; n <= kFeederCount; ++n) {
-        _px46tr_k_FeederSwitchOpenAlert(&open_flags[n - 1], kFeederPrefix, n,
-                                        std::to_string(n).c_str());
-    }
 
-    json_[kUpdateTime] = time_text(record + offsetof(PX46TR_K_Data_t, round_stamp));
+    for (const OrderStep& step : kSnapshotOrder) {
+        switch (step.kind) {
+            case OrderStep::Kind::system_signals:
+                for (const auto& s : kSystemSignals) write_fixed(s);
+                break;
+            case OrderStep::Kind::inline_lines:
+                for (const auto& line : kInlineLines) {
+                    std::uint8_t block[sizeof data_.inline_a];
+                    std::memcpy(block, record + line.record_offset, sizeof block);
+                    _px46tr_k_Inline(block, "", 0, line.letter);
+                }
+                break;
+            case OrderStep::Kind::feeder_groups:
+                for (int k = 0; k < kFeederGroupCount; ++k) {
+                    std::uint8_t group[sizeof data_.feeder_group[0]];
+                    std::memcpy(group, record + offsetof(PX46TR_K_Data_t, feeder_group) + sizeof group * k,
+                                sizeof group);
+                    const int first = kFeedersPerGroup * k + 1;
+                    _px46tr_k_Feeder(group, "", 0, feeder_name(first).c_str(),
+                                     feeder_name(first + 1).c_str(), feeder_name(first + 2).c_str());
+                }
+                break;
+            case OrderStep::Kind::inline_states:
+                for (const auto& s : kInlineStateSignals) write_fixed(s);
+                break;
+            case OrderStep::Kind::feeder_switch_states:
+                for (int n = 1; n <= kFeederCount; ++n) {
+                    _px46tr_k_SwitchStatus(record + feeder_switch_state_offset(n), "", n,
+                                           std::to_string(n).c_str());
+                }
+                break;
+            case OrderStep::Kind::ambient:
+                for (const auto& s : kAmbientSignals) write_fixed(s);
+                break;
+            case OrderStep::Kind::feeder_flags: {
+                const FeederFlagFamily& family = *step.family;
+                const std::uint8_t* flags =
+                    (family.block == FlagBlock::feeder_alarm_bits ? alarm_flags.data() : open_flags.data()) +
+                    family.first_flag;
+                for (const auto& w : kFlagWriters) {
+                    if (w.family != step.family) continue;
+                    for (int n = 1; n <= kFeederCount; ++n) {
+                        (this->*w.writer)(flags++, kFeederPrefix, n, std::to_string(n).c_str());
+                    }
+                }
+                break;
+            }
+            case OrderStep::Kind::inline_alarms:
+                for (int m = 0; m < kInlineAlarmCount; ++m) {
+                    const std::size_t offset = inline_alarm_offset(m);
+                    const unsigned int value = offset != 0 ? read_u16(record + offset) : 0u;
+                    write_coded(kInlineAlarmNames[m], Coding::flag, value, Entry::boolean);
+                }
+                break;
+            case OrderStep::Kind::update_time:
+                json_[kUpdateTime] = time_text(record + offsetof(PX46TR_K_Data_t, round_stamp));
+                break;
+            case OrderStep::Kind::system_total_alarm:
+                break;
+        }
+    }
 }
 
 void PX46TR_K::_px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int /*unused*/,

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/build_order.h"
 #include "driver/record_fields.h"
 #include "driver/register_map.h"
 
@@ -77,42 +78,64 @@ void add_feeder_flags(std::vector<SignalInfo>& out, const FeederFlagFamily& fami
 
 std::vector<SignalInfo> build_snapshot_signals() {
     std::vector<SignalInfo> out;
-    for (const auto& s : kSystemSignals) add_fixed(out, s);
-    for (const auto& line : kInlineLines) {
-        for (const auto& m : kInlineMeasurements) {
-            out.push_back(SignalInfo{compose_name(m.format, "", line.letter), Coding::number, m.divisor,
-                                     m.second_divisor, Entry::none,
-                                     register_pair_at(line.record_offset + m.field_offset)});
-        }
-    }
-    for (int group = 0; group < kFeederGroupCount; ++group) {
-        for (const auto& m : kFeederMeasurements) {
-            for (int k = 1; k <= kFeedersPerGroup; ++k) {
-                const int n = group * kFeedersPerGroup + k;
-                out.push_back(SignalInfo{compose_name(m.format, "", feeder_name(n).c_str()), Coding::number,
-                                         kFeederDivisor, 1.0f, Entry::none,
-                                         register_pair_at(feeder_field_offset(n, m.field_offset))});
+    for (const OrderStep& step : kSnapshotOrder) {
+        switch (step.kind) {
+            case OrderStep::Kind::system_signals:
+                for (const auto& s : kSystemSignals) add_fixed(out, s);
+                break;
+            case OrderStep::Kind::inline_lines:
+                for (const auto& line : kInlineLines) {
+                    for (const auto& m : kInlineMeasurements) {
+                        out.push_back(SignalInfo{compose_name(m.format, "", line.letter), Coding::number,
+                                                 m.divisor, m.second_divisor, Entry::none,
+                                                 register_pair_at(line.record_offset + m.field_offset)});
+                    }
+                }
+                break;
+            case OrderStep::Kind::feeder_groups:
+                for (int group = 0; group < kFeederGroupCount; ++group) {
+                    for (const auto& m : kFeederMeasurements) {
+                        for (int k = 1; k <= kFeedersPerGroup; ++k) {
+                            const int n = group * kFeedersPerGroup + k;
+                            out.push_back(SignalInfo{compose_name(m.format, "", feeder_name(n).c_str()),
+                                                     Coding::number, kFeederDivisor, 1.0f, Entry::none,
+                                                     register_pair_at(feeder_field_offset(n, m.field_offset))});
+                        }
+                    }
+                }
+                break;
+            case OrderStep::Kind::inline_states:
+                for (const auto& s : kInlineStateSignals) add_fixed(out, s);
+                break;
+            case OrderStep::Kind::feeder_switch_states:
+                for (int n = 1; n <= kFeederCount; ++n) {
+                    out.push_back(SignalInfo{compose_name(kFeederSwitchStateFormat, "", n), Coding::switch_code,
+                                             1.0f, 1.0f, Entry::none, register16_at(feeder_switch_state_offset(n))});
+                }
+                break;
+            case OrderStep::Kind::ambient:
+                for (const auto& s : kAmbientSignals) add_fixed(out, s);
+                break;
+            case OrderStep::Kind::feeder_flags:
+                add_feeder_flags(out, *step.family);
+                break;
+            case OrderStep::Kind::inline_alarms:
+                for (int m = 0; m < kInlineAlarmCount; ++m) {
+                    out.push_back(SignalInfo{kInlineAlarmNames[m], Coding::flag, 1.0f, 1.0f, Entry::boolean,
+                                             inline_alarm_source(m)});
+                }
+                break;
+            case OrderStep::Kind::update_time: {
+                SignalSource stamp;
+                stamp.kind = SignalSource::Kind::round_stamp;
+                stamp.record_offset = offsetof(PX46TR_K_Data_t, round_stamp);
+                out.push_back(SignalInfo{kUpdateTime, Coding::time_text, 1.0f, 1.0f, Entry::none, stamp});
+                break;
             }
+            case OrderStep::Kind::system_total_alarm:
+                break;
         }
     }
-    for (const auto& s : kInlineStateSignals) add_fixed(out, s);
-    for (int n = 1; n <= kFeederCount; ++n) {
-        out.push_back(SignalInfo{compose_name(kFeederSwitchStateFormat, "", n), Coding::switch_code, 1.0f,
-                                 1.0f, Entry::none, register16_at(feeder_switch_state_offset(n))});
-    }
-    for (const auto& s : kAmbientSignals) add_fixed(out, s);
-    add_feeder_flags(out, kFeederSwitchAlarm);
-    add_feeder_flags(out, kFeederCurrentHigh);
-    add_feeder_flags(out, kFeederCurrentHighHigh);
-    for (int m = 0; m < kInlineAlarmCount; ++m) {
-        out.push_back(SignalInfo{kInlineAlarmNames[m], Coding::flag, 1.0f, 1.0f, Entry::boolean,
-                                 inline_alarm_source(m)});
-    }
-    add_feeder_flags(out, kFeederSwitchOpen);
-    SignalSource stamp;
-    stamp.kind = SignalSource::Kind::round_stamp;
-    stamp.record_offset = offsetof(PX46TR_K_Data_t, round_stamp);
-    out.push_back(SignalInfo{kUpdateTime, Coding::time_text, 1.0f, 1.0f, Entry::none, stamp});
     return out;
 }
 
@@ -125,13 +148,23 @@ void add_feeder_alarms(std::vector<AlarmInfo>& out, const FeederFlagFamily& fami
 
 std::vector<AlarmInfo> build_reportable_alarms() {
     std::vector<AlarmInfo> out;
-    out.push_back(AlarmInfo{kSystemTotalAlarm, register16_at(kSystemTotalAlarmOffset), true});
-    add_feeder_alarms(out, kFeederCurrentHigh);
-    add_feeder_alarms(out, kFeederCurrentHighHigh);
-    for (int m = 0; m < kInlineAlarmCount; ++m) {
-        out.push_back(AlarmInfo{kInlineAlarmNames[m], inline_alarm_source(m), false});
+    for (const OrderStep& step : kAlarmReportOrder) {
+        switch (step.kind) {
+            case OrderStep::Kind::system_total_alarm:
+                out.push_back(AlarmInfo{kSystemTotalAlarm, register16_at(kSystemTotalAlarmOffset), true});
+                break;
+            case OrderStep::Kind::feeder_flags:
+                add_feeder_alarms(out, *step.family);
+                break;
+            case OrderStep::Kind::inline_alarms:
+                for (int m = 0; m < kInlineAlarmCount; ++m) {
+                    out.push_back(AlarmInfo{kInlineAlarmNames[m], inline_alarm_source(m), false});
+                }
+                break;
+            default:
+                break;
+        }
     }
-    add_feeder_alarms(out, kFeederSwitchOpen);
     return out;
 }
 

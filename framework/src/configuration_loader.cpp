@@ -41,11 +41,13 @@ void store_ai_entry(const AlarmTables& tables, const std::string& key, const std
 const std::string& store_alarm_entry(const AlarmTables& tables, std::int32_t b_mode, const std::string& key,
                                      const std::string& value) {
     std::string& rule = tables.alarm_rules[key];
-    rule = b_mode == kUnicom ? split_at_first(value, ',').first : value;
+    rule = is_profile(b_mode, OperatorProfile::kUnicom) ? split_at_first(value, ',').first : value;
     return rule;
 }
 
-bool profile_reads_alarms(std::int32_t b_mode) { return b_mode == kUnicom || b_mode == kMobile; }
+bool profile_reads_alarms(std::int32_t b_mode) {
+    return is_profile(b_mode, OperatorProfile::kUnicom) || is_profile(b_mode, OperatorProfile::kMobile);
+}
 
 // --- YAML ------------------------------------------------------------------------------------
 
@@ -58,20 +60,21 @@ void for_each_yaml_entry(const YAML::Node& document, const char* group, Store st
     }
 }
 
-void read_yaml(const YAML::Node& document, std::int32_t b_mode, const AlarmTables& tables) {
-    if (b_mode == kUnicom) {
+void read_yaml(const YAML::Node& document, std::int32_t b_mode, const AlarmTables& tables,
+               const DiagnosticSink& diagnostics) {
+    if (is_profile(b_mode, OperatorProfile::kUnicom)) {
         for_each_yaml_entry(document, "AI", [&](const std::string& key, const std::string& value) {
             store_ai_entry(tables, key, value);
         });
     }
-    log_line("before parse alarm");
+    log_line(diagnostics, "before parse alarm");
     if (profile_reads_alarms(b_mode)) {
         for_each_yaml_entry(document, "ALARM", [&](const std::string& key, const std::string& value) {
             const std::string& stored = store_alarm_entry(tables, b_mode, key, value);
-            if (b_mode == kUnicom) log_line("parse alarm:", key, " >> ", stored);
+            if (is_profile(b_mode, OperatorProfile::kUnicom)) log_line(diagnostics, "parse alarm:", key, " >> ", stored);
         });
     }
-    log_line("after parse alarm");
+    log_line(diagnostics, "after parse alarm");
 }
 
 // --- INI -------------------------------------------------------------------------------------
@@ -83,7 +86,7 @@ void for_each_ini_entry(const ptree& tree, const char* section, Store store) {
 }
 
 void read_ini(const ptree& tree, std::int32_t b_mode, const AlarmTables& tables) {
-    if (b_mode == kUnicom) {
+    if (is_profile(b_mode, OperatorProfile::kUnicom)) {
         for_each_ini_entry(tree, "AI", [&](const std::string& key, const std::string& value) {
             store_ai_entry(tables, key, value);
         });
@@ -101,12 +104,12 @@ struct ConfigurationFile {
     std::optional<ptree> ini;
 };
 
-ConfigurationFile read_file(const std::string& path) {
+ConfigurationFile read_file(const std::string& path, const DiagnosticSink& diagnostics) {
     ConfigurationFile file;
     if (ends_with(path, ".yaml")) {
-        log_line("before load");
+        log_line(diagnostics, "before load");
         file.yaml = YAML::LoadFile(path);
-        log_line("after load");
+        log_line(diagnostics, "after load");
     } else if (ends_with(path, ".ini")) {
         file.ini.emplace();
         boost::property_tree::read_ini(path, *file.ini, std::locale());
@@ -114,10 +117,10 @@ ConfigurationFile read_file(const std::string& path) {
     return file;
 }
 
-void log_ai_signals(std::uint32_t data_id, const AlarmTables& tables) {
-    log_line("AI ", data_id);
+void log_ai_signals(std::uint32_t data_id, const AlarmTables& tables, const DiagnosticSink& diagnostics) {
+    log_line(diagnostics, "AI ", data_id);
     for (const auto& [key, ids] : tables.ai_signals) {
-        log_line("first:", key, " second:", ids.first, " name:", ids.second);
+        log_line(diagnostics, "first:", key, " second:", ids.first, " name:", ids.second);
     }
 }
 
@@ -132,15 +135,15 @@ Value host_value(const std::map<std::string, Value>& values, const std::string& 
 // Mobile: signal names and report texts by alarm identifier.
 void read_mobile_settings(const Json::Value& settings, const ConfigurationTarget& target) {
     const AlarmTables& tables = target.tables;
-    log_line("here 1");
+    log_line(target.diagnostics, "here 1");
     const Json::Value* thresholds = member(settings, "thresholdSetting");
     if (thresholds == nullptr) return;
-    log_line("here 2");
+    log_line(target.diagnostics, "here 2");
     if (!thresholds->isObject()) return;
     static const char* const kTextPieces[] = {"NMAlarmID", "ID", "SignalNumber"};
     for (auto it = thresholds->begin(); it != thresholds->end(); ++it) {
         const std::string id = it.name();
-        log_line("here ", id);
+        log_line(target.diagnostics, "here ", id);
         if (!it->isObject()) continue;
         if (const Json::Value* name = member(*it, "SignalName")) tables.alarm_names[id] = name->asString();
         std::string text;
@@ -148,11 +151,11 @@ void read_mobile_settings(const Json::Value& settings, const ConfigurationTarget
             if (const Json::Value* value = member(*it, piece)) {
                 text += value->asString();
             } else {
-                log_line(target.data_id, " ", piece, " is missing");
+                log_line(target.diagnostics, target.data_id, " ", piece, " is missing");
             }
             text += ';';
         }
-        log_line("mobile:", id, ":", text, " level:", host_value(target.host_levels, id),
+        log_line(target.diagnostics, "mobile:", id, ":", text, " level:", host_value(target.host_levels, id),
                  " value:", host_value(target.host_thresholds, id));
         tables.alarm_texts[id] = text;
     }
@@ -221,21 +224,14 @@ std::unique_lock<std::recursive_mutex> hold_tables(const ConfigurationTarget& ta
 
 }  // namespace
 
-void read_operator_profile(const Json::Value& settings, std::uint32_t data_id, std::int32_t& b_mode) {
+void read_operator_profile(const Json::Value& settings, std::uint32_t data_id, std::int32_t& b_mode,
+                           const DiagnosticSink& diagnostics) {
     const Json::Value* app = member(settings, "appSetting");
     if (app == nullptr || !app->isObject()) return;
     const Json::Value* mode = member(*app, "b_mode");
     if (mode == nullptr) return;
     b_mode = std::atoi(mode->asString().c_str());
-    log_line("InitSetting ", data_id, " b_mode_:", b_mode);
-}
-
-const char* profile_name(std::int32_t b_mode) {
-    switch (b_mode) {
-        case kTelecom: return "telecom";
-        case kMobile: return "mobile";
-        default: return "unicom";
-    }
+    log_line(diagnostics, "InitSetting ", data_id, " b_mode_:", b_mode);
 }
 
 std::vector<std::string> candidate_paths(std::uint32_t data_id, const std::string& device_type,
@@ -252,37 +248,37 @@ std::vector<std::string> candidate_paths(std::uint32_t data_id, const std::strin
 }
 
 std::string find_configuration_file(std::uint32_t data_id, const std::string& device_type,
-                                    std::int32_t b_mode) {
+                                    std::int32_t b_mode, const DiagnosticSink& diagnostics) {
     for (const auto& path : candidate_paths(data_id, device_type, b_mode)) {
-        log_line("test ini/yaml:", path);
+        log_line(diagnostics, "test ini/yaml:", path);
         if (::access(path.c_str(), F_OK) == 0) return path;
     }
-    log_line("data_id:", data_id, " model:", device_type, " b ini not found");
+    log_line(diagnostics, "data_id:", data_id, " model:", device_type, " b ini not found");
     return {};
 }
 
 void load_configuration(const Json::Value& settings, const ConfigurationTarget& target) {
     std::int32_t b_mode = target.b_mode;
-    read_operator_profile(settings, target.data_id, b_mode);
+    read_operator_profile(settings, target.data_id, b_mode, target.diagnostics);
     {
         // A round completion sees one profile from its start to its end.
         const auto lock = hold_tables(target);
         target.b_mode = b_mode;
     }
-    const std::string path = find_configuration_file(target.data_id, target.device_type, b_mode);
-    log_line("parse ini/yaml filename:", path);
+    const std::string path = find_configuration_file(target.data_id, target.device_type, b_mode, target.diagnostics);
+    log_line(target.diagnostics, "parse ini/yaml filename:", path);
 
-    const ConfigurationFile file = path.empty() ? ConfigurationFile{} : read_file(path);
+    const ConfigurationFile file = path.empty() ? ConfigurationFile{} : read_file(path, target.diagnostics);
     const auto lock = hold_tables(target);
     const AlarmTables& tables = target.tables;
     if (!path.empty()) {
-        if (file.yaml) read_yaml(*file.yaml, b_mode, tables);
+        if (file.yaml) read_yaml(*file.yaml, b_mode, tables, target.diagnostics);
         if (file.ini) read_ini(*file.ini, b_mode, tables);
-        log_ai_signals(target.data_id, tables);
+        log_ai_signals(target.data_id, tables, target.diagnostics);
     }
-    if (b_mode == kMobile) {
+    if (is_profile(b_mode, OperatorProfile::kMobile)) {
         read_mobile_settings(settings, target);
-    } else if (b_mode == kThresholdGroups) {
+    } else if (is_profile(b_mode, OperatorProfile::kThresholdGroups)) {
         read_threshold_groups(settings, tables);
     }
 }

@@ -1,5 +1,7 @@
 #include "host/smd_sp_device.h"
 
+#include "host/host_observer.h"
+
 SMDSPDevice::SMDSPDevice() = default;
 SMDSPDevice::~SMDSPDevice() = default;
 
@@ -12,7 +14,7 @@ bool SMDSPDevice::Init(std::weak_ptr<SMDController> controller, unsigned int dat
 
 bool SMDSPDevice::RefreshStatus() {
     drop_queued_requests();
-    notify("RefreshStatus", Json::Value(Json::arrayValue));
+    notify([](HostObserver& o) { o.on_refresh_status(); });
     return true;
 }
 
@@ -27,7 +29,7 @@ bool SMDSPDevice::SendParityData(const unsigned char* /*bytes*/, unsigned int /*
 
 bool SMDSPDevice::OpenPort() {
     drop_queued_requests();
-    notify("OpenPort", Json::Value(Json::arrayValue));
+    notify([](HostObserver& o) { o.on_open_port(); });
     return true;
 }
 

@@ -4,40 +4,23 @@
 #include <cstring>
 #include <utility>
 
+#include "host/host_observer.h"
+
 SMDVDevice::SMDVDevice() = default;
 SMDVDevice::~SMDVDevice() = default;
-
-void SMDVDevice::notify(const char* name, Json::Value args) const {
-    if (observer_ == nullptr) return;
-    HostCall call;
-    call.name = name;
-    call.args = std::move(args);
-    std::lock_guard<std::mutex> lock(observer_mutex_);
-    observer_->on_host_call(call);
-}
-
-namespace {
-Json::Value args_of(std::initializer_list<Json::Value> values) {
-    Json::Value args(Json::arrayValue);
-    for (const auto& v : values) args.append(v);
-    return args;
-}
-}  // namespace
 
 int SMDVDevice::DeviceIoControl(int code, const void* in, int in_len, void* /*out*/, int out_size,
                                 int& /*out_len*/) {
     const bool readable = in != nullptr && in_len > 0;
-    notify("DeviceIoControl",
-           args_of({code,
-                    readable ? to_hex(static_cast<const unsigned char*>(in),
-                                      static_cast<std::size_t>(in_len))
-                             : std::string(),
-                    in_len, out_size}));
+    notify([&](HostObserver& o) {
+        o.on_device_io_control(
+            {code, readable ? static_cast<const unsigned char*>(in) : nullptr, in_len, out_size});
+    });
     return io_control_result_;
 }
 
 bool SMDVDevice::Reset() {
-    notify("Reset", Json::Value(Json::arrayValue));
+    notify([](HostObserver& o) { o.on_reset(); });
     return true;
 }
 
@@ -74,7 +57,7 @@ void read_band(const Json::Value& object, const char* key, bool& enabled, float&
 }  // namespace
 
 bool SMDVDevice::InitSetting(const Json::Value& settings) {
-    notify("InitSetting", args_of({settings}));
+    notify([&](HostObserver& o) { o.on_init_setting({settings}); });
     if (!settings.isObject()) return true;
     const Json::Value& thresholds = settings["thresholdSetting"];
     if (thresholds.isObject()) {
@@ -106,7 +89,7 @@ bool SMDVDevice::InitSetting(const Json::Value& settings) {
 bool SMDVDevice::IsSupportDevice(const std::string& type) const { return type == device_type_; }
 
 bool SMDVDevice::SendSP(int type, const unsigned char* bytes, unsigned int length, bool flag) {
-    notify("SendSP", args_of({type, to_hex(bytes, length), length, flag}));
+    notify([&](HostObserver& o) { o.on_send_sp({type, bytes, length, flag}); });
     return true;
 }
 
@@ -117,7 +100,7 @@ int SMDVDevice::ReadAi(int /*index*/) { return 0; }
 std::string SMDVDevice::Get_SP_Value(unsigned int /*id*/, const std::string& /*name*/) { return {}; }
 
 bool SMDVDevice::SaveDeviceHistory(const unsigned char* bytes, unsigned int length) {
-    notify("SaveDeviceHistory", args_of({to_hex(bytes, length), length}));
+    notify([&](HostObserver& o) { o.on_save_device_history({bytes, length}); });
     return true;
 }
 
@@ -133,7 +116,7 @@ bool SMDVDevice::record_state(int level, const std::string& alarm_id, const std:
 
 bool SMDVDevice::CheckThreshold(const std::string& alarm_id, const std::string& name,
                                 const float& value, int serial) {
-    notify("CheckThreshold", args_of({alarm_id, name, static_cast<double>(value), serial}));
+    notify([&](HostObserver& o) { o.on_check_threshold({alarm_id, name, value, serial}); });
     const auto limit = alarm_thresholds_.find(alarm_id);
     const bool state = limit != alarm_thresholds_.end() && value > limit->second;
     const auto level = alarm_levels_.find(alarm_id);
@@ -146,17 +129,18 @@ bool SMDVDevice::CheckThresholdBool(int level, const std::string& alarm_id,
                                     const std::string& signal, const std::string& value_text,
                                     const std::string& message, bool state,
                                     unsigned short serial) {
-    notify("CheckThresholdBool",
-           args_of({level, alarm_id, signal, value_text, message, state, serial}));
+    notify([&](HostObserver& o) {
+        o.on_check_threshold_bool({level, alarm_id, signal, value_text, message, state, serial});
+    });
     return record_state(level, alarm_id, signal, value_text, message, state, serial);
 }
 
 bool SMDVDevice::CheckAOReport(const std::string& signal_id, float value) {
-    notify("CheckAOReport", args_of({signal_id, static_cast<double>(value)}));
+    notify([&](HostObserver& o) { o.on_check_ao_report({signal_id, value}); });
     return true;
 }
 
 bool SMDVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& values) {
-    notify("DoBatchCheckThreshold", args_of({static_cast<Json::UInt64>(values.size())}));
+    notify([&](HostObserver& o) { o.on_do_batch_check_threshold({values.size()}); });
     return !values.empty();
 }

@@ -2,25 +2,21 @@
 
 #include <utility>
 
+#include "host/host_observer.h"
+
 SPModbus::SPModbus() = default;
 SPModbus::~SPModbus() = default;
 
 int SPModbus::process(unsigned char* /*bytes*/, unsigned int /*length*/) { return 0; }
 
 bool SPModbus::modbus_read_registers(int start, int count) {
-    Json::Value args(Json::arrayValue);
-    args.append(start);
-    args.append(count);
-    notify("modbus_read_registers", args);
+    notify([&](HostObserver& o) { o.on_read_registers({start, count}); });
     queue_request(ModbusRequest{ModbusRequest::Kind::read_registers, start, count, {}});
     return true;
 }
 
 bool SPModbus::modbus_write_register(int reg, int value) {
-    Json::Value args(Json::arrayValue);
-    args.append(reg);
-    args.append(value);
-    notify("modbus_write_register", args);
+    notify([&](HostObserver& o) { o.on_write_register({reg, value}); });
     queue_request(ModbusRequest{ModbusRequest::Kind::write_register, reg, 1,
                                      {static_cast<std::uint16_t>(value)}});
     return true;
@@ -29,11 +25,10 @@ bool SPModbus::modbus_write_register(int reg, int value) {
 bool SPModbus::modbus_write_registers(int start, int count, const unsigned short* values) {
     std::vector<std::uint16_t> words;
     if (values != nullptr && count > 0) words.assign(values, values + count);
-    Json::Value args(Json::arrayValue);
-    args.append(start);
-    args.append(count);
-    args.append(to_hex(reinterpret_cast<const unsigned char*>(words.data()), words.size() * 2));
-    notify("modbus_write_registers", args);
+    notify([&](HostObserver& o) {
+        o.on_write_registers(
+            {start, count, reinterpret_cast<const unsigned char*>(words.data()), words.size() * 2});
+    });
     queue_request(
         ModbusRequest{ModbusRequest::Kind::write_registers, start, count, std::move(words)});
     return true;

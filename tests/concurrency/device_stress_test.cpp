@@ -6,9 +6,6 @@
 // rounds keep completing. Run it under ThreadSanitizer as well.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +21,7 @@
 #include <json/reader.h>
 
 #include "driver/px46tr_k_data.h"
+#include "framework/diagnostic_sink.h"
 #include "driver/record_fields.h"
 #include "host/bus_pump.h"
 #include "host/host_call.h"
@@ -77,7 +75,7 @@ unsigned image_of(const std::vector<unsigned char>& record) {
 thread_local bool polling_here = false;
 
 // Everything the threads saw that a host must never see, and what the publications were.
-class Findings : public HostObserver {
+class Findings : public HostCallObserver {
 public:
     void on_host_call(const HostCall& call) override {
         if (call.name != "SendSP") return;
@@ -128,6 +126,7 @@ std::map<unsigned, Json::Value> reference_snapshots(std::int32_t profile) {
     std::map<unsigned, Json::Value> snapshots;
     for (unsigned k = 1; k <= kImages; ++k) {
         TestDevice device;
+        device.set_diagnostic_sink(silent_sink());
         device.b_mode_ = profile;
         std::vector<unsigned char> record(px46tr_k::kRecordSize);
         for (std::size_t at = kImageBegin; at < kImageEnd; at += 2) px46tr_k::write_u16(record.data() + at, k);
@@ -152,25 +151,6 @@ bool holds_image(const Json::Value& snapshot, const Json::Value& image) {
     return true;
 }
 
-// Standard output goes to /dev/null while the threads run: the device writes a line per request.
-class QuietStdout {
-public:
-    QuietStdout() : saved_(::dup(1)) {
-        std::fflush(stdout);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::close(null);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        ::dup2(saved_, 1);
-        ::close(saved_);
-    }
-
-private:
-    int saved_;
-};
-
 struct StressCase {
     const char* name;
     std::int32_t profile;
@@ -193,6 +173,7 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
     TestDevice device;
     device.set_clock(clock);
     device.set_observer(&findings);
+    device.set_diagnostic_sink(silent_sink());  // a line per request
     device.Init(std::weak_ptr<SMDController>(), 1, Json::Value(Json::objectValue));
     BusPump pump(device, unit);
 
@@ -204,7 +185,6 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
     // requests that start a transaction take the same lock.
     std::mutex line;
 
-    auto quiet = std::make_unique<QuietStdout>();
     device.InitSetting(settings);
     std::vector<std::thread> requests;
     std::thread polling([&] {
@@ -304,7 +284,6 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
     for (auto& t : requests) t.join();
     stop_polling = true;
     polling.join();
-    quiet.reset();
 
     EXPECT_EQ(findings.all_faults(), std::vector<std::string>());
     EXPECT_GE(findings.polled_completions, 10) << "of " << rounds << " rounds";

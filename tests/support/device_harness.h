@@ -10,13 +10,16 @@
 #include "host/host_call.h"
 #include "host/simulated_unit.h"
 #include "recording_observer.h"
+#include "recording_sink.h"
 #include "test_device.h"
 
-// A device wired to the in-process simulated unit, a recording observer and a fake clock.
+// A device wired to the in-process simulated unit, a recording observer, a recording diagnostic
+// sink and a fake clock.
 struct DeviceHarness {
     DeviceHarness() {
         device.set_observer(&calls);
         device.set_clock(clock);
+        device.set_diagnostic_sink(log);
         device.Init(std::weak_ptr<SMDController>(), 1, Json::Value(Json::objectValue));
     }
 
@@ -36,6 +39,7 @@ struct DeviceHarness {
     SimulatedUnit unit;
     RecordingObserver calls;
     FakeClock clock;
+    RecordingSink log;
     TestDevice device;
     BusPump pump{device, unit};
 };

@@ -6,7 +6,7 @@
 #include "host/host_call.h"
 
 // Records every host call a device makes, in order.
-class RecordingObserver : public HostObserver {
+class RecordingObserver : public HostCallObserver {
 public:
     void on_host_call(const HostCall& call) override { calls.push_back(call); }
 

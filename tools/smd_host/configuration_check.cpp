@@ -9,7 +9,6 @@
 #include "driver/signal_catalogue.h"
 #include "framework/configuration_loader.h"
 #include "nearest_names.h"
-#include "quiet_stdout.h"
 
 namespace {
 
@@ -139,7 +138,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     const std::string settings_name = request.settings_path.empty() ? "settings" : request.settings_path;
 
     Tables t;
-    std::atomic<std::int32_t> b_mode{1};
+    std::atomic<std::int32_t> b_mode{profile_value(kDefaultProfile)};
     const configuration::ConfigurationTarget target{
         request.data_id,
         request.device_type,
@@ -147,26 +146,25 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
         AlarmTables{t.ai_signals, t.alarm_rules, t.alarm_texts, t.alarm_names, t.up, t.up2, t.low, t.low2},
         t.host_levels,
         t.host_thresholds,
+        silent_sink(),
         nullptr};
 
     Problems problems(out);
     std::string file;
     std::string failure;
-    {
-        QuietStdout quiet;
-        try {
-            // The profile decides the lookup, so read it first, as the load does.
-            std::int32_t profile = b_mode;
-            configuration::read_operator_profile(settings, request.data_id, profile);
-            file = configuration::find_configuration_file(request.data_id, request.device_type, profile);
-            configuration::load_configuration(settings, target);
-        } catch (const std::exception& e) {
-            failure = e.what();
-        }
+    try {
+        // The profile decides the lookup, so read it first, as the load does.
+        std::int32_t profile = b_mode;
+        configuration::read_operator_profile(settings, request.data_id, profile, silent_sink());
+        file = configuration::find_configuration_file(request.data_id, request.device_type, profile,
+                                                      silent_sink());
+        configuration::load_configuration(settings, target);
+    } catch (const std::exception& e) {
+        failure = e.what();
     }
     out << "file: " << (file.empty() ? "none found" : file) << "\n";
     const std::int32_t profile = b_mode;
-    out << "profile: " << profile << " (" << configuration::profile_name(profile) << ")\n";
+    out << "profile: " << profile << " (" << profile_name(profile) << ")\n";
     out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size()
         << ", alarm texts " << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size()
         << ", thresholds up " << t.up.size() << " up2 " << t.up2.size() << " low " << t.low.size()
@@ -174,10 +172,10 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     if (!failure.empty()) {
         problems.add(file.empty() ? settings_name : file, "load", failure);
     }
-    switch (profile) {
-        case configuration::kUnicom: check_unicom(t, file, problems); break;
-        case configuration::kMobile: check_mobile(t, file, problems); break;
-        case configuration::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
+    switch (static_cast<OperatorProfile>(profile)) {
+        case OperatorProfile::kUnicom: check_unicom(t, file, problems); break;
+        case OperatorProfile::kMobile: check_mobile(t, file, problems); break;
+        case OperatorProfile::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
         default: break;
     }
     out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");

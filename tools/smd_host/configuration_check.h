@@ -6,6 +6,8 @@
 
 #include <json/value.h>
 
+#include "framework/operator_profile.h"
+
 // What a configuration check is asked to look at.
 struct ConfigurationCheckRequest {
     Json::Value settings{Json::objectValue};  // the host's settings object for the device
@@ -13,7 +15,7 @@ struct ConfigurationCheckRequest {
     std::uint32_t data_id = 1;
     std::string device_type = "px46tr_k";
     bool has_profile = false;  // use `profile` instead of what the settings name
-    std::int32_t profile = 1;
+    std::int32_t profile = profile_value(kDefaultProfile);
 };
 
 // Runs the device's own configuration loading in the current folder, without polling, and prints

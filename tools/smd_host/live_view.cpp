@@ -92,7 +92,7 @@ std::vector<ViewReport> view_reports(const std::vector<HostCall>& calls, int pro
             // level, identifier, identifier or signal, name or value text, text, state, serial;
             // the threshold groups pass the signal name second and the identifier third.
             reports.push_back({a[2].asString(), a[5].asBool() ? "active" : "clear",
-                               (profile == 5 ? a[1] : a[3]).asString()});
+                               (is_profile(profile, OperatorProfile::kThresholdGroups) ? a[1] : a[3]).asString()});
         } else if (call.name == "CheckThreshold") {
             reports.push_back({a[0].asString(), "value " + number(a[2], 2, 0), a[1].asString()});
         } else if (call.name == "CheckAOReport") {

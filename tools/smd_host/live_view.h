@@ -5,6 +5,7 @@
 
 #include <json/value.h>
 
+#include "framework/operator_profile.h"
 #include "host/host_call.h"
 
 // One rule or alarm report the plug-in made during a round, as the view lists it.
@@ -20,7 +21,7 @@ std::vector<ViewReport> view_reports(const std::vector<HostCall>& calls, int pro
 
 struct ViewFrame {
     int round = 0;
-    int profile = 1;
+    int profile = profile_value(kDefaultProfile);
     Json::Value snapshot;  // the device's snapshot after the round (null when none was built)
     std::vector<ViewReport> reports;
     // Lines of the screen the view has to fit in (0: no limit). The feeder table is cut first,

@@ -26,7 +26,6 @@
 #include "host/plugin_library.h"
 #include "host/record_history.h"
 #include "live_view.h"
-#include "quiet_stdout.h"
 #include "repeated_failures.h"
 #include "run_observer.h"
 #include "runner_options.h"
@@ -73,9 +72,9 @@ std::string default_plugin_path() {
 }
 
 // Decodes the round stamp at the end of a published record's hex text.
-std::string stamp_text(const std::string& record_hex) {
-    if (record_hex.size() < 14) return "none";
-    const std::vector<unsigned char> b = from_hex(record_hex.substr(record_hex.size() - 14));
+std::string stamp_text(const std::vector<unsigned char>& record) {
+    if (record.size() < 7) return "none";
+    const unsigned char* b = record.data() + record.size() - 7;
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", b[0] | (b[1] << 8), b[2], b[3],
                   b[4], b[5], b[6]);
@@ -98,8 +97,8 @@ void print_round_summary(int round, const RunObserver::RoundTally& tally, const 
                          const std::string& last_error) {
     std::cerr << "round " << round << ": " << tally.reads << " reads";
     if (tally.published > 0) {
-        std::cerr << ", record published (" << tally.last_record_hex.size() / 2
-                  << " bytes, stamp " << stamp_text(tally.last_record_hex) << ")";
+        std::cerr << ", record published (" << tally.last_record.size()
+                  << " bytes, stamp " << stamp_text(tally.last_record) << ")";
     } else {
         std::cerr << ", round not completed " << stop_cause(tally, traffic.failures > 0 ? last_error : "");
     }
@@ -129,11 +128,11 @@ Json::Value parse_json(const std::string& text) {
     return value;
 }
 
-// The operator profile the settings select, read as the device reads it (1 when none is named).
+// The operator profile the settings select, read as the device reads it (the default profile when
+// none is named).
 int operator_profile(const Json::Value& settings, unsigned int data_id) {
-    std::int32_t profile = 1;
-    QuietStdout quiet;
-    configuration::read_operator_profile(settings, data_id, profile);
+    std::int32_t profile = profile_value(kDefaultProfile);
+    configuration::read_operator_profile(settings, data_id, profile, silent_sink());
     return profile;
 }
 

@@ -4,47 +4,95 @@
 
 #include <json/writer.h>
 
-void RunObserver::open_trace(const std::string& path) {
-    trace_.open(path, std::ios::out | std::ios::trunc);
-    if (!trace_) throw std::runtime_error("cannot write trace file " + path);
+TraceWriter::TraceWriter(const std::string& path) : out_(path, std::ios::out | std::ios::trunc) {
+    if (!out_) throw std::runtime_error("cannot write trace file " + path);
 }
 
-void RunObserver::write_trace_line(const std::string& call, const Json::Value& args) {
-    if (!trace_.is_open()) return;
+void TraceWriter::on_host_call(const HostCall& call) { write_line(call.name, call.args); }
+
+void TraceWriter::write_line(const std::string& call, const Json::Value& args) {
     Json::Value line(Json::objectValue);
     line["call"] = call;
     line["args"] = args;
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;
-    trace_ << Json::writeString(builder, line) << '\n' << std::flush;
+    out_ << Json::writeString(builder, line) << '\n' << std::flush;
 }
+
+void RunObserver::open_trace(const std::string& path) { trace_ = std::make_unique<TraceWriter>(path); }
 
 void RunObserver::on_request_failed(const std::string& error) {
+    if (!trace_) return;
     Json::Value args(Json::arrayValue);
     args.append(error);
-    write_trace_line("request failed", args);
+    trace_->write_line("request failed", args);
 }
 
-void RunObserver::on_host_call(const HostCall& call) {
-    write_trace_line(call.name, call.args);
-    if (call.name == "modbus_read_registers") {
-        ++tally_.reads;
-    } else if (call.name == "modbus_write_register" || call.name == "modbus_write_registers") {
-        ++tally_.writes;
-    } else if (call.name == "SendSP") {
-        ++tally_.published;
-        tally_.last_record_hex = call.args[1].asString();
-        if (history_ != nullptr) {
-            const auto record = from_hex(tally_.last_record_hex);
-            history_->append(record.data(), record.size());
-        }
-    } else if (call.name == "SaveDeviceHistory") {
-        ++tally_.stored;
-    } else if (call.name == "CheckThresholdBool" || call.name == "CheckThreshold") {
-        ++tally_.alarm_reports;
-        tally_.reports.push_back(call);
-    } else if (call.name == "CheckAOReport") {
-        tally_.reports.push_back(call);
-    }
+void RunObserver::on_init_setting(const InitSettingCall& c) {
+    if (trace_) trace_->on_init_setting(c);
+}
+
+void RunObserver::on_refresh_status() {
+    if (trace_) trace_->on_refresh_status();
+}
+
+void RunObserver::on_open_port() {
+    if (trace_) trace_->on_open_port();
+}
+
+void RunObserver::on_reset() {
+    if (trace_) trace_->on_reset();
+}
+
+void RunObserver::on_device_io_control(const DeviceIoControlCall& c) {
+    if (trace_) trace_->on_device_io_control(c);
+}
+
+void RunObserver::on_send_sp(const SendSPCall& c) {
+    if (trace_) trace_->on_send_sp(c);
+    ++tally_.published;
+    tally_.last_record.assign(c.bytes, c.bytes + c.length);
+    if (history_ != nullptr) history_->append(tally_.last_record.data(), tally_.last_record.size());
+}
+
+void RunObserver::on_save_device_history(const SaveDeviceHistoryCall& c) {
+    if (trace_) trace_->on_save_device_history(c);
+    ++tally_.stored;
+}
+
+void RunObserver::on_check_threshold(const CheckThresholdCall& c) {
+    if (trace_) trace_->on_check_threshold(c);
+    ++tally_.alarm_reports;
+    ReportKeeper(tally_.reports).on_check_threshold(c);
+}
+
+void RunObserver::on_check_threshold_bool(const CheckThresholdBoolCall& c) {
+    if (trace_) trace_->on_check_threshold_bool(c);
+    ++tally_.alarm_reports;
+    ReportKeeper(tally_.reports).on_check_threshold_bool(c);
+}
+
+void RunObserver::on_check_ao_report(const CheckAOReportCall& c) {
+    if (trace_) trace_->on_check_ao_report(c);
+    ReportKeeper(tally_.reports).on_check_ao_report(c);
+}
+
+void RunObserver::on_do_batch_check_threshold(const DoBatchCheckThresholdCall& c) {
+    if (trace_) trace_->on_do_batch_check_threshold(c);
+}
+
+void RunObserver::on_read_registers(const ReadRegistersCall& c) {
+    if (trace_) trace_->on_read_registers(c);
+    ++tally_.reads;
+}
+
+void RunObserver::on_write_register(const WriteRegisterCall& c) {
+    if (trace_) trace_->on_write_register(c);
+    ++tally_.writes;
+}
+
+void RunObserver::on_write_registers(const WriteRegistersCall& c) {
+    if (trace_) trace_->on_write_registers(c);
+    ++tally_.writes;
 }

@@ -2,15 +2,29 @@
 
 #include <cstddef>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/host_call.h"
 #include "host/record_history.h"
 
-// The runner's view of the host calls a device makes: it writes each one as a JSON line to the
-// trace file (when one is open) and tallies what a round did for the round summary, and keeps the history of published
-// records when asked to.
+// The trace file: each host call as one JSON line {"args": [...], "call": name}.
+class TraceWriter : public HostCallObserver {
+public:
+    // Opens the file; throws std::runtime_error when it cannot be written.
+    explicit TraceWriter(const std::string& path);
+    void on_host_call(const HostCall& call) override;
+    void write_line(const std::string& call, const Json::Value& args);
+
+private:
+    std::ofstream out_;
+};
+
+// The runner's view of the host calls a device makes: it tallies what a round did for the round
+// summary, hands each call to the trace writer (when a trace is open) and keeps the history of
+// published records when asked to. Nothing is turned into text unless a trace is open, except
+// the round's rule and alarm reports, which the live view lists.
 class RunObserver : public HostObserver {
 public:
     struct RoundTally {
@@ -19,7 +33,7 @@ public:
         std::size_t published = 0;     // SendSP calls
         std::size_t stored = 0;        // SaveDeviceHistory calls
         std::size_t alarm_reports = 0; // CheckThresholdBool and CheckThreshold calls
-        std::string last_record_hex;   // bytes of the last published record
+        std::vector<unsigned char> last_record;  // the last published record
         std::vector<HostCall> reports; // CheckThresholdBool, CheckThreshold, CheckAOReport
     };
 
@@ -27,17 +41,39 @@ public:
     void open_trace(const std::string& path);
     // Appends every published record to `history` (which must outlive the observer).
     void keep_history(RecordHistoryWriter& history) { history_ = &history; }
-    void on_host_call(const HostCall& call) override;
     // A request the link could not carry: a trace line {"call": "request failed", "args": [why]}.
     void on_request_failed(const std::string& error);
 
     const RoundTally& tally() const { return tally_; }
     void start_round() { tally_ = RoundTally{}; }
 
-private:
-    void write_trace_line(const std::string& call, const Json::Value& args);
+    void on_init_setting(const InitSettingCall& c) override;
+    void on_refresh_status() override;
+    void on_open_port() override;
+    void on_reset() override;
+    void on_device_io_control(const DeviceIoControlCall& c) override;
+    void on_send_sp(const SendSPCall& c) override;
+    void on_save_device_history(const SaveDeviceHistoryCall& c) override;
+    void on_check_threshold(const CheckThresholdCall& c) override;
+    void on_check_threshold_bool(const CheckThresholdBoolCall& c) override;
+    void on_check_ao_report(const CheckAOReportCall& c) override;
+    void on_do_batch_check_threshold(const DoBatchCheckThresholdCall& c) override;
+    void on_read_registers(const ReadRegistersCall& c) override;
+    void on_write_register(const WriteRegisterCall& c) override;
+    void on_write_registers(const WriteRegistersCall& c) override;
 
-    std::ofstream trace_;
+private:
+    // Keeps the whole calls the tally lists.
+    class ReportKeeper : public HostCallObserver {
+    public:
+        explicit ReportKeeper(std::vector<HostCall>& reports) : reports_(reports) {}
+        void on_host_call(const HostCall& call) override { reports_.push_back(call); }
+
+    private:
+        std::vector<HostCall>& reports_;
+    };
+
+    std::unique_ptr<TraceWriter> trace_;
     RecordHistoryWriter* history_ = nullptr;
     RoundTally tally_;
 };

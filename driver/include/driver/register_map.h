@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 
 #include "driver/px46tr_k_data.h"
 
@@ -15,7 +16,7 @@ struct RegisterRead {
     int first_register;
     int count;                  // registers read, 2 bytes each in the record
     std::size_t record_offset;  // where the reply lands in the record
-    std::size_t bytes() const { return 2 * static_cast<std::size_t>(count); }
+    constexpr std::size_t bytes() const { return 2 * static_cast<std::size_t>(count); }
 };
 
 inline constexpr int kReadCount = 62;
@@ -89,5 +90,20 @@ constexpr int register_at(std::size_t record_offset) {
     }
     return -1;
 }
+
+// The record offset where a register of the unit lands: the inverse of register_at. A register
+// that no read of the round covers makes no constant, so a table naming one does not compile.
+constexpr std::size_t record_offset_of(int reg) {
+    for (const RegisterRead& row : kRegisterMap) {
+        if (reg >= row.first_register && reg < row.first_register + row.count) {
+            return row.record_offset + 2 * static_cast<std::size_t>(reg - row.first_register);
+        }
+    }
+    throw std::out_of_range("the register is not polled");
+}
+static_assert(record_offset_of(0) == kImageBegin);
+static_assert(record_offset_of(4098) == 3528 && register_at(record_offset_of(4098)) == 4098);
+static_assert(record_offset_of(4247) == offsetof(PX46TR_K_Data_t, ambient));
+static_assert(record_offset_of(7465) == kImageEnd - 2 && register_at(kImageEnd - 2) == 7465);
 
 }  // namespace px46tr_k

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/px46tr_k_data.h"
+#include "driver/register_map.h"
 
 // The unit's signals and alarms as the driver names them: snapshot member names, their sources in
 // the record, their scaling and codings, and the alarms the driver reports. Everything that names
@@ -47,6 +48,7 @@ inline constexpr std::size_t kNameBufferSize = 128;  // names are composed into 
 
 // --- Fixed members read from single registers --------------------------------------------------
 
+// Declared by register number (fixed_signal); the record offset follows from the register map.
 struct FixedSignal {
     const char* name;
     std::size_t record_offset;  // the register's two bytes in the record
@@ -55,27 +57,34 @@ struct FixedSignal {
     Entry entry;
 };
 
+constexpr FixedSignal fixed_signal(const char* name, int reg, Coding coding, float divisor, Entry entry) {
+    return FixedSignal{name, record_offset_of(reg), coding, divisor, entry};
+}
+
+inline constexpr const char kSystemTotalAlarm[] = "系统总告警状态";
+inline constexpr int kSystemTotalAlarmRegister = 4098;
+
 inline constexpr FixedSignal kSystemSignals[] = {
-    {"系统硬件编码", 4, Coding::number, 1.0f, Entry::none},
-    {"系统软件版本号", 6, Coding::number, 1.0f, Entry::none},
-    {"系统序列号1", 8, Coding::number, 1.0f, Entry::none},
-    {"系统序列号2", 10, Coding::number, 1.0f, Entry::none},
+    fixed_signal("系统硬件编码", 0, Coding::number, 1.0f, Entry::none),
+    fixed_signal("系统软件版本号", 1, Coding::number, 1.0f, Entry::none),
+    fixed_signal("系统序列号1", 2, Coding::number, 1.0f, Entry::none),
+    fixed_signal("系统序列号2", 3, Coding::number, 1.0f, Entry::none),
 };
 
 inline constexpr FixedSignal kInlineStateSignals[] = {
-    {"A路进线防雷器开关状态", 3524, Coding::surge_code, 1.0f, Entry::alarm_only},
-    {"B路进线防雷器开关状态", 3526, Coding::surge_code, 1.0f, Entry::alarm_only},
-    {"系统总告警状态", 3528, Coding::total_code, 1.0f, Entry::boolean},
-    {"A路进线总开关状态", 3530, Coding::switch_code, 1.0f, Entry::alarm_only},
-    {"A路进线防雷器状态", 3532, Coding::surge_code, 1.0f, Entry::alarm_only},
-    {"B路进线总开关状态", 3534, Coding::switch_code, 1.0f, Entry::alarm_only},
-    {"B路进线防雷器状态", 3536, Coding::surge_code, 1.0f, Entry::alarm_only},
+    fixed_signal("A路进线防雷器开关状态", 4096, Coding::surge_code, 1.0f, Entry::alarm_only),
+    fixed_signal("B路进线防雷器开关状态", 4097, Coding::surge_code, 1.0f, Entry::alarm_only),
+    fixed_signal(kSystemTotalAlarm, kSystemTotalAlarmRegister, Coding::total_code, 1.0f, Entry::boolean),
+    fixed_signal("A路进线总开关状态", 4099, Coding::switch_code, 1.0f, Entry::alarm_only),
+    fixed_signal("A路进线防雷器状态", 4100, Coding::surge_code, 1.0f, Entry::alarm_only),
+    fixed_signal("B路进线总开关状态", 4101, Coding::switch_code, 1.0f, Entry::alarm_only),
+    fixed_signal("B路进线防雷器状态", 4102, Coding::surge_code, 1.0f, Entry::alarm_only),
 };
 
 // Read as unsigned 16-bit values.
 inline constexpr FixedSignal kAmbientSignals[] = {
-    {"环境温度", 3826, Coding::number, 10.0f, Entry::none},
-    {"环境湿度", 3828, Coding::number, 10.0f, Entry::none},
+    fixed_signal("环境温度", 4247, Coding::number, 10.0f, Entry::none),
+    fixed_signal("环境湿度", 4248, Coding::number, 10.0f, Entry::none),
 };
 
 // --- Incoming lines A and B --------------------------------------------------------------------
@@ -85,7 +94,9 @@ struct InlineLine {
     std::size_t record_offset;  // the line's 28-byte block
 };
 
-inline constexpr InlineLine kInlineLines[] = {{"A", 12}, {"B", 40}};
+inline constexpr InlineLine kInlineLines[] = {{"A", record_offset_of(4)}, {"B", record_offset_of(18)}};
+static_assert(kInlineLines[0].record_offset == offsetof(PX46TR_K_Data_t, inline_a) &&
+              kInlineLines[1].record_offset == offsetof(PX46TR_K_Data_t, inline_b));
 
 // Name format, applied to an empty prefix and the line letter; signed 32-bit field.
 struct InlineMeasurement {
@@ -126,8 +137,7 @@ constexpr std::size_t inline_alarm_offset(int m) {
                                      : 0;
 }
 
-inline constexpr const char kSystemTotalAlarm[] = "系统总告警状态";
-inline constexpr std::size_t kSystemTotalAlarmOffset = 3528;  // register 4098
+inline constexpr std::size_t kSystemTotalAlarmOffset = record_offset_of(kSystemTotalAlarmRegister);
 
 // --- Feeders 1 to 144 --------------------------------------------------------------------------
 

@@ -1,15 +1,14 @@
 #pragma once
 
-#include <iostream>
 #include <sstream>
-#include <string>
 
-// Diagnostic lines: plain text on standard output, one fixed label followed directly by values,
-// flushed at each line end.
+#include "framework/diagnostic_sink.h"
+
+// Diagnostic lines: one fixed label followed directly by values, written to the given sink as
+// one line.
 template <typename... Parts>
-void log_line(const Parts&... parts) {
+void log_line(const DiagnosticSink& sink, const Parts&... parts) {
     std::ostringstream line;
     (line << ... << parts);
-    line << '\n';
-    std::cout << line.str() << std::flush;
+    sink.write_line(line.str());
 }

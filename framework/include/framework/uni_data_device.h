@@ -1,12 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -15,7 +17,9 @@
 #include "framework/alarm_tables.h"
 #include "framework/clock.h"
 #include "framework/configuration_loader.h"
+#include "framework/diagnostic_sink.h"
 #include "framework/diagnostics.h"
+#include "framework/operator_profile.h"
 #include "host/ttime.h"
 
 // The data-device framework: a Modbus device whose whole register image is one record of type
@@ -32,10 +36,21 @@ public:
     static constexpr int kRecordSize = static_cast<int>(sizeof(Data));
     static constexpr int kStampSize = static_cast<int>(sizeof(ttime));
 
+    // What the template writes into any record: the data identifier in its first four bytes and
+    // the round stamp in its last seven.
+    static_assert(std::is_standard_layout_v<Data>, "the record's fields are placed by offset");
+    static_assert(offsetof(Data, data_id) == 0 && sizeof(Data::data_id) == sizeof(std::uint32_t),
+                  "the data identifier is the record's first four bytes");
+    static_assert(offsetof(Data, round_stamp) == sizeof(Data) - sizeof(ttime) &&
+                      sizeof(Data::round_stamp) == sizeof(ttime),
+                  "the round stamp is the record's last seven bytes");
+
     UniDataDevice() {
         std::memset(static_cast<void*>(&data_), 0, sizeof data_);
         std::memset(static_cast<void*>(&completed_), 0, sizeof completed_);
-        b_mode_ = 1;
+        // The default profile is set once more after the record, as the device's construction
+        // order prescribes; the member's initialiser alone would give the same value.
+        b_mode_ = profile_value(kDefaultProfile);
     }
     ~UniDataDevice() override = default;
 
@@ -75,13 +90,14 @@ public:
         this->check_seq_ = 1;
         this->alarm_changed_ = 0;
         RunCheckThreshold();
-        if (b_mode_ == configuration::kUnicom || b_mode_ == configuration::kMobile ||
-            b_mode_ == configuration::kThresholdGroups) {
+        const std::int32_t b_mode = b_mode_;
+        if (is_profile(b_mode, OperatorProfile::kUnicom) || is_profile(b_mode, OperatorProfile::kMobile) ||
+            is_profile(b_mode, OperatorProfile::kThresholdGroups)) {
             GenJsonData();
             std::lock_guard<std::mutex> lock(json_mutex_);
             evaluate_profile_rules();
         }
-        log_line("rvSize is ", this->rule_values_.size());
+        log_line(*diagnostics_, "rvSize is ", this->rule_values_.size());
         if (this->DoBatchCheckThreshold(this->rule_values_)) this->alarm_changed_ |= 1;
         this->SaveDeviceHistory(record_bytes(), sizeof data_);
         this->rule_values_.clear();
@@ -100,7 +116,7 @@ public:
         configuration::load_configuration(
             settings, configuration::ConfigurationTarget{
                           data_id, this->DeviceType(), b_mode_, alarm_tables(), this->alarm_levels_,
-                          this->alarm_thresholds_, &round_mutex_});
+                          this->alarm_thresholds_, *diagnostics_, &round_mutex_});
         const std::lock_guard<std::recursive_mutex> round(round_mutex_);
         return Protocol::InitSetting(settings);
     }
@@ -112,6 +128,9 @@ public:
     // Replaces the clock the device reads (the system clock by default); the clock must outlive
     // the device.
     void set_clock(const Clock& clock) { clock_ = &clock; }
+    // Replaces where the device's diagnostic lines go (standard output by default); the sink must
+    // outlive the device. Install it before the device is used.
+    void set_diagnostic_sink(const DiagnosticSink& sink) { diagnostics_ = &sink; }
 
 protected:
     unsigned char* record_bytes() { return reinterpret_cast<unsigned char*>(&data_); }
@@ -135,12 +154,12 @@ protected:
     }
 
     // The end-of-round rules of the active profile, run with json_mutex_ held
-    // (rule_evaluation.h).
+    // (detail/rule_evaluation.ipp).
     void evaluate_profile_rules();
     void evaluate_analogue_signals();
     void evaluate_comparison_rules();
 
-    // Threshold evaluation (threshold_evaluation.h), with json_mutex_ held by the caller.
+    // Threshold evaluation (detail/threshold_evaluation.ipp), with json_mutex_ held by the caller.
     // Judges every rule of a threshold group (upper or lower limits) against the snapshot with
     // hysteresis and reports each rule whose member is a number to the host.
     void CheckSignalThresholdMap(ThresholdGroup& group, bool upper);
@@ -158,7 +177,7 @@ protected:
     //     end-of-round rule reports.
     // The fields that requests hand to the polling thread without a lock are atomic.
     Data data_;
-    std::atomic<std::int32_t> b_mode_{1};
+    std::atomic<std::int32_t> b_mode_{profile_value(kDefaultProfile)};
     std::map<std::string, std::string> alarm_texts_;
     std::map<std::string, std::string> alarm_names_;
     std::map<std::string, std::string> alarm_rules_;
@@ -171,6 +190,7 @@ protected:
     Json::Value json_;
     std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
+    const DiagnosticSink* diagnostics_ = &standard_output_sink();
 
     std::recursive_mutex round_mutex_;
     // Whole-record cache loads so far (round_mutex_): a polling round that sees it change while
@@ -183,5 +203,6 @@ private:
     Data completed_;
 };
 
-#include "framework/rule_evaluation.h"
-#include "framework/threshold_evaluation.h"
+// The member templates defined out of the class.
+#include "framework/detail/rule_evaluation.ipp"
+#include "framework/detail/threshold_evaluation.ipp"

@@ -13,10 +13,10 @@
 #include <json/value.h>
 
 #include "host/host_api.h"
-#include "host/host_call.h"
 #include "host/rule_value.h"
 #include "host/vdevice_interface.h"
 
+class HostObserver;  // the hosting program's view of host calls (the runtime)
 class SMDController;
 
 // The host's virtual device: publication, history, alarm bookkeeping and control requests.
@@ -88,7 +88,14 @@ public:
     void set_io_control_result(int result) { io_control_result_ = result; }
 
 protected:
-    void notify(const char* name, Json::Value args) const;
+    // Hands the installed observer, if any, to `tell`, one observer call at a time; nothing of
+    // the call is built when no observer is installed.
+    template <typename Tell>
+    void notify(Tell&& tell) const {
+        if (observer_ == nullptr) return;
+        const std::lock_guard<std::mutex> lock(observer_mutex_);
+        tell(*observer_);
+    }
 
     // Report settings of analogue signals by identifier. The device reads and extends this map
     // at the end of each round under its own snapshot mutex, which the host cannot take: the host

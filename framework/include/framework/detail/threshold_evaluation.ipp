@@ -1,5 +1,5 @@
-#pragma once
-
+// Included by uni_data_device.h only, after the class.
+//
 // The framework's threshold evaluation: the threshold groups of the threshold-group profile and
 // the report decision for analogue signals. Both run at the end of a round, on the round's thread,
 // with json_mutex_ held by the caller, and take no lock themselves. The report settings
@@ -11,7 +11,6 @@
 #include <json/value.h>
 
 #include "framework/analogue_report.h"
-#include "framework/uni_data_device.h"
 #include "framework/value_text.h"
 
 template <typename Data, typename Protocol, int TypeCode>

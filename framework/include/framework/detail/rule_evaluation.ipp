@@ -1,5 +1,5 @@
-#pragma once
-
+// Included by uni_data_device.h only, after the class.
+//
 // The end-of-round evaluation of the active profile's rules against the round's snapshot. It runs
 // inside RoundDone after the snapshot build has returned, with json_mutex_ held; nothing called
 // from here takes that mutex. Lookups of the snapshot and of the host's level, threshold, text and
@@ -15,19 +15,17 @@
 #include "framework/analogue_report.h"
 #include "framework/diagnostics.h"
 #include "framework/split_at_first.h"
-#include "framework/threshold_evaluation.h"
-#include "framework/uni_data_device.h"
 
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::evaluate_profile_rules() {
-    switch (b_mode_) {
-    case configuration::kUnicom:
+    switch (static_cast<OperatorProfile>(b_mode_.load())) {
+    case OperatorProfile::kUnicom:
         evaluate_analogue_signals();
         break;
-    case configuration::kMobile:
+    case OperatorProfile::kMobile:
         evaluate_comparison_rules();
         break;
-    case configuration::kThresholdGroups:
+    case OperatorProfile::kThresholdGroups:
         CheckSignalThresholdMap(up_thresholds_, true);
         CheckSignalThresholdMap(up2_thresholds_, true);
         CheckSignalThresholdMap(low_thresholds_, false);
@@ -64,7 +62,7 @@ void UniDataDevice<Data, Protocol, TypeCode>::evaluate_comparison_rules() {
         const Json::Value& member = json_[name];
         std::ostringstream member_text;
         member_text << member;
-        log_line("dataName:", name, " alarmId:", alarm_id, " alarmComp:", comparison,
+        log_line(*diagnostics_, "dataName:", name, " alarmId:", alarm_id, " alarmComp:", comparison,
                  " level:", level, " realvalue:", member_text.str(), " vs ", threshold);
         if (level == 0) continue;
         // The snapshot's own ordering: values of different kinds order by kind and are never
