@@ -98,8 +98,8 @@ protected:
     }
 
     // Report settings of analogue signals by identifier. The device reads and extends this map
-    // at the end of each round under its own snapshot mutex, which the host cannot take: the host
-    // changes it only between rounds (as InitSetting does), on the thread that drives polling.
+    // while a round completes, under a lock of its own that the host cannot take: the host
+    // changes it only in InitSetting, which the device calls with its round completion held off.
     std::map<std::string, BAOSetting> bao_settings_;
     std::uint16_t check_seq_ = 0;
     boost::posix_time::ptime update_time_;
