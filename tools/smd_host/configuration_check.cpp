@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "driver/signal_catalogue.h"
+#include "framework/analogue_report.h"
+#include "framework/comparison.h"
 #include "framework/configuration_loader.h"
 #include "nearest_names.h"
 
@@ -68,7 +70,7 @@ void check_unicom(const Tables& t, const std::string& file, Problems& problems) 
         if (!c.numeric_members.count(name)) {
             problems.add(file, "AI " + name, "no numeric snapshot member has this name" + hint(name, c.numeric_members));
         }
-        if (ids.first.size() < 9) {
+        if (!has_template_identifier(ids.first)) {
             problems.add(file, "AI " + name, "identifier '" + ids.first +
                                                  "' is shorter than 9 bytes: it is never evaluated");
         }
@@ -83,7 +85,6 @@ void check_unicom(const Tables& t, const std::string& file, Problems& problems) 
 }
 
 void check_mobile(const Tables& t, const std::string& file, Problems& problems) {
-    static const std::set<std::string> words = {"upper", "lower", "equal", "notequal"};
     for (const auto& [key, rule] : t.alarm_rules) {
         const std::string signal = key.substr(0, key.find('_'));
         if (!catalogue().members.count(signal)) {
@@ -92,9 +93,9 @@ void check_mobile(const Tables& t, const std::string& file, Problems& problems) 
         }
         const auto comma = rule.find(',');
         const std::string word = comma == std::string::npos ? rule : rule.substr(comma + 1);
-        if (!words.count(word)) {
+        if (!comparison_named(word)) {
             problems.add(file, "ALARM " + key,
-                         "comparison '" + word + "' is none of upper, lower, equal, notequal");
+                         "comparison '" + word + "' is none of " + comparison_word_list());
         }
     }
 }
