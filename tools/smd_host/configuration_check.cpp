@@ -100,15 +100,8 @@ void check_mobile(const Tables& t, const std::string& file, Problems& problems) 
     }
 }
 
-void check_threshold_groups(const Tables& t, const std::string& file, Problems& problems) {
-    struct Group {
-        const char* name;
-        const ThresholdGroup& rules;
-        bool upper;
-    };
-    const Group groups[] = {{"Up", t.up, true}, {"Up2", t.up2, true}, {"Low", t.low, false},
-                            {"Low2", t.low2, false}};
-    for (const auto& group : groups) {
+void check_threshold_groups(const AlarmTables& tables, const std::string& file, Problems& problems) {
+    for (const ThresholdGroupEntry& group : threshold_groups(tables)) {
         for (const auto& [signal, rule] : group.rules) {
             const std::string key = "thresholdSetting " + std::get<0>(rule) + " (" + group.name + ")";
             if (!catalogue().numeric_members.count(signal)) {
@@ -117,9 +110,9 @@ void check_threshold_groups(const Tables& t, const std::string& file, Problems& 
             }
             const float threshold = std::get<1>(rule);
             const float recovery = std::get<2>(rule);
-            if (group.upper ? recovery > threshold : recovery < threshold) {
+            if (group.rising ? recovery > threshold : recovery < threshold) {
                 std::ostringstream what;
-                what << "recovery " << recovery << " lies " << (group.upper ? "above" : "below")
+                what << "recovery " << recovery << " lies " << (group.rising ? "above" : "below")
                      << " threshold " << threshold << ": the alarm will flap";
                 problems.add(file, key, what.str());
             }
@@ -176,7 +169,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     switch (static_cast<OperatorProfile>(profile)) {
         case OperatorProfile::kUnicom: check_unicom(t, file, problems); break;
         case OperatorProfile::kMobile: check_mobile(t, file, problems); break;
-        case OperatorProfile::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
+        case OperatorProfile::kThresholdGroups: check_threshold_groups(target.tables, settings_name, problems); break;
         default: break;
     }
     out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");
