@@ -186,14 +186,10 @@ constexpr GroupKeys kGroupKeys[] = {
     {"Low2Value", "Low2ReconverValue", "Low2AlarmLevel", "004"},
 };
 
-std::array<ThresholdGroup*, 4> threshold_groups(const AlarmTables& tables) {
-    return {&tables.up_thresholds, &tables.up2_thresholds, &tables.low_thresholds, &tables.low2_thresholds};
-}
-
 // Threshold groups: the four groups are emptied, then refilled from the settings.
 void read_threshold_groups(const Json::Value& settings, const AlarmTables& tables) {
     const auto groups = threshold_groups(tables);
-    for (ThresholdGroup* group : groups) group->clear();
+    for (const ThresholdGroupEntry& group : groups) group.rules.clear();
     const Json::Value* thresholds = member(settings, "thresholdSetting");
     if (thresholds == nullptr || !thresholds->isObject()) return;
     for (const Json::Value& signal : *thresholds) {
@@ -208,7 +204,7 @@ void read_threshold_groups(const Json::Value& settings, const AlarmTables& table
             const auto recovery = non_empty_text(signal, keys.recovery);
             const auto level = non_empty_text(signal, keys.level);
             if (!value || !recovery || !level) continue;
-            (*groups[g])[*name] =
+            groups[g].rules[*name] =
                 ThresholdRule{*id + keys.suffix, static_cast<float>(std::atof(value->c_str())),
                               static_cast<float>(std::atof(recovery->c_str())), false,
                               std::atoi(level->c_str())};

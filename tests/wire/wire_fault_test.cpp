@@ -33,11 +33,12 @@ private:
     std::size_t taken_ = 0;
 };
 
-// A round whose on_error line on standard output is caught; true when the round completed.
+// A round whose host lines (on_error's among them) are kept in `output`; true when the round
+// completed.
 bool round_with_error_line(LinkedDevice& d, std::string& output) {
-    testing::internal::CaptureStdout();
+    d.host_log.take();
     const bool completed = d.run_round();
-    output = testing::internal::GetCapturedStdout();
+    output = d.host_log.take();
     return completed;
 }
 

@@ -176,9 +176,8 @@ TEST(WireWrites, WriteOutsideTheMapIsRefusedAndNotConfirmed) {
     d.device.step_ = PX46TR_K::kStepWriteRegister;
     d.device.write_expect_ = 1;
     d.device.modbus_write_register(2000, 1);
-    testing::internal::CaptureStdout();
     d.pump.pump_all();
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("SPModbus get error"), std::string::npos);
+    EXPECT_NE(d.host_log.take().find("SPModbus get error"), std::string::npos);
     EXPECT_EQ(d.device.write_result_, PX46TR_K::kWritePending);
     EXPECT_EQ(link.counters().exceptions, 1u);
     EXPECT_EQ(link.counters().retries, 0u) << "an exception reply is not retried";

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include <boost/program_options.hpp>
@@ -20,8 +21,8 @@ using namespace unit_sim;
 
 namespace {
 
-struct UsageError {
-    std::string message;
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // "A[:B]" as two numbers, B defaulting to `second`.
@@ -157,7 +158,7 @@ int main(int argc, char* argv[]) {
     try {
         return run(argc, argv);
     } catch (const UsageError& e) {
-        std::cerr << "px46tr_k-sim: " << e.message << " (--help lists the options)\n";
+        std::cerr << "px46tr_k-sim: " << e.what() << " (--help lists the options)\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "px46tr_k-sim: " << e.what() << "\n";

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "driver/signal_catalogue.h"
+#include "framework/analogue_report.h"
+#include "framework/comparison.h"
 #include "framework/configuration_loader.h"
 #include "nearest_names.h"
 
@@ -68,7 +70,7 @@ void check_unicom(const Tables& t, const std::string& file, Problems& problems) 
         if (!c.numeric_members.count(name)) {
             problems.add(file, "AI " + name, "no numeric snapshot member has this name" + hint(name, c.numeric_members));
         }
-        if (ids.first.size() < 9) {
+        if (!has_template_identifier(ids.first)) {
             problems.add(file, "AI " + name, "identifier '" + ids.first +
                                                  "' is shorter than 9 bytes: it is never evaluated");
         }
@@ -83,7 +85,6 @@ void check_unicom(const Tables& t, const std::string& file, Problems& problems) 
 }
 
 void check_mobile(const Tables& t, const std::string& file, Problems& problems) {
-    static const std::set<std::string> words = {"upper", "lower", "equal", "notequal"};
     for (const auto& [key, rule] : t.alarm_rules) {
         const std::string signal = key.substr(0, key.find('_'));
         if (!catalogue().members.count(signal)) {
@@ -92,22 +93,15 @@ void check_mobile(const Tables& t, const std::string& file, Problems& problems) 
         }
         const auto comma = rule.find(',');
         const std::string word = comma == std::string::npos ? rule : rule.substr(comma + 1);
-        if (!words.count(word)) {
+        if (!comparison_named(word)) {
             problems.add(file, "ALARM " + key,
-                         "comparison '" + word + "' is none of upper, lower, equal, notequal");
+                         "comparison '" + word + "' is none of " + comparison_word_list());
         }
     }
 }
 
-void check_threshold_groups(const Tables& t, const std::string& file, Problems& problems) {
-    struct Group {
-        const char* name;
-        const ThresholdGroup& rules;
-        bool upper;
-    };
-    const Group groups[] = {{"Up", t.up, true}, {"Up2", t.up2, true}, {"Low", t.low, false},
-                            {"Low2", t.low2, false}};
-    for (const auto& group : groups) {
+void check_threshold_groups(const AlarmTables& tables, const std::string& file, Problems& problems) {
+    for (const ThresholdGroupEntry& group : threshold_groups(tables)) {
         for (const auto& [signal, rule] : group.rules) {
             const std::string key = "thresholdSetting " + std::get<0>(rule) + " (" + group.name + ")";
             if (!catalogue().numeric_members.count(signal)) {
@@ -116,9 +110,9 @@ void check_threshold_groups(const Tables& t, const std::string& file, Problems& 
             }
             const float threshold = std::get<1>(rule);
             const float recovery = std::get<2>(rule);
-            if (group.upper ? recovery > threshold : recovery < threshold) {
+            if (group.rising ? recovery > threshold : recovery < threshold) {
                 std::ostringstream what;
-                what << "recovery " << recovery << " lies " << (group.upper ? "above" : "below")
+                what << "recovery " << recovery << " lies " << (group.rising ? "above" : "below")
                      << " threshold " << threshold << ": the alarm will flap";
                 problems.add(file, key, what.str());
             }
@@ -175,7 +169,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     switch (static_cast<OperatorProfile>(profile)) {
         case OperatorProfile::kUnicom: check_unicom(t, file, problems); break;
         case OperatorProfile::kMobile: check_mobile(t, file, problems); break;
-        case OperatorProfile::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
+        case OperatorProfile::kThresholdGroups: check_threshold_groups(target.tables, settings_name, problems); break;
         default: break;
     }
     out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");

@@ -291,7 +291,7 @@ int main(int argc, char* argv[]) {
         }
         return run(options);
     } catch (const UsageError& e) {
-        std::cerr << "smd-host: " << e.message << "\n" << help;
+        std::cerr << "smd-host: " << e.what() << "\n" << help;
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "smd-host: " << e.what() << "\n";

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,8 +45,8 @@ struct RunnerOptions {
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.
-struct UsageError {
-    std::string message;
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // Parses the command line. Returns false when only the help or the version was asked for (its

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <map>
 #include <string>
 #include <tuple>
@@ -31,3 +32,20 @@ struct AlarmTables {
     ThresholdGroup& low_thresholds;
     ThresholdGroup& low2_thresholds;
 };
+
+// One threshold group of a device's tables: the name its settings keys start with ("Up" for
+// "UpValue"), whether its alarm is raised by a rise above the threshold (else by a fall below it),
+// and its rules.
+struct ThresholdGroupEntry {
+    const char* name;
+    bool rising;
+    ThresholdGroup& rules;
+};
+
+// The four threshold groups, in the order they are read and evaluated.
+inline std::array<ThresholdGroupEntry, 4> threshold_groups(const AlarmTables& tables) {
+    return {{{"Up", true, tables.up_thresholds},
+             {"Up2", true, tables.up2_thresholds},
+             {"Low", false, tables.low_thresholds},
+             {"Low2", false, tables.low2_thresholds}}};
+}

@@ -35,11 +35,15 @@ inline bool analogue_report_due(const SMDVDevice::BAOSetting& setting, float val
     return due;
 }
 
+// Whether an analogue signal identifier is long enough (9 bytes) to have a template identifier;
+// a signal whose identifier has none is never evaluated.
+inline bool has_template_identifier(const std::string& signal_id) { return signal_id.size() >= 9; }
+
 // The template identifier of an analogue signal identifier: a copy with its 4th character set to
 // '6' and its 9th to '1'. It names the report setting the signal inherits when it has none of its
-// own. Identifiers shorter than 9 bytes have none; the result is then empty.
+// own. Identifiers without one (see above) give an empty result.
 inline std::string analogue_template_identifier(const std::string& signal_id) {
-    if (signal_id.size() < 9) return std::string();
+    if (!has_template_identifier(signal_id)) return std::string();
     std::string id = signal_id;
     id[3] = '6';
     id[8] = '1';

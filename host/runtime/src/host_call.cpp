@@ -1,7 +1,5 @@
 #include "host/host_call.h"
 
-#include "host/smd_controller.h"
-
 std::string to_hex(const unsigned char* bytes, std::size_t length) {
     static const char digits[] = "0123456789abcdef";
     std::string text;
@@ -79,5 +77,3 @@ void HostCallObserver::on_write_register(const WriteRegisterCall& c) {
 void HostCallObserver::on_write_registers(const WriteRegistersCall& c) {
     call("modbus_write_registers", {c.start, c.count, to_hex(c.words, c.bytes)});
 }
-
-SMDController::~SMDController() = default;

@@ -13,6 +13,7 @@
 #include <json/writer.h>
 
 #include "framework/analogue_report.h"
+#include "framework/comparison.h"
 #include "framework/diagnostics.h"
 #include "framework/split_at_first.h"
 
@@ -68,17 +69,14 @@ void UniDataDevice<Data, Protocol, TypeCode>::evaluate_comparison_rules() {
         // The snapshot's own ordering: values of different kinds order by kind and are never
         // equal, so only real-valued members compare by number.
         const Json::Value limit(static_cast<double>(threshold));
-        bool state;
-        if (comparison == "upper") {
-            state = member > limit;
-        } else if (comparison == "lower") {
-            state = member < limit;
-        } else if (comparison == "equal") {
-            state = member == limit;
-        } else if (comparison == "notequal") {
-            state = member != limit;
-        } else {
-            continue;
+        const std::optional<Comparison> named = comparison_named(comparison);
+        if (!named) continue;
+        bool state = false;
+        switch (*named) {
+            case Comparison::upper: state = member > limit; break;
+            case Comparison::lower: state = member < limit; break;
+            case Comparison::equal: state = member == limit; break;
+            case Comparison::notequal: state = member != limit; break;
         }
         const std::string report = this->alarm_texts_[alarm_id] + member_text.str();
         this->CheckThresholdBool(level, alarm_id, alarm_id, this->alarm_names_[alarm_id], report,

@@ -1,0 +1,3 @@
+#include "host/smd_controller.h"
+
+SMDController::~SMDController() = default;
