@@ -27,12 +27,6 @@ void fetch_snapshot_text(TestDevice& device) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    silence_stdout();
-    enter_scratch_dir();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const int kProfiles[] = {1, 3, 5, 2};
     FuzzInput input(data, size);

@@ -99,12 +99,6 @@ Json::Value operator_profile(FuzzInput& input) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    silence_stdout();
-    enter_scratch_dir();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
     Json::Value settings(Json::objectValue);

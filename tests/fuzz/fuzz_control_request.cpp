@@ -80,12 +80,6 @@ void request(TestDevice& device, int b_mode, FuzzInput& input) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    silence_stdout();
-    enter_scratch_dir();  // an empty working directory: no configuration file is found
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const int kProfiles[] = {1, 3};
     FuzzInput input(data, size);

@@ -26,12 +26,6 @@ std::size_t framed_size(const RecordHistory& history) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    silence_stdout();
-    enter_scratch_dir();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const char* const path = "history";
     write_file(path, data, size);

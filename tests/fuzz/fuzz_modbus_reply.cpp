@@ -58,12 +58,6 @@ void make_pending(DeviceHarness& h, int code, const std::vector<std::uint16_t>& 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    silence_stdout();
-    enter_scratch_dir();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const int kProfiles[] = {1, 2};
     FuzzInput input(data, size);

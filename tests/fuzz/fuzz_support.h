@@ -108,6 +108,15 @@ inline const std::filesystem::path& enter_scratch_dir() {
     return *dir;
 }
 
+// Each target is one program of one source file: its set-up is the same for all, a quiet standard
+// output and an empty working directory of its own (no configuration file is found there unless
+// the target writes one).
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    silence_stdout();
+    enter_scratch_dir();
+    return 0;
+}
+
 // Writes `bytes` to `path` (relative to the working directory), replacing it.
 inline void write_file(const std::filesystem::path& path, const void* bytes, std::size_t size) {
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
