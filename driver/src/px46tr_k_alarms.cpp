@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -30,10 +31,16 @@ struct AlarmReporter {
     }
 };
 
-// Feeder n's alarm of one family, from its unpacked flag; nothing outside the unicom profile.
+// Feeder n's alarm of one family, from its unpacked flag; nothing outside the unicom profile. The
+// name with the feeders' own prefix, as the report passes it, is the catalogue's shared one.
 int report_feeder_alarm(std::int32_t b_mode, const AlarmReporter& reporter, const FeederFlagFamily& family,
                         const std::uint8_t* flag, const char* prefix, int n) {
-    if (is_profile(b_mode, OperatorProfile::kUnicom)) reporter.report(compose_name(family.format, prefix, n), *flag != 0);
+    if (!is_profile(b_mode, OperatorProfile::kUnicom)) return 1;
+    if (std::strcmp(prefix, kFeederPrefix) == 0 && n >= 1 && n <= kFeederCount) {
+        reporter.report(feeder_flag_name(family, n), *flag != 0);
+    } else {
+        reporter.report(compose_name(family.format, prefix, n), *flag != 0);
+    }
     return 1;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -77,7 +78,7 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
         case kControlSnapshotAddress: {
             if (missing(out, out_size)) return -1;
             GenJsonData();
-            const Json::Value* address = &json_;
+            const Json::Value* address = &json_.root();
             out_len = static_cast<int>(sizeof address);
             if (out_size < out_len) return -1;
             std::memcpy(out, &address, sizeof address);
@@ -115,20 +116,25 @@ int PX46TR_K::write_registers(int code, const std::uint8_t* in, int in_len) {
     return 0;
 }
 
-// The text is written under json_mutex_, so that it is one build's view even while the polling
-// thread completes a round.
+// The text is written at most once per state of the tree and handed out as a copy until the tree
+// changes. The tree is copied under json_mutex_ and written after it is released, so a round
+// completing meanwhile waits for that copy at most; the text is still one build's view.
 int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
-    std::string text;
+    const std::lock_guard<std::mutex> texts(text_mutex_);
+    std::optional<Json::Value> tree;
+    std::uint64_t version = 0;
     {
         std::lock_guard<std::mutex> lock(json_mutex_);
-        text = Json::FastWriter().write(json_);
+        version = json_.version();
+        if (text_version_ != version) tree = json_.detached_copy();
     }
-    if (text.size() > static_cast<std::size_t>(out_size)) {
-        out_len = static_cast<int>(text.size());
-        return -1;
+    if (tree) {
+        text_ = Json::FastWriter().write(*tree);
+        text_version_ = version;
     }
-    std::memcpy(out, text.data(), text.size());
-    out_len = static_cast<int>(text.size());
+    out_len = static_cast<int>(text_.size());
+    if (text_.size() > static_cast<std::size_t>(out_size)) return -1;
+    std::memcpy(out, text_.data(), text_.size());
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "driver/build_order.h"
 #include "driver/px46tr_k.h"
@@ -18,12 +19,14 @@ bool is_alarm(Coding coding, unsigned int value) {
     return coding == Coding::flag ? value != 0 : value == 1;
 }
 
-// "Y-M-D h:m:s", plain decimals without leading zeros.
-std::string time_text(const std::uint8_t* stamp) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(read_u16(stamp)),
-                  stamp[2], stamp[3], stamp[4], stamp[5], stamp[6]);
-    return text;
+// "1" to "144": the decimal texts the feeder writers take.
+const char* decimal_text(int n) {
+    static const std::vector<std::string> texts = [] {
+        std::vector<std::string> out;
+        for (int k = 0; k <= kFeederCount; ++k) out.push_back(std::to_string(k));
+        return out;
+    }();
+    return texts.at(static_cast<std::size_t>(n)).c_str();
 }
 
 }  // namespace
@@ -32,15 +35,17 @@ void PX46TR_K::GenJsonData() {
     std::lock_guard<std::mutex> lock(json_mutex_);
     if (update_time_ == json_time_) return;
     json_time_ = update_time_;
+    json_.begin_build();
+    build_ = BuildCursor{true, 0, 0};
 
     // The last completed record, never the one a round in progress is filling.
     const std::uint8_t* record = completed_bytes();
     auto write_fixed = [&](const FixedSignal& s) {
         const std::uint16_t raw = read_u16(record + s.record_offset);
         if (s.coding == Coding::number) {
-            write_number(s.name, scale(raw, s.divisor));
+            write_number({nullptr, nullptr, s.name, 0}, scale(raw, s.divisor));
         } else {
-            write_coded(s.name, s.coding, raw, s.entry);
+            write_coded({nullptr, nullptr, s.name, 0}, s.coding, raw, s.entry);
         }
     };
     // The writer of each feeder flag family.
@@ -86,8 +91,7 @@ void PX46TR_K::GenJsonData() {
                 break;
             case OrderStep::Kind::feeder_switch_states:
                 for (int n = 1; n <= kFeederCount; ++n) {
-                    _px46tr_k_SwitchStatus(record + feeder_switch_state_offset(n), "", n,
-                                           std::to_string(n).c_str());
+                    _px46tr_k_SwitchStatus(record + feeder_switch_state_offset(n), "", n, decimal_text(n));
                 }
                 break;
             case OrderStep::Kind::ambient:
@@ -101,7 +105,7 @@ void PX46TR_K::GenJsonData() {
                 for (const auto& w : kFlagWriters) {
                     if (w.family != step.family) continue;
                     for (int n = 1; n <= kFeederCount; ++n) {
-                        (this->*w.writer)(flags++, kFeederPrefix, n, std::to_string(n).c_str());
+                        (this->*w.writer)(flags++, kFeederPrefix, n, decimal_text(n));
                     }
                 }
                 break;
@@ -110,22 +114,23 @@ void PX46TR_K::GenJsonData() {
                 for (int m = 0; m < kInlineAlarmCount; ++m) {
                     const std::size_t offset = inline_alarm_offset(m);
                     const unsigned int value = offset != 0 ? read_u16(record + offset) : 0u;
-                    write_coded(kInlineAlarmNames[m], Coding::flag, value, Entry::boolean);
+                    write_coded({nullptr, nullptr, kInlineAlarmNames[m], 0}, Coding::flag, value, Entry::boolean);
                 }
                 break;
             case OrderStep::Kind::update_time:
-                json_[kUpdateTime] = time_text(record + offsetof(PX46TR_K_Data_t, round_stamp));
+                write_update_time(record + offsetof(PX46TR_K_Data_t, round_stamp));
                 break;
             case OrderStep::Kind::system_total_alarm:
                 break;
         }
     }
+    build_.active = false;
 }
 
 void PX46TR_K::_px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int /*unused*/,
                                 const char* letter) {
     for (const auto& m : kInlineMeasurements) {
-        write_number(compose_name(m.format, prefix, letter),
+        write_number({m.format, prefix, letter, 0},
                      scale(read_s32(block + m.field_offset), m.divisor, m.second_divisor));
     }
 }
@@ -136,7 +141,7 @@ void PX46TR_K::_px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, i
     for (const auto& m : kFeederMeasurements) {
         for (int i = 0; i < kFeedersPerGroup; ++i) {
             const std::size_t at = m.field_offset + feeder_field::kFeederStride * static_cast<std::size_t>(i);
-            write_number(compose_name(m.format, prefix, names[i]),
+            write_number({m.format, prefix, names[i], 0},
                          scale(read_s32(group + at), kFeederDivisor));
         }
     }
@@ -144,7 +149,7 @@ void PX46TR_K::_px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, i
 
 void PX46TR_K::_px46tr_k_SwitchStatus(const std::uint8_t* state, const char* prefix, int n,
                                       const char* /*unused*/) {
-    write_coded(compose_name(kFeederSwitchStateFormat, prefix, n), Coding::switch_code,
+    write_coded({kFeederSwitchStateFormat, prefix, nullptr, n}, Coding::switch_code,
                 read_u16(state), Entry::none);
 }
 
@@ -170,21 +175,63 @@ void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const c
 
 void PX46TR_K::write_feeder_flag(const FeederFlagFamily& family, std::uint8_t flag,
                                  const char* prefix, int n) {
-    write_coded(compose_name(family.format, prefix, n), Coding::flag, flag, family.entry);
+    write_coded({family.format, prefix, nullptr, n}, Coding::flag, flag, family.entry);
 }
 
-void PX46TR_K::write_number(const std::string& name, float value) {
-    json_[name] = static_cast<double>(value);
+void PX46TR_K::write_number(const MemberName& name, float value) {
+    slot_value(name, nullptr) = static_cast<double>(value);
+    next_member();
 }
 
-// The member first, then its "AlertArray" entry.
-void PX46TR_K::write_coded(const std::string& name, Coding coding, unsigned int value,
-                           Entry entry) {
-    json_[name] = status_word(coding, value);
+// The member first, then its "AlertArray" entry. Status words are the catalogue's own texts, held
+// by address.
+void PX46TR_K::write_coded(const MemberName& name, Coding coding, unsigned int value, Entry entry) {
+    slot_value(name, nullptr) = Json::StaticString(status_word(coding, value));
     const bool alarm = is_alarm(coding, value);
     if (entry == Entry::boolean) {
-        json_[kAlertArray][name] = alarm;
-    } else if (entry == Entry::alarm_only && alarm) {
-        json_[kAlertArray][name] = 1;
+        slot_value(name, kAlertArray) = alarm;
+    } else if (entry == Entry::alarm_only) {
+        if (alarm) {
+            slot_value(name, kAlertArray) = 1;
+        } else {
+            skip_slot();
+        }
     }
+    next_member();
+}
+
+// "Y-M-D h:m:s", plain decimals without leading zeros, kept in the snapshot's own buffer.
+void PX46TR_K::write_update_time(const std::uint8_t* stamp) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(read_u16(stamp)), stamp[2],
+                  stamp[3], stamp[4], stamp[5], stamp[6]);
+    json_.write_buffered_text(build_.slot++, snapshot_signals().back().name, text);
+    next_member();
+}
+
+// In a build, the slot of the value written next: kept since an earlier build, or, at its first
+// write, the member inserted under the catalogue's shared name (the name the writer composes, so
+// a writer that composed another would get a member of its own, found by name at every build).
+// Outside a build, the member found by name.
+Json::Value& PX46TR_K::slot_value(const MemberName& name, const char* object) {
+    std::size_t slot = 0;
+    if (build_.active) {
+        slot = build_.slot++;
+        if (Json::Value* kept = json_.kept(slot)) return *kept;
+    }
+    const std::string composed = name.composed();
+    const std::vector<SignalInfo>& catalogue = snapshot_signals();
+    if (build_.active && build_.member < catalogue.size() && catalogue[build_.member].name == composed) {
+        return json_.keep(slot, object, catalogue[build_.member].name);
+    }
+    return object != nullptr ? json_[object][composed] : json_[composed];
+}
+
+// An alarm-only entry not written this time keeps its slot for the build that writes it.
+void PX46TR_K::skip_slot() {
+    if (build_.active) ++build_.slot;
+}
+
+void PX46TR_K::next_member() {
+    if (build_.active) ++build_.member;
 }

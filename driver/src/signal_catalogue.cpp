@@ -1,6 +1,7 @@
 #include "driver/signal_catalogue.h"
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "driver/build_order.h"
 #include "driver/record_fields.h"
@@ -41,7 +42,40 @@ std::string compose_name(const char* format, const char* prefix, int number) {
     return name;
 }
 
-std::string feeder_name(int n) { return compose_name("%s%02d", kFeederPrefix, n); }
+std::string MemberName::composed() const {
+    if (format == nullptr) return text;
+    return text != nullptr ? compose_name(format, prefix, text) : compose_name(format, prefix, number);
+}
+
+namespace {
+
+// The format applied to the prefix and each feeder number from 1 to 144.
+std::vector<std::string> per_feeder(const char* format, const char* prefix) {
+    std::vector<std::string> out;
+    for (int n = 1; n <= kFeederCount; ++n) out.push_back(compose_name(format, prefix, n));
+    return out;
+}
+
+}  // namespace
+
+const std::string& feeder_name(int n) {
+    static const std::vector<std::string> names = per_feeder("%s%02d", kFeederPrefix);
+    return names.at(static_cast<std::size_t>(n - 1));
+}
+
+const std::string& feeder_flag_name(const FeederFlagFamily& family, int n) {
+    static constexpr const FeederFlagFamily* kFamilies[] = {&kFeederSwitchAlarm, &kFeederCurrentHigh,
+                                                            &kFeederCurrentHighHigh, &kFeederSwitchOpen};
+    static const std::vector<std::vector<std::string>> names = [] {
+        std::vector<std::vector<std::string>> out;
+        for (const FeederFlagFamily* f : kFamilies) out.push_back(per_feeder(f->format, kFeederPrefix));
+        return out;
+    }();
+    for (std::size_t f = 0; f < names.size(); ++f) {
+        if (kFamilies[f] == &family) return names[f].at(static_cast<std::size_t>(n - 1));
+    }
+    throw std::out_of_range("not a feeder flag family");
+}
 
 namespace {
 
@@ -71,7 +105,7 @@ void add_fixed(std::vector<SignalInfo>& out, const FixedSignal& s) {
 
 void add_feeder_flags(std::vector<SignalInfo>& out, const FeederFlagFamily& family) {
     for (int n = 1; n <= kFeederCount; ++n) {
-        out.push_back(SignalInfo{compose_name(family.format, kFeederPrefix, n), Coding::flag, 1.0f, 1.0f,
+        out.push_back(SignalInfo{feeder_flag_name(family, n), Coding::flag, 1.0f, 1.0f,
                                  family.entry, flag_of(family.block, family.first_flag + n - 1)});
     }
 }
@@ -141,7 +175,7 @@ std::vector<SignalInfo> build_snapshot_signals() {
 
 void add_feeder_alarms(std::vector<AlarmInfo>& out, const FeederFlagFamily& family) {
     for (int n = 1; n <= kFeederCount; ++n) {
-        out.push_back(AlarmInfo{compose_name(family.format, kFeederPrefix, n),
+        out.push_back(AlarmInfo{feeder_flag_name(family, n),
                                 flag_of(family.block, family.first_flag + n - 1), false});
     }
 }

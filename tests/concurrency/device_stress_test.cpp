@@ -133,7 +133,7 @@ std::map<unsigned, Json::Value> reference_snapshots(std::int32_t profile) {
         device.place_completed_record(record.data());
         device.update_time_ = boost::posix_time::time_from_string("2000-01-01 00:00:00");
         device.GenJsonData();
-        snapshots[k] = device.json_;
+        snapshots[k] = device.json_.detached_copy();
         snapshots[k].removeMember("更新时间");
     }
     return snapshots;
@@ -236,7 +236,7 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
         void* address = nullptr;
         int out_len = 0;
         if (device.DeviceIoControl(803, nullptr, 0, &address, sizeof address, out_len) != 0 ||
-            address != &device.json_) {
+            address != &device.json_.root()) {
             findings.fault("803 did not give the snapshot's address");
         }
     });

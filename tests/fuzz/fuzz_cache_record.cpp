@@ -60,6 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int out_len = 0;
     FUZZ_CHECK(h.device.DeviceIoControl(PX46TR_K::kControlSnapshotAddress, nullptr, 0, &address,
                                         sizeof address, out_len) == 0);
-    FUZZ_CHECK(address == &h.device.json_ && address->isObject());
+    FUZZ_CHECK(address == &h.device.json_.root() && address->isObject());
     return 0;
 }

@@ -74,7 +74,7 @@ void request(TestDevice& device, int b_mode, FuzzInput& input) {
     if (code == PX46TR_K::kControlSnapshotAddress && result == 0) {
         const Json::Value* address = nullptr;
         std::memcpy(&address, out_ptr, sizeof address);
-        FUZZ_CHECK(address == &device.json_);
+        FUZZ_CHECK(address == &device.json_.root());
     }
 }
 

@@ -31,7 +31,7 @@ Listing listing() {
 TEST(CatalogueListing, MembersAreThoseOfAFullSnapshot) {
     DeviceHarness h;
     h.run_round();
-    std::vector<std::string> snapshot_members = h.device.json_.getMemberNames();
+    std::vector<std::string> snapshot_members = h.device.json_.root().getMemberNames();
     snapshot_members.erase(std::find(snapshot_members.begin(), snapshot_members.end(), "AlertArray"));
     std::vector<std::string> listed = listing().members;
     std::sort(listed.begin(), listed.end());

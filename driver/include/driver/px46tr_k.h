@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include <json/value.h>
@@ -75,7 +78,8 @@ public:
 
     // Rebuilds the snapshot json_ from the record once per completed round (update_time_), with
     // json_mutex_ held throughout: every member of the signal catalogue, the "AlertArray" entries
-    // and "更新时间". Members are replaced, never removed.
+    // and "更新时间". The first build inserts the members; later ones assign their values in
+    // place. Members are never removed.
     void GenJsonData() override;
 
     // Writes (206, 210), control requests passed to the host (310, 320), the snapshot as text
@@ -115,11 +119,31 @@ protected:
                                          const char* unused);
 
 private:
-    void write_number(const std::string& name, float value);
-    void write_coded(const std::string& name, px46tr_k::Coding coding, unsigned int value,
+    void write_number(const px46tr_k::MemberName& name, float value);
+    void write_coded(const px46tr_k::MemberName& name, px46tr_k::Coding coding, unsigned int value,
                      px46tr_k::Entry entry);
     void write_feeder_flag(const px46tr_k::FeederFlagFamily& family, std::uint8_t flag,
                            const char* prefix, int n);
+    void write_update_time(const std::uint8_t* stamp);
+    // Where the build writes a member's value (object null) or its entry in `object`.
+    Json::Value& slot_value(const px46tr_k::MemberName& name, const char* object);
+    void skip_slot();
+    void next_member();
     int write_registers(int code, const std::uint8_t* in, int in_len);
     int snapshot_text(void* out, int out_size, int& out_len);
+
+    // The build under way (json_mutex_): every build writes the catalogue's members in the same
+    // order, so the n-th value written is the n-th slot of json_. Composing the names and finding
+    // the members happens once, when a slot is first written.
+    struct BuildCursor {
+        bool active = false;
+        std::size_t member = 0;  // the member's place in the catalogue
+        std::size_t slot = 0;    // the value's slot: members and their entries, in build order
+    } build_;
+
+    // The 801 text of the snapshot and the tree's version it was written from (text_mutex_).
+    // text_mutex_ is taken before json_mutex_.
+    std::mutex text_mutex_;
+    std::string text_;
+    std::optional<std::uint64_t> text_version_;
 };

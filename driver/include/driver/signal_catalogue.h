@@ -197,8 +197,23 @@ static_assert(feeder_switch_state_offset(144) == 3824);
 // printf-style composition into a 128-byte buffer.
 std::string compose_name(const char* format, const char* prefix, const char* text);
 std::string compose_name(const char* format, const char* prefix, int number);
-// "出线支路" + the feeder number printed with "%02d".
-std::string feeder_name(int n);
+
+// A name as a writer composes it: `format` applied to `prefix` and then `text` (or `number` when
+// `text` is null); without a format the name is `text` itself.
+struct MemberName {
+    const char* format;
+    const char* prefix;
+    const char* text;
+    int number;
+    std::string composed() const;
+};
+
+// Names composed once for the whole process and shared by every device, for n from 1 to 144
+// (std::out_of_range otherwise):
+// "出线支路" + the feeder number printed with "%02d";
+const std::string& feeder_name(int n);
+// feeder n's flag of one of the four families, its format applied to "出线支路" and n.
+const std::string& feeder_flag_name(const FeederFlagFamily& family, int n);
 
 // --- Scaling ---------------------------------------------------------------------------------
 

@@ -20,6 +20,7 @@
 #include "framework/diagnostic_sink.h"
 #include "framework/diagnostics.h"
 #include "framework/operator_profile.h"
+#include "framework/snapshot_tree.h"
 #include "host/ttime.h"
 
 // The data-device framework: a Modbus device whose whole register image is one record of type
@@ -175,6 +176,8 @@ protected:
     //  2. json_mutex_: the snapshot, the round time and the completed record it is built from.
     //     Never held while round_mutex_ is taken, nor across a call into the host other than the
     //     end-of-round rule reports.
+    // A device's own lock over what it makes of the snapshot (the driver's snapshot text) is taken
+    // before json_mutex_; round_mutex_ is never taken while it is held.
     // The fields that requests hand to the polling thread without a lock are atomic.
     Data data_;
     std::atomic<std::int32_t> b_mode_{profile_value(kDefaultProfile)};
@@ -187,7 +190,7 @@ protected:
     ThresholdGroup low2_thresholds_;
     boost::posix_time::ptime json_time_{boost::posix_time::not_a_date_time};
     mutable std::mutex json_mutex_;
-    Json::Value json_;
+    SnapshotTree json_;
     std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
     const DiagnosticSink* diagnostics_ = &standard_output_sink();

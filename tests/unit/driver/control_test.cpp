@@ -291,7 +291,7 @@ TEST(ControlSnapshot, TextFitsExactlyOrNotAtAll) {
     EXPECT_EQ(out[static_cast<std::size_t>(length)], '#') << "no terminator";
     Json::Value parsed;
     ASSERT_TRUE(Json::Reader().parse(std::string(out.data(), static_cast<std::size_t>(length)), parsed));
-    EXPECT_EQ(parsed, h.device.json_);
+    EXPECT_EQ(parsed, h.device.json_.root());
     EXPECT_DOUBLE_EQ(parsed["A路进线-电压"].asDouble(), 220.0);
 }
 
@@ -303,7 +303,7 @@ TEST(ControlSnapshot, TextBuildsTheSnapshotOfTheLastRound) {
     EXPECT_EQ(std::string(out.data(), 5), "null\n");
     h.run_round();
     EXPECT_EQ(control(h.device, 801, {}, out.data(), static_cast<int>(out.size())).result, 0);
-    EXPECT_EQ(h.device.json_.size(), 1489u);
+    EXPECT_EQ(h.device.json_.root().size(), 1489u);
 }
 
 TEST(ControlSnapshot, AddressTakesAPointersWidth) {
@@ -319,7 +319,7 @@ TEST(ControlSnapshot, AddressTakesAPointersWidth) {
     EXPECT_EQ(c.result, 0);
     const Json::Value* address = nullptr;
     std::memcpy(&address, out, sizeof address);
-    EXPECT_EQ(address, &h.device.json_);
+    EXPECT_EQ(address, &h.device.json_.root());
     EXPECT_EQ((*address)["更新时间"], "2026-12-7 15:3:21");
 }
 

@@ -51,7 +51,7 @@ TEST(DeviceDefaults, ConstructionSetsTheDocumentedValues) {
     EXPECT_EQ(device.write_expect_, -1);
     EXPECT_EQ(device.b_mode_, 1);
     EXPECT_EQ(device.serial_flag_, 1);
-    EXPECT_TRUE(device.json_.isNull());
+    EXPECT_TRUE(device.json_.root().isNull());
     EXPECT_TRUE(device.json_time_.is_not_a_date_time());
     EXPECT_EQ(device.record(), std::vector<std::uint8_t>(3921, 0));
 }

@@ -58,7 +58,7 @@ std::set<std::string> member_names(const Json::Value& object) {
 TEST(SnapshotCatalogue, ARoundWritesEveryCatalogueMemberAndTheirEntries) {
     DeviceHarness h;
     h.run_round();
-    const Json::Value& json = h.device.json_;
+    const Json::Value& json = h.device.json_.root();
     ASSERT_TRUE(json.isObject());
     EXPECT_EQ(json.size(), 1489u) << "1488 members and AlertArray";
     std::set<std::string> expected_members{kEntries};
@@ -79,7 +79,7 @@ TEST(SnapshotCatalogue, EveryMemberMatchesItsSourceRegister) {
         DeviceHarness h;
         fill_registers(h.unit, seed);
         h.run_round();
-        const Json::Value& json = h.device.json_;
+        const Json::Value& json = h.device.json_.root();
         for (const auto& s : snapshot_signals()) {
             if (s.coding == Coding::time_text) continue;
             const Json::Value want = expected_value(s, h.unit);
@@ -99,7 +99,7 @@ TEST(SnapshotCatalogue, BuildsOnlyUnderProfilesThatEvaluateRules) {
         DeviceHarness h;
         h.device.b_mode_ = mode;
         h.run_round();
-        EXPECT_EQ(h.device.json_.isObject(), mode == 1 || mode == 3 || mode == 5) << mode;
+        EXPECT_EQ(h.device.json_.root().isObject(), mode == 1 || mode == 3 || mode == 5) << mode;
     }
 }
 
@@ -116,7 +116,7 @@ TEST(SnapshotNumbers, SinglePrecisionQuotientsWidenedAfterwards) {
     h.unit.set(4247, 65526);       // temperature, unsigned
     h.unit.set(0, 0xFFFF);         // hardware code, unsigned and unscaled
     h.run_round();
-    const Json::Value& json = h.device.json_;
+    const Json::Value& json = h.device.json_.root();
     EXPECT_DOUBLE_EQ(json["出线支路01电压"].asDouble(), 123.44999694824219);
     EXPECT_DOUBLE_EQ(json["出线支路02电压"].asDouble(), -1.0);
     EXPECT_DOUBLE_EQ(json["出线支路01电流"].asDouble(), 655.3599853515625);
@@ -141,7 +141,7 @@ TEST(SnapshotCodings, StateRegistersTakeTheirOwnCoding) {
     h.unit.set(4102 + 5, 7);    // feeder 5 switch state
     h.unit.set(4102 + 144, 3);  // feeder 144 switch state
     h.run_round();
-    const Json::Value& json = h.device.json_;
+    const Json::Value& json = h.device.json_.root();
     EXPECT_EQ(json["A路进线防雷器开关状态"], "空闲");
     EXPECT_EQ(json["B路进线防雷器开关状态"], "无效值");
     EXPECT_EQ(json["系统总告警状态"], "正常");
@@ -160,7 +160,7 @@ TEST(SnapshotEntries, AlarmOnlyEntriesAreWrittenAsOneAndStay) {
     h.unit.set(4099, 1);  // line A main switch: alarm
     h.unit.set(4098, 1);  // system total alarm
     h.run_round();
-    const Json::Value& json = h.device.json_;
+    const Json::Value& json = h.device.json_.root();
     EXPECT_EQ(json["A路进线总开关状态"], "告警");
     ASSERT_TRUE(json[kEntries]["A路进线总开关状态"].isInt());
     EXPECT_EQ(json[kEntries]["A路进线总开关状态"].asInt(), 1);
@@ -208,7 +208,7 @@ TEST(SnapshotFlags, EachBitRaisesExactlyItsFeedersMember) {
         DeviceHarness h;
         h.unit.set(c.reg, c.value);
         h.run_round();
-        const Json::Value& json = h.device.json_;
+        const Json::Value& json = h.device.json_.root();
         EXPECT_EQ(raised_feeder_flags(json), std::set<std::string>{c.member}) << c.member;
         EXPECT_EQ(json[kEntries].isMember(c.member), c.has_entry) << c.member;
         if (c.has_entry) {
@@ -221,7 +221,7 @@ TEST(SnapshotFlags, UnusedSwitchOpenedFlagsRaiseNothing) {
     DeviceHarness h;
     h.unit.set(7465, 0xFFFF);  // flags 144 to 159 of the switch-opened block
     h.run_round();
-    EXPECT_TRUE(raised_feeder_flags(h.device.json_).empty());
+    EXPECT_TRUE(raised_feeder_flags(h.device.json_.root()).empty());
 }
 
 TEST(SnapshotFlags, IncomingLineAlarmsTakeOnlyTheirFiveRegisters) {
@@ -231,7 +231,7 @@ TEST(SnapshotFlags, IncomingLineAlarmsTakeOnlyTheirFiveRegisters) {
     h.unit.set(7456, 0xFFFF);  // the switch-opened bits that follow are no incoming-line alarm
     h.unit.set(7457, 0xFFFF);
     h.run_round();
-    const Json::Value& json = h.device.json_;
+    const Json::Value& json = h.device.json_.root();
     for (int m = 0; m < kInlineAlarmCount; ++m) {
         const bool raised = m == 0 || m == 4;
         EXPECT_EQ(json[kInlineAlarmNames[m]], raised ? kAlarm : kNormal) << kInlineAlarmNames[m];
@@ -263,7 +263,7 @@ TEST(SnapshotRebuild, NothingChangesUntilTheNextRoundTime) {
 TEST(SnapshotRebuild, NoBuildBeforeTheFirstRound) {
     DeviceHarness h;
     h.device.GenJsonData();
-    EXPECT_TRUE(h.device.json_.isNull());
+    EXPECT_TRUE(h.device.json_.root().isNull());
 }
 
 TEST(SnapshotRebuild, CachedRecordIsBuiltAndOtherMembersSurvive) {

@@ -139,7 +139,7 @@ TEST(ComparisonRules, MissingEntriesAreAddedAsDefaults) {
     EXPECT_EQ(complete_round(h),
               "dataName:电压 alarmId:AL03 alarmComp:upper,x level:0 realvalue:null vs 0\n"
               "rvSize is 0\n");
-    EXPECT_TRUE(h.device.json_.isMember("电压"));
+    EXPECT_TRUE(h.device.json_.root().isMember("电压"));
     EXPECT_TRUE(h.device.json_["电压"].isNull());
     EXPECT_EQ(h.device.alarm_levels_.count("AL03"), 1u);
     EXPECT_EQ(h.device.alarm_thresholds_.count("AL03"), 1u);
@@ -197,7 +197,7 @@ TEST(AnalogueSignals, ThresholdCheckThenReportUnderTheTemplateIdentifier) {
 TEST(AnalogueSignals, MissingMemberBecomesNullWithoutACall) {
     AnalogueDevice h;
     complete_round(h);
-    EXPECT_TRUE(h.device.json_.isMember("模拟量1"));
+    EXPECT_TRUE(h.device.json_.root().isMember("模拟量1"));
     EXPECT_TRUE(h.device.json_["模拟量1"].isNull());
     EXPECT_TRUE(h.calls.named("CheckThreshold").empty());
     EXPECT_TRUE(h.calls.named("CheckAOReport").empty());

@@ -16,7 +16,7 @@
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::CheckSignalThresholdMap(ThresholdGroup& group,
                                                                       bool upper) {
-    const Json::Value& snapshot = json_;
+    const Json::Value& snapshot = json_.root();
     if (!snapshot.isNull() && !snapshot.isObject()) return;
     for (auto& [name, rule] : group) {
         const Json::Value* member = snapshot.find(name.data(), name.data() + name.size());
