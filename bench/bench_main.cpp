@@ -2,6 +2,7 @@
 // configuration, and after the usual table prints how many times a steady round the first round
 // costs, and the plug-in's share of a steady round (the steady round less the host's round).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -16,6 +17,9 @@ namespace {
 // median when repetitions are asked for).
 class RoundRatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours on a terminal only, so that a saved run reads as plain text.
+    RoundRatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
