@@ -5,7 +5,7 @@ ROUNDS ?= 3
 UNIT_REGISTERS = $(BUILD)/default-unit.json
 RUN_ARGS ?= --rounds $(ROUNDS) --view --registers default-unit.json
 
-.PHONY: all deps build run test fuzz clean
+.PHONY: all deps build run test bench fuzz clean
 
 all: build
 
@@ -26,6 +26,17 @@ run: build
 # Every test, the end-to-end ones included.
 test: build
 	cd $(BUILD) && ctest --output-on-failure --timeout 300
+
+# The benchmarks: the Google Benchmark figures (rounds, snapshot, 801; BENCH_ARGS passed on, e.g.
+# --benchmark_filter=Round), then the scale program with SCALE_DEVICES devices of SCALE_ROUNDS
+# rounds each. Builds the two programs only.
+BENCH_ARGS ?=
+SCALE_DEVICES ?= 100
+SCALE_ROUNDS ?= 10
+bench: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target px46_bench px46_scale
+	$(BUILD)/bin/px46_bench $(BENCH_ARGS)
+	$(BUILD)/bin/px46_scale --devices $(SCALE_DEVICES) --rounds $(SCALE_ROUNDS)
 
 # The fuzz targets, built with clang and the sanitizers in their own folder, FUZZ_SECONDS each.
 FUZZ_SECONDS ?= 600
