@@ -1,7 +1,9 @@
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "driver/build_order.h"
 #include "driver/px46tr_k.h"
@@ -64,10 +66,14 @@ void PX46TR_K::RunCheckThreshold() {
                          {&kFeederCurrentHighHigh, &PX46TR_K::_px46tr_k_FeederCurrentHHAlert_alert},
                          {&kFeederSwitchOpen, &PX46TR_K::_px46tr_k_FeederSwitchOpenAlert_alert}};
 
+    // The names as texts once for the process, not once a report.
+    static const std::string kTotalAlarmName = kSystemTotalAlarm;
+    static const std::vector<std::string> kInlineNames(std::begin(kInlineAlarmNames), std::end(kInlineAlarmNames));
+
     for (const OrderStep& step : kAlarmReportOrder) {
         switch (step.kind) {
             case OrderStep::Kind::system_total_alarm:
-                reporter.report(kSystemTotalAlarm, read_u16(record + kSystemTotalAlarmOffset) == 1);
+                reporter.report(kTotalAlarmName, read_u16(record + kSystemTotalAlarmOffset) == 1);
                 break;
             case OrderStep::Kind::feeder_flags:
                 for (const auto& a : kFeederAlerts) {
@@ -81,7 +87,7 @@ void PX46TR_K::RunCheckThreshold() {
             case OrderStep::Kind::inline_alarms:
                 for (int m = 0; m < kInlineAlarmCount; ++m) {
                     const std::size_t offset = inline_alarm_offset(m);
-                    reporter.report(kInlineAlarmNames[m], offset != 0 && read_u16(record + offset) != 0);
+                    reporter.report(kInlineNames[m], offset != 0 && read_u16(record + offset) != 0);
                 }
                 break;
             default:

@@ -179,20 +179,20 @@ void PX46TR_K::write_feeder_flag(const FeederFlagFamily& family, std::uint8_t fl
 }
 
 void PX46TR_K::write_number(const MemberName& name, float value) {
-    slot_value(name, nullptr) = static_cast<double>(value);
+    SnapshotTree::assign(slot_value(name, nullptr), static_cast<double>(value));
     next_member();
 }
 
 // The member first, then its "AlertArray" entry. Status words are the catalogue's own texts, held
 // by address.
 void PX46TR_K::write_coded(const MemberName& name, Coding coding, unsigned int value, Entry entry) {
-    slot_value(name, nullptr) = Json::StaticString(status_word(coding, value));
+    SnapshotTree::assign_text(slot_value(name, nullptr), status_word(coding, value));
     const bool alarm = is_alarm(coding, value);
     if (entry == Entry::boolean) {
-        slot_value(name, kAlertArray) = alarm;
+        SnapshotTree::assign(slot_value(name, kAlertArray), alarm);
     } else if (entry == Entry::alarm_only) {
         if (alarm) {
-            slot_value(name, kAlertArray) = 1;
+            SnapshotTree::assign(slot_value(name, kAlertArray), 1);
         } else {
             skip_slot();
         }

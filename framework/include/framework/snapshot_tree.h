@@ -15,7 +15,7 @@
 //
 // Later builds assign their values through the kept slots, in place, and a member keeps its kind
 // from build to build. Keys and texts of built members point to storage that outlives the tree
-// (shared names, status words, a buffer of the device), so a rebuild frees nothing: a reader who
+// (shared names, status words, the tree's own time buffer), so a rebuild frees nothing: a reader who
 // holds the tree's address sees values of two builds at worst, never freed memory.
 class SnapshotTree {
 public:
@@ -36,6 +36,14 @@ public:
     // Inserts the member `name` (of the object member `object` when not null) and keeps it as slot
     // `slot`. Neither text is copied: both must outlive the tree.
     Json::Value& keep(std::size_t slot, const char* object, const std::string& name);
+
+    // Assigns a value to a slot in place: only the payload moves, and nothing at all when the slot
+    // holds that value already (a number with the same bits, a text at the same address). A text
+    // is held by address and must outlive the tree.
+    static void assign(Json::Value& slot, double value);
+    static void assign(Json::Value& slot, bool value);
+    static void assign(Json::Value& slot, int value);
+    static void assign_text(Json::Value& slot, const char* text);
 
     // Writes the text member kept as slot `slot` (inserted under `name` as keep() does) with
     // `text` copied into a buffer of the tree, which the member holds by address: the round time.
@@ -70,13 +78,44 @@ inline Json::Value& SnapshotTree::keep(std::size_t slot, const char* object, con
     return value;
 }
 
+namespace snapshot_tree_detail {
+
+inline void move_payload(Json::Value& slot, Json::Value fresh) { slot.swapPayload(fresh); }
+
+}  // namespace snapshot_tree_detail
+
+inline void SnapshotTree::assign(Json::Value& slot, double value) {
+    if (slot.type() == Json::realValue) {
+        const double held = slot.asDouble();
+        if (std::memcmp(&held, &value, sizeof value) == 0) return;
+    }
+    snapshot_tree_detail::move_payload(slot, Json::Value(value));
+}
+
+inline void SnapshotTree::assign(Json::Value& slot, bool value) {
+    if (slot.type() == Json::booleanValue && slot.asBool() == value) return;
+    snapshot_tree_detail::move_payload(slot, Json::Value(value));
+}
+
+inline void SnapshotTree::assign(Json::Value& slot, int value) {
+    if (slot.type() == Json::intValue && slot.asInt() == value) return;
+    snapshot_tree_detail::move_payload(slot, Json::Value(value));
+}
+
+inline void SnapshotTree::assign_text(Json::Value& slot, const char* text) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (slot.type() == Json::stringValue && slot.getString(&begin, &end) && begin == text) return;
+    snapshot_tree_detail::move_payload(slot, Json::Value(Json::StaticString(text)));
+}
+
 inline void SnapshotTree::write_buffered_text(std::size_t slot, const std::string& name, const char* text) {
     const std::size_t length = std::min(std::strlen(text), sizeof buffer_ - 1);
     std::memcpy(buffer_, text, length);
     buffer_[length] = '\0';
     Json::Value* value = kept(slot);
     if (value == nullptr) value = &keep(slot, nullptr, name);
-    *value = Json::StaticString(buffer_);
+    assign_text(*value, buffer_);
     buffered_name_ = &name;
 }
 

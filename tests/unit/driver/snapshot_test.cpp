@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "device_harness.h"
+#include "driver/record_fields.h"
 #include "driver/signal_catalogue.h"
 
 namespace {
@@ -276,6 +278,45 @@ TEST(SnapshotRebuild, CachedRecordIsBuiltAndOtherMembersSurvive) {
     ASSERT_TRUE(h.device.LoadFromCache(record.data(), static_cast<int>(record.size())));
     EXPECT_DOUBLE_EQ(h.device.json_["系统硬件编码"].asDouble(), 42.0);
     EXPECT_EQ(h.device.json_["规则信号"], 5);
+}
+
+// The text request 801 hands out.
+std::string snapshot_text(TestDevice& device) {
+    std::vector<char> out(1 << 20);
+    int length = 0;
+    EXPECT_EQ(device.DeviceIoControl(801, nullptr, 0, out.data(), static_cast<int>(out.size()), length), 0);
+    return std::string(out.data(), static_cast<std::size_t>(length));
+}
+
+// Later builds assign in place what the first one inserted: round after round of random images,
+// with alarm-only entries appearing on the way and a rule look-up adding a member, the text is
+// that of a fresh device loaded with the same alarm-only history and then the same record.
+TEST(SnapshotRebuild, EachRoundsTextIsAFreshDevicesForTheSameRecordAndHistory) {
+    DeviceHarness h;
+    h.device.ai_signals_["规则信号"] = {"0406101001", "规则信号"};  // no build writes it
+    std::vector<std::uint8_t> history(kRecordSize, 0);  // the alarm-only codes 1 seen so far
+    for (std::uint32_t round = 1; round <= 30; ++round) {
+        fill_registers(h.unit, round);
+        for (int reg = 4096; reg <= 4102; ++reg) h.unit.set(reg, static_cast<std::uint16_t>(h.unit.get(reg) % 4));
+        h.clock.advance(5);
+        h.run_round();
+        const std::vector<std::uint8_t> record = h.device.record();
+        for (const FixedSignal& s : kInlineStateSignals) {
+            if (s.entry == Entry::alarm_only && read_u16(&record[s.record_offset]) == 1) {
+                write_u16(&history[s.record_offset], 1);
+            }
+        }
+
+        DeviceHarness fresh;
+        fresh.device.ai_signals_ = h.device.ai_signals_;
+        fresh.clock.set(h.clock.local_now() - boost::posix_time::seconds(1));
+        ASSERT_TRUE(fresh.device.LoadFromCache(history.data(), static_cast<int>(kRecordSize)));
+        fresh.clock.set(h.clock.local_now());
+        ASSERT_TRUE(fresh.device.LoadFromCache(record.data(), static_cast<int>(kRecordSize)));
+        ASSERT_EQ(snapshot_text(h.device), snapshot_text(fresh.device)) << "round " << round;
+    }
+    EXPECT_TRUE(h.device.json_.root()["规则信号"].isNull());
+    EXPECT_EQ(h.device.json_.root()[kAlertArray].size(), 457u + 6u) << "every alarm-only entry appeared";
 }
 
 TEST(SnapshotTime, UpdateTimeIsPlainDecimals) {
