@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "driver/signal_catalogue.h"
 #include "utf8_code_point.h"
@@ -77,23 +78,21 @@ std::size_t display_width(const std::string& text) {
     return width;
 }
 
-std::vector<ViewReport> view_reports(const std::vector<HostCall>& calls, int profile) {
-    std::vector<ViewReport> reports;
-    for (const auto& call : calls) {
-        const Json::Value& a = call.args;
-        if (call.name == "CheckThresholdBool") {
-            // level, identifier, identifier or signal, name or value text, text, state, serial;
-            // the threshold groups pass the signal name second and the identifier third.
-            reports.push_back({a[2].asString(), a[5].asBool() ? "active" : "clear",
-                               (is_profile(profile, OperatorProfile::kThresholdGroups) ? a[1] : a[3]).asString()});
-        } else if (call.name == "CheckThreshold") {
-            reports.push_back({a[0].asString(), "value " + number(a[2], 2, 0), a[1].asString()});
-        } else if (call.name == "CheckAOReport") {
-            reports.push_back({a[0].asString(), "value " + number(a[1], 2, 0), "reported"});
-        }
-    }
-    return reports;
+void ViewReportKeeper::on_check_threshold_bool(const CheckThresholdBoolCall& c) {
+    // The threshold groups pass the signal name second and the identifier third.
+    const bool groups = is_profile(profile_, OperatorProfile::kThresholdGroups);
+    reports_.push_back({c.signal, c.state ? "active" : "clear", groups ? c.alarm_id : c.value_text});
 }
+
+void ViewReportKeeper::on_check_threshold(const CheckThresholdCall& c) {
+    reports_.push_back({c.alarm_id, "value " + number(c.value, 2, 0), c.name});
+}
+
+void ViewReportKeeper::on_check_ao_report(const CheckAOReportCall& c) {
+    reports_.push_back({c.signal_id, "value " + number(c.value, 2, 0), "reported"});
+}
+
+std::vector<ViewReport> ViewReportKeeper::take() { return std::exchange(reports_, {}); }
 
 std::string render_view(const ViewFrame& frame) {
     const Json::Value& s = frame.snapshot;
