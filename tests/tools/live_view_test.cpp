@@ -98,31 +98,21 @@ TEST(LiveView, DisplayWidthCountsChineseAsTwo) {
 }
 
 TEST(LiveView, ReportsNameTheIdentifierUnderEachProfile) {
-    auto call = [](const char* name, Json::Value args) {
-        HostCall c;
-        c.name = name;
-        c.args = std::move(args);
-        return c;
-    };
-    Json::Value unit_alarm(Json::arrayValue);
-    for (Json::Value v : {Json::Value(2), Json::Value("ID1"), Json::Value("ID1"), Json::Value("系统总告警状态"),
-                          Json::Value("系统总告警状态"), Json::Value(true), Json::Value(1)}) {
-        unit_alarm.append(v);
-    }
-    Json::Value group_rule(Json::arrayValue);
-    for (Json::Value v : {Json::Value(2), Json::Value("环境温度"), Json::Value("T001"), Json::Value("36"),
-                          Json::Value("当前值36高于阈值:35"), Json::Value(false), Json::Value(1)}) {
-        group_rule.append(v);
-    }
-    Json::Value ao(Json::arrayValue);
-    ao.append("AI0123456789");
-    ao.append(229.87);
-    const auto unit = view_reports({call("CheckThresholdBool", unit_alarm), call("SendSP", Json::Value())}, 1);
+    const std::string id = "ID1", alarm = "系统总告警状态", signal = "环境温度", rule = "T001";
+    ViewReportKeeper unit_keeper(1);
+    unit_keeper.on_check_threshold_bool({2, id, id, alarm, alarm, true, 1});
+    unit_keeper.on_send_sp({5156, nullptr, 0, false});
+    const auto unit = unit_keeper.take();
     ASSERT_EQ(unit.size(), 1u);
     EXPECT_EQ(unit[0].identifier, "ID1");
     EXPECT_EQ(unit[0].state, "active");
     EXPECT_EQ(unit[0].name, "系统总告警状态");
-    const auto group = view_reports({call("CheckThresholdBool", group_rule), call("CheckAOReport", ao)}, 5);
+    EXPECT_TRUE(unit_keeper.take().empty()) << "a round's reports are shown once";
+
+    ViewReportKeeper group_keeper(5);
+    group_keeper.on_check_threshold_bool({2, signal, rule, "36", "当前值36高于阈值:35", false, 1});
+    group_keeper.on_check_ao_report({"AI0123456789", 229.87f});
+    const auto group = group_keeper.take();
     ASSERT_EQ(group.size(), 2u);
     EXPECT_EQ(group[0].identifier, "T001");
     EXPECT_EQ(group[0].state, "clear");

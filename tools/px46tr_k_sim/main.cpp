@@ -2,17 +2,20 @@
 // Serves the unit's register map over Modbus TCP or RTU from a scenario until interrupted.
 #include <signal.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <limits>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include <boost/program_options.hpp>
 #include <json/writer.h>
 
 #include "driver/register_map.h"
+#include "number_parsing/parse_number.h"
 #include "unit_sim/scenario.h"
 #include "unit_sim/unit_server.h"
 
@@ -27,17 +30,13 @@ struct UsageError : std::runtime_error {
 
 // "A[:B]" as two numbers, B defaulting to `second`.
 std::pair<int, int> number_pair(const std::string& text, int second, const char* what) {
+    constexpr long kMax = std::numeric_limits<int>::max();
     const auto colon = text.find(':');
-    try {
-        std::size_t used = 0;
-        const int first = std::stoi(text.substr(0, colon), &used);
-        if (used != text.substr(0, colon).size()) throw std::invalid_argument(text);
-        if (colon != std::string::npos) second = std::stoi(text.substr(colon + 1), &used);
-        if (first < 0 || second < 0) throw std::invalid_argument(text);
-        return {first, second};
-    } catch (const std::exception&) {
-        throw UsageError{std::string(what) + " '" + text + "' is not a pair of numbers"};
-    }
+    const auto first = parse_decimal(std::string_view(text).substr(0, colon), kMax);
+    const auto given = colon == std::string::npos ? std::optional<long>(second)
+                                                  : parse_decimal(std::string_view(text).substr(colon + 1), kMax);
+    if (!first || !given) throw UsageError{std::string(what) + " '" + text + "' is not a pair of numbers"};
+    return {static_cast<int>(*first), static_cast<int>(*given)};
 }
 
 std::string json_text(const Json::Value& value) {

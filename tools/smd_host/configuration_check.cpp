@@ -1,5 +1,6 @@
 #include "configuration_check.h"
 
+#include <cctype>
 #include <iostream>
 #include <map>
 #include <set>
@@ -22,6 +23,12 @@ struct Catalogue {
     std::set<std::string> alarms;
 };
 
+// A threshold group's name as the table summary writes it ("up2" for "Up2").
+std::string lower_case(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 // "; nearest: A, B" from `names` for a name that is not among them.
 std::string hint(const std::string& name, const std::set<std::string>& names) {
     return nearest_names_hint(name, std::vector<std::string>(names.begin(), names.end()));
@@ -40,16 +47,6 @@ const Catalogue& catalogue() {
     return c;
 }
 
-struct Tables {
-    std::map<std::string, std::pair<std::string, std::string>> ai_signals;
-    std::map<std::string, std::string> alarm_rules;
-    std::map<std::string, std::string> alarm_texts;
-    std::map<std::string, std::string> alarm_names;
-    ThresholdGroup up, up2, low, low2;
-    std::map<std::string, int> host_levels;
-    std::map<std::string, float> host_thresholds;
-};
-
 class Problems {
 public:
     explicit Problems(std::ostream& out) : out_(out) {}
@@ -64,7 +61,7 @@ private:
     int count_ = 0;
 };
 
-void check_unicom(const Tables& t, const std::string& file, Problems& problems) {
+void check_unicom(const AlarmTables& t, const std::string& file, Problems& problems) {
     const Catalogue& c = catalogue();
     for (const auto& [name, ids] : t.ai_signals) {
         if (!c.numeric_members.count(name)) {
@@ -84,7 +81,7 @@ void check_unicom(const Tables& t, const std::string& file, Problems& problems) 
     }
 }
 
-void check_mobile(const Tables& t, const std::string& file, Problems& problems) {
+void check_mobile(const AlarmTables& t, const std::string& file, Problems& problems) {
     for (const auto& [key, rule] : t.alarm_rules) {
         const std::string signal = key.substr(0, key.find('_'));
         if (!catalogue().members.count(signal)) {
@@ -131,17 +128,14 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     }
     const std::string settings_name = request.settings_path.empty() ? "settings" : request.settings_path;
 
-    Tables t;
+    OwnedAlarmTables tables;
+    const AlarmTables t = tables.view();
+    // No host: no alarm levels or thresholds of its own to look up.
+    const std::map<std::string, int> host_levels;
+    const std::map<std::string, float> host_thresholds;
     std::atomic<std::int32_t> b_mode{profile_value(kDefaultProfile)};
     const configuration::ConfigurationTarget target{
-        request.data_id,
-        request.device_type,
-        b_mode,
-        AlarmTables{t.ai_signals, t.alarm_rules, t.alarm_texts, t.alarm_names, t.up, t.up2, t.low, t.low2},
-        t.host_levels,
-        t.host_thresholds,
-        silent_sink(),
-        nullptr};
+        request.data_id, request.device_type, b_mode, t, host_levels, host_thresholds, silent_sink(), nullptr};
 
     Problems problems(out);
     std::string file;
@@ -161,15 +155,18 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     out << "profile: " << profile << " (" << profile_name(profile) << ")\n";
     out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size()
         << ", alarm texts " << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size()
-        << ", thresholds up " << t.up.size() << " up2 " << t.up2.size() << " low " << t.low.size()
-        << " low2 " << t.low2.size() << "\n";
+        << ", thresholds";
+    for (const ThresholdGroupEntry& group : threshold_groups(t)) {
+        out << " " << lower_case(group.name) << " " << group.rules.size();
+    }
+    out << "\n";
     if (!failure.empty()) {
         problems.add(file.empty() ? settings_name : file, "load", failure);
     }
     switch (static_cast<OperatorProfile>(profile)) {
         case OperatorProfile::kUnicom: check_unicom(t, file, problems); break;
         case OperatorProfile::kMobile: check_mobile(t, file, problems); break;
-        case OperatorProfile::kThresholdGroups: check_threshold_groups(target.tables, settings_name, problems); break;
+        case OperatorProfile::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
         default: break;
     }
     out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");

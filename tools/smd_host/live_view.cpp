@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "driver/signal_catalogue.h"
+#include "utf8_code_point.h"
 
 namespace {
 
@@ -20,19 +22,19 @@ bool is_wide(char32_t c) {
            (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x20000 && c <= 0x3fffd);
 }
 
+// Columns a code point takes in a terminal.
+std::size_t columns(char32_t c) { return is_wide(c) ? 2 : 1; }
+
 // Pads (or cuts) a text to exactly `width` columns, left-aligned.
 std::string fit(const std::string& text, std::size_t width) {
     std::string out;
     std::size_t used = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t len = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
-        const std::string one = text.substr(i, len);
-        const std::size_t w = display_width(one);
-        if (used + w > width) break;
-        out += one;
-        used += w;
-        i += len;
+        const Utf8CodePoint c = code_point_at(text, i);
+        if (used + columns(c.value) > width) break;
+        out.append(text, i, c.length);
+        used += columns(c.value);
+        i += c.length;
     }
     return out + std::string(width - used, ' ');
 }
@@ -69,38 +71,28 @@ struct FeederColumn {
 std::size_t display_width(const std::string& text) {
     std::size_t width = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        char32_t c = lead;
-        std::size_t len = 1;
-        if (lead >= 0xf0) { c = lead & 0x07; len = 4; }
-        else if (lead >= 0xe0) { c = lead & 0x0f; len = 3; }
-        else if (lead >= 0xc0) { c = lead & 0x1f; len = 2; }
-        for (std::size_t k = 1; k < len && i + k < text.size(); ++k) {
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-        }
-        width += is_wide(c) ? 2 : 1;
-        i += len;
+        const Utf8CodePoint c = code_point_at(text, i);
+        width += columns(c.value);
+        i += c.length;
     }
     return width;
 }
 
-std::vector<ViewReport> view_reports(const std::vector<HostCall>& calls, int profile) {
-    std::vector<ViewReport> reports;
-    for (const auto& call : calls) {
-        const Json::Value& a = call.args;
-        if (call.name == "CheckThresholdBool") {
-            // level, identifier, identifier or signal, name or value text, text, state, serial;
-            // the threshold groups pass the signal name second and the identifier third.
-            reports.push_back({a[2].asString(), a[5].asBool() ? "active" : "clear",
-                               (is_profile(profile, OperatorProfile::kThresholdGroups) ? a[1] : a[3]).asString()});
-        } else if (call.name == "CheckThreshold") {
-            reports.push_back({a[0].asString(), "value " + number(a[2], 2, 0), a[1].asString()});
-        } else if (call.name == "CheckAOReport") {
-            reports.push_back({a[0].asString(), "value " + number(a[1], 2, 0), "reported"});
-        }
-    }
-    return reports;
+void ViewReportKeeper::on_check_threshold_bool(const CheckThresholdBoolCall& c) {
+    // The threshold groups pass the signal name second and the identifier third.
+    const bool groups = is_profile(profile_, OperatorProfile::kThresholdGroups);
+    reports_.push_back({c.signal, c.state ? "active" : "clear", groups ? c.alarm_id : c.value_text});
 }
+
+void ViewReportKeeper::on_check_threshold(const CheckThresholdCall& c) {
+    reports_.push_back({c.alarm_id, "value " + number(c.value, 2, 0), c.name});
+}
+
+void ViewReportKeeper::on_check_ao_report(const CheckAOReportCall& c) {
+    reports_.push_back({c.signal_id, "value " + number(c.value, 2, 0), "reported"});
+}
+
+std::vector<ViewReport> ViewReportKeeper::take() { return std::exchange(reports_, {}); }
 
 std::string render_view(const ViewFrame& frame) {
     const Json::Value& s = frame.snapshot;

@@ -6,7 +6,7 @@
 #include <json/value.h>
 
 #include "framework/operator_profile.h"
-#include "host/host_call.h"
+#include "host/host_observer.h"
 
 // One rule or alarm report the plug-in made during a round, as the view lists it.
 struct ViewReport {
@@ -15,9 +15,21 @@ struct ViewReport {
     std::string name;
 };
 
-// The reports of a round's host calls (CheckThresholdBool, CheckThreshold, CheckAOReport) under
-// an operator profile; other calls are left out.
-std::vector<ViewReport> view_reports(const std::vector<HostCall>& calls, int profile);
+// Keeps the reports a device makes (CheckThresholdBool, CheckThreshold, CheckAOReport) as the
+// view lists them, under the operator profile the device runs; other host calls are left out.
+class ViewReportKeeper : public HostObserver {
+public:
+    explicit ViewReportKeeper(int profile) : profile_(profile) {}
+    void on_check_threshold(const CheckThresholdCall& c) override;
+    void on_check_threshold_bool(const CheckThresholdBoolCall& c) override;
+    void on_check_ao_report(const CheckAOReportCall& c) override;
+    // The reports kept since the last take, in the order they were made.
+    std::vector<ViewReport> take();
+
+private:
+    int profile_;
+    std::vector<ViewReport> reports_;
+};
 
 struct ViewFrame {
     int round = 0;

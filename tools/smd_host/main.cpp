@@ -149,6 +149,9 @@ void finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump) {
 int drive_device(const RunnerOptions& options, const Json::Value& settings, const PluginLibrary& plugin) {
     RunObserver observer;
     if (!options.trace_path.empty()) observer.open_trace(options.trace_path);
+    const int profile = operator_profile(settings, options.data_id);
+    ViewReportKeeper view_reports(profile);
+    if (options.view) observer.pass_reports_to(view_reports);
     std::unique_ptr<RecordHistoryWriter> history;
     if (!options.history_path.empty()) {
         history = std::make_unique<RecordHistoryWriter>(options.history_path);
@@ -163,7 +166,6 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     // What follows each round: the view, or the summary line.
     std::unique_ptr<ViewOutput> view;
     if (options.view) view = std::make_unique<ViewOutput>();
-    const int profile = operator_profile(settings, options.data_id);
     RepeatedFailures repeats;
     auto after_round = [&](int round, const RoundTraffic& traffic, const std::string& last_error) {
         if (!view) {
@@ -182,7 +184,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         frame.round = round;
         frame.profile = profile;
         frame.snapshot = parse_json(snapshot_text(*device));
-        frame.reports = view_reports(observer.tally().reports, profile);
+        frame.reports = view_reports.take();
         frame.screen_rows = view->screen_rows();
         view->show(render_view(frame));
     };

@@ -4,19 +4,16 @@
 #include <cstdint>
 #include <utility>
 
+#include "utf8_code_point.h"
+
 namespace {
 
 std::u32string code_points(const std::string& text) {
     std::u32string out;
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
-        char32_t c = length == 1 ? lead : lead & (0x7f >> length);
-        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-        }
-        out.push_back(c);
-        i += length;
+        const Utf8CodePoint c = code_point_at(text, i);
+        out.push_back(c.value);
+        i += c.length;
     }
     return out;
 }

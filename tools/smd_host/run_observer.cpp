@@ -64,18 +64,18 @@ void RunObserver::on_save_device_history(const SaveDeviceHistoryCall& c) {
 void RunObserver::on_check_threshold(const CheckThresholdCall& c) {
     if (trace_) trace_->on_check_threshold(c);
     ++tally_.alarm_reports;
-    ReportKeeper(tally_.reports).on_check_threshold(c);
+    if (reports_ != nullptr) reports_->on_check_threshold(c);
 }
 
 void RunObserver::on_check_threshold_bool(const CheckThresholdBoolCall& c) {
     if (trace_) trace_->on_check_threshold_bool(c);
     ++tally_.alarm_reports;
-    ReportKeeper(tally_.reports).on_check_threshold_bool(c);
+    if (reports_ != nullptr) reports_->on_check_threshold_bool(c);
 }
 
 void RunObserver::on_check_ao_report(const CheckAOReportCall& c) {
     if (trace_) trace_->on_check_ao_report(c);
-    ReportKeeper(tally_.reports).on_check_ao_report(c);
+    if (reports_ != nullptr) reports_->on_check_ao_report(c);
 }
 
 void RunObserver::on_do_batch_check_threshold(const DoBatchCheckThresholdCall& c) {

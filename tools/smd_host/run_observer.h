@@ -23,8 +23,8 @@ private:
 
 // The runner's view of the host calls a device makes: it tallies what a round did for the round
 // summary, hands each call to the trace writer (when a trace is open) and keeps the history of
-// published records when asked to. Nothing is turned into text unless a trace is open, except
-// the round's rule and alarm reports, which the live view lists.
+// published records when asked to, and passes the rule and alarm reports on to a listener (the
+// live view's). Nothing is turned into text unless a trace is open.
 class RunObserver : public HostObserver {
 public:
     struct RoundTally {
@@ -34,13 +34,15 @@ public:
         std::size_t stored = 0;        // SaveDeviceHistory calls
         std::size_t alarm_reports = 0; // CheckThresholdBool and CheckThreshold calls
         std::vector<unsigned char> last_record;  // the last published record
-        std::vector<HostCall> reports; // CheckThresholdBool, CheckThreshold, CheckAOReport
     };
 
     // Opens the trace file; throws std::runtime_error when it cannot be written.
     void open_trace(const std::string& path);
     // Appends every published record to `history` (which must outlive the observer).
     void keep_history(RecordHistoryWriter& history) { history_ = &history; }
+    // Passes every CheckThresholdBool, CheckThreshold and CheckAOReport call on to `listener` too
+    // (which must outlive the observer).
+    void pass_reports_to(HostObserver& listener) { reports_ = &listener; }
     // A request the link could not carry: a trace line {"call": "request failed", "args": [why]}.
     void on_request_failed(const std::string& error);
 
@@ -63,17 +65,8 @@ public:
     void on_write_registers(const WriteRegistersCall& c) override;
 
 private:
-    // Keeps the whole calls the tally lists.
-    class ReportKeeper : public HostCallObserver {
-    public:
-        explicit ReportKeeper(std::vector<HostCall>& reports) : reports_(reports) {}
-        void on_host_call(const HostCall& call) override { reports_.push_back(call); }
-
-    private:
-        std::vector<HostCall>& reports_;
-    };
-
     std::unique_ptr<TraceWriter> trace_;
     RecordHistoryWriter* history_ = nullptr;
+    HostObserver* reports_ = nullptr;
     RoundTally tally_;
 };

@@ -1,6 +1,5 @@
 #include "runner_options.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -8,19 +7,17 @@
 #include <json/reader.h>
 #include <json/value.h>
 
+#include "number_parsing/parse_number.h"
+
 namespace po = boost::program_options;
 
 namespace {
 
 long parse_number(const std::string& text, long max, const std::string& what) {
     if (text.empty()) throw UsageError{what + " is empty"};
-    char* end = nullptr;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const long value = std::strtol(text.c_str(), &end, hex ? 16 : 10);
-    if (*end != '\0' || value < 0 || value > max) {
-        throw UsageError{what + " '" + text + "' is not a number from 0 to " + std::to_string(max)};
-    }
-    return value;
+    const auto value = parse_decimal_or_hex(text, max);
+    if (!value) throw UsageError{what + " '" + text + "' is not a number from 0 to " + std::to_string(max)};
+    return *value;
 }
 
 // A JSON object "REG": VALUE, registers in decimal or 0x hex.

@@ -33,6 +33,25 @@ struct AlarmTables {
     ThresholdGroup& low2_thresholds;
 };
 
+// The tables themselves, for a caller that loads a configuration without a device (a device keeps
+// them as members of its own).
+struct OwnedAlarmTables {
+    std::map<std::string, std::pair<std::string, std::string>> ai_signals;
+    std::map<std::string, std::string> alarm_rules;
+    std::map<std::string, std::string> alarm_texts;
+    std::map<std::string, std::string> alarm_names;
+    ThresholdGroup up_thresholds;
+    ThresholdGroup up2_thresholds;
+    ThresholdGroup low_thresholds;
+    ThresholdGroup low2_thresholds;
+
+    // The tables by reference, as the configuration loader fills them.
+    AlarmTables view() {
+        return AlarmTables{ai_signals,     alarm_rules,     alarm_texts,    alarm_names,
+                           up_thresholds, up2_thresholds, low_thresholds, low2_thresholds};
+    }
+};
+
 // One threshold group of a device's tables: the name its settings keys start with ("Up" for
 // "UpValue"), whether its alarm is raised by a rise above the threshold (else by a fall below it),
 // and its rules.

@@ -3,10 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+
+#include <boost/crc.hpp>
 
 namespace {
 
@@ -32,18 +33,9 @@ std::runtime_error io_error(const std::string& what, const std::string& path) {
 }  // namespace
 
 std::uint32_t crc32(const std::uint8_t* bytes, std::size_t length) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xffffffffu;
-    for (std::size_t i = 0; i < length; ++i) crc = table[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
-    return crc ^ 0xffffffffu;
+    boost::crc_32_type crc;
+    crc.process_bytes(bytes, length);
+    return crc.checksum();
 }
 
 RecordHistoryReader::RecordHistoryReader(const std::string& path) : path_(path) {

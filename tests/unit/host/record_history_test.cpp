@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "host/record_history.h"
 
@@ -72,6 +73,41 @@ TEST_F(RecordHistoryFile, DamagedRecordEndsWhatIsRead) {
     }
     const RecordHistory history = read_record_history(path_);
     ASSERT_EQ(history.records.size(), 1u) << "a record whose check fails is not trusted";
+    EXPECT_TRUE(history.torn_tail);
+}
+
+// A file of two records, "123456789" and seven bytes of every kind, as the history has always
+// been written: magic, length and CRC-32 of each frame.
+const std::vector<std::uint8_t> kStoredHistory = {
+    0x50, 0x58, 0x52, 0x48, 0x09, 0x00, 0x00, 0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36,
+    0x37, 0x38, 0x39, 0x26, 0x39, 0xf4, 0xcb, 0x50, 0x58, 0x52, 0x48, 0x07, 0x00, 0x00,
+    0x00, 0x00, 0xff, 0x10, 0x80, 0x7f, 0x5a, 0xa5, 0xdf, 0x98, 0x54, 0x4d};
+const std::vector<std::uint8_t> kStoredRecords[] = {{'1', '2', '3', '4', '5', '6', '7', '8', '9'},
+                                                    {0x00, 0xff, 0x10, 0x80, 0x7f, 0x5a, 0xa5}};
+
+TEST_F(RecordHistoryFile, StoredFileFormatIsKept) {
+    {
+        RecordHistoryWriter writer(path_);
+        for (const auto& record : kStoredRecords) writer.append(record.data(), record.size());
+    }
+    std::ifstream written(path_, std::ios::binary);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(written), {}), kStoredHistory);
+
+    auto stored = kStoredHistory;
+    const auto read_back = [&] {
+        std::ofstream(path_, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(stored.data()), static_cast<std::streamsize>(stored.size()));
+        return read_record_history(path_);
+    };
+    RecordHistory history = read_back();
+    ASSERT_EQ(history.records.size(), 2u);
+    EXPECT_EQ(history.records[0], kStoredRecords[0]);
+    EXPECT_EQ(history.records[1], kStoredRecords[1]);
+    EXPECT_FALSE(history.torn_tail);
+
+    stored[31] ^= 0x01;  // a byte of the second record
+    history = read_back();
+    ASSERT_EQ(history.records.size(), 1u) << "the check of the second record must fail";
     EXPECT_TRUE(history.torn_tail);
 }
 

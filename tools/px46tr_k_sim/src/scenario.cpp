@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -11,6 +10,7 @@
 #include <json/reader.h>
 
 #include "driver/signal_catalogue.h"
+#include "number_parsing/parse_number.h"
 
 namespace unit_sim {
 
@@ -43,13 +43,9 @@ const px46tr_k::AlarmInfo* find_alarm(const std::string& name) {
 }
 
 int parse_register(const std::string& text) {
-    char* end = nullptr;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const long reg = text.empty() ? -1 : std::strtol(text.c_str(), &end, hex ? 16 : 10);
-    if (text.empty() || *end != '\0' || reg < 0 || reg >= kRegisterCount) {
-        fail("register \"" + text + "\"", "not a register from 0 to " + std::to_string(kRegisterCount - 1));
-    }
-    return static_cast<int>(reg);
+    const auto reg = parse_decimal_or_hex(text, kRegisterCount - 1);
+    if (!reg) fail("register \"" + text + "\"", "not a register from 0 to " + std::to_string(kRegisterCount - 1));
+    return static_cast<int>(*reg);
 }
 
 // The integer that a scaled engineering value is stored as.
