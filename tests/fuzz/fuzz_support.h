@@ -77,12 +77,6 @@ private:
         }                                                                                  \
     } while (0)
 
-// The device writes its diagnostic lines to standard output; the fuzzer's own report goes to
-// standard error and stays readable.
-inline void silence_stdout() {
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-}
-
 // Makes a fresh directory the process's working directory (the device finds its configuration
 // relative to it) and removes it when the process exits normally. It is made under $TMPDIR, else
 // under /dev/shm where there is one: the history target flushes every record it appends, which a
@@ -108,11 +102,9 @@ inline const std::filesystem::path& enter_scratch_dir() {
     return *dir;
 }
 
-// Each target is one program of one source file: its set-up is the same for all, a quiet standard
-// output and an empty working directory of its own (no configuration file is found there unless
-// the target writes one).
+// Each target is one program of one source file: its set-up is the same for all, an empty working
+// directory of its own (no configuration file is found there unless the target writes one).
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    silence_stdout();
     enter_scratch_dir();
     return 0;
 }

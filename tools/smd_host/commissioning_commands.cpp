@@ -22,9 +22,9 @@ int list_catalogue() {
     return 0;
 }
 
-// --dump: one stored record as the snapshot the driver builds from it. The history is read one
-// record at a time; only the record asked for is kept.
-int dump_record(const RunnerOptions& options) {
+// --dump: one stored record as the snapshot the driver builds from it, written to `out`. The
+// history is read one record at a time; only the record asked for is kept.
+int dump_record(const RunnerOptions& options, std::ostream& out) {
     RecordHistoryReader history(options.dump_path);
     std::vector<std::uint8_t> wanted;
     long count = 0;
@@ -39,7 +39,7 @@ int dump_record(const RunnerOptions& options) {
     Json::StreamWriterBuilder builder;
     builder["emitUTF8"] = true;
     builder["indentation"] = "  ";
-    std::cout << Json::writeString(builder, snapshot_of_record(wanted)) << "\n";
+    out << Json::writeString(builder, snapshot_of_record(wanted)) << "\n";
     std::cerr << "record " << index << " of " << count << (history.torn_tail() ? " (a torn last record left out)" : "")
               << "\n";
     return 0;

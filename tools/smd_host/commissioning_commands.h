@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iosfwd>
 #include <string>
 
 #include <json/value.h>
@@ -10,7 +11,7 @@
 // configuration check, the dump of a stored record and the export of a history. Each returns the process's exit status.
 int list_catalogue();
 int check_config(const RunnerOptions& options);
-int dump_record(const RunnerOptions& options);
+int dump_record(const RunnerOptions& options, std::ostream& out);
 int export_csv(const RunnerOptions& options);
 
 // The settings object of --settings (an empty object without one); throws UsageError when the

@@ -260,7 +260,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
 int run(const RunnerOptions& options) {
     if (options.catalogue) return list_catalogue();
     if (options.check_config) return check_config(options);
-    if (!options.dump_path.empty()) return dump_record(options);
+    if (!options.dump_path.empty()) return dump_record(options, std::cout);
     if (!options.export_csv_path.empty()) return export_csv(options);
 
     const Json::Value settings = read_settings(options.settings_path);
