@@ -27,8 +27,7 @@ ExampleWorkFolder::~ExampleWorkFolder() {
 }
 
 void ExampleWorkFolder::configure(unsigned int data_id) const {
-    fs::copy_file(PX46_EXAMPLES_DIR "/unicom.yaml",
-                  folder_ / "ini" / (std::to_string(data_id) + ".yaml"),
+    fs::copy_file(PX46_EXAMPLES_DIR "/unicom.yaml", folder_ / "ini" / (std::to_string(data_id) + ".yaml"),
                   fs::copy_options::overwrite_existing);
 }
 

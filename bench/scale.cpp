@@ -81,7 +81,8 @@ struct Fleet {
         for (std::size_t i = 0; i < devices.size(); ++i) {
             devices[i]->RefreshStatus();
             if (pumps[i].pump_all() != px46tr_k::kReadCount) {
-                throw std::runtime_error("device " + std::to_string(i + 1) + ": a round carried fewer than 62 requests");
+                throw std::runtime_error("device " + std::to_string(i + 1) +
+                                         ": a round carried fewer than 62 requests");
             }
         }
         return thread_cpu_us() - start;
@@ -148,15 +149,17 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
 
         Fleet<bench::HostOnlyDevice> host(count);
-        for (std::size_t i = 0; i < count; ++i) host.add(std::make_unique<bench::HostOnlyDevice>(), *units[i]);
+        for (std::size_t i = 0; i < count; ++i)
+            host.add(std::make_unique<bench::HostOnlyDevice>(), *units[i]);
         host.round(units, clock);
         const double host_us = host.steady_rounds(options.rounds, units, clock) / steady_rounds;
         const double plugin_us = device_us - host_us;
 
-        std::printf("devices=%d rounds=%d rss_kb_per_device=%.1f plugin_us_per_round=%.1f "
-                    "host_us_per_round=%.1f units_per_core_at_5s=%ld\n",
-                    options.devices, options.rounds, rss_per_device, plugin_us, host_us,
-                    static_cast<long>(5e6 / (plugin_us + host_us)));
+        std::printf(
+            "devices=%d rounds=%d rss_kb_per_device=%.1f plugin_us_per_round=%.1f "
+            "host_us_per_round=%.1f units_per_core_at_5s=%ld\n",
+            options.devices, options.rounds, rss_per_device, plugin_us, host_us,
+            static_cast<long>(5e6 / (plugin_us + host_us)));
     } catch (const std::exception& error) {
         std::cerr << "px46_scale: " << error.what() << "\n";
         return 1;

@@ -42,8 +42,8 @@ int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
     if (reply_regs_.size() < static_cast<std::size_t>(row.count)) {
         // A reply shorter than its read would be copied from past its end: end the round here,
         // as after an error reply, and keep the record as it is.
-        log_line(*diagnostics_, "PX46TR_K::process_payload short reply step:", step, " words:",
-                 reply_regs_.size(), " expected:", row.count);
+        log_line(*diagnostics_, "PX46TR_K::process_payload short reply step:", step,
+                 " words:", reply_regs_.size(), " expected:", row.count);
         return 0;
     }
     {
@@ -70,8 +70,7 @@ int PX46TR_K::check_write_reply(std::int32_t step) {
     if (step == kStepWriteRegister) {
         confirmed = !reply_regs_.empty() && reply_regs_[0] == write_expect_;
     } else {
-        confirmed = reply_regs_.size() >= 2 && reply_regs_[0] == 16 &&
-                    reply_regs_[1] == write_expect_;
+        confirmed = reply_regs_.size() >= 2 && reply_regs_[0] == 16 && reply_regs_[1] == write_expect_;
     }
     write_result_ = confirmed ? kWriteConfirmed : kWriteRefused;
     Reset();

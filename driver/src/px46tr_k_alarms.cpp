@@ -68,7 +68,8 @@ void PX46TR_K::RunCheckThreshold() {
 
     // The names as texts once for the process, not once a report.
     static const std::string kTotalAlarmName = kSystemTotalAlarm;
-    static const std::vector<std::string> kInlineNames(std::begin(kInlineAlarmNames), std::end(kInlineAlarmNames));
+    static const std::vector<std::string> kInlineNames(std::begin(kInlineAlarmNames),
+                                                       std::end(kInlineAlarmNames));
 
     for (const OrderStep& step : kAlarmReportOrder) {
         switch (step.kind) {
@@ -97,13 +98,16 @@ void PX46TR_K::RunCheckThreshold() {
 }
 
 int PX46TR_K::_px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {
-    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederCurrentHigh, flag, prefix, n);
+    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederCurrentHigh, flag, prefix,
+                               n);
 }
 
 int PX46TR_K::_px46tr_k_FeederCurrentHHAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {
-    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederCurrentHighHigh, flag, prefix, n);
+    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederCurrentHighHigh, flag,
+                               prefix, n);
 }
 
 int PX46TR_K::_px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {
-    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederSwitchOpen, flag, prefix, n);
+    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederSwitchOpen, flag, prefix,
+                               n);
 }

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,8 +40,7 @@ bool parse_json(const void* text, int length, Json::Value& root) {
 
 }  // namespace
 
-int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
-                              int& out_len) {
+int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size, int& out_len) {
     log_line(*diagnostics_, "PX46TR_K::DeviceIoControl ", code);
     out_len = 0;
     if (in_len < 0 || out_size < 0) return -1;

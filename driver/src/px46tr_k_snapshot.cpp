@@ -15,9 +15,7 @@ using namespace px46tr_k;
 namespace {
 
 // A coded value that means "告警": its boolean entry is true, its alarm-only entry is written.
-bool is_alarm(Coding coding, unsigned int value) {
-    return coding == Coding::flag ? value != 0 : value == 1;
-}
+bool is_alarm(Coding coding, unsigned int value) { return coding == Coding::flag ? value != 0 : value == 1; }
 
 // "1" to "144": the decimal texts the feeder writers take.
 const char* decimal_text(int n) {
@@ -82,8 +80,8 @@ void PX46TR_K::GenJsonData() {
                     std::memcpy(group, record + offsetof(PX46TR_K_Data_t, feeder_group) + sizeof group * k,
                                 sizeof group);
                     const int first = kFeedersPerGroup * k + 1;
-                    _px46tr_k_Feeder(group, "", 0, feeder_name(first).c_str(),
-                                     feeder_name(first + 1).c_str(), feeder_name(first + 2).c_str());
+                    _px46tr_k_Feeder(group, "", 0, feeder_name(first).c_str(), feeder_name(first + 1).c_str(),
+                                     feeder_name(first + 2).c_str());
                 }
                 break;
             case OrderStep::Kind::inline_states:
@@ -114,7 +112,8 @@ void PX46TR_K::GenJsonData() {
                 for (int m = 0; m < kInlineAlarmCount; ++m) {
                     const std::size_t offset = inline_alarm_offset(m);
                     const unsigned int value = offset != 0 ? read_u16(record + offset) : 0u;
-                    write_coded({nullptr, nullptr, kInlineAlarmNames[m], 0}, Coding::flag, value, Entry::boolean);
+                    write_coded({nullptr, nullptr, kInlineAlarmNames[m], 0}, Coding::flag, value,
+                                Entry::boolean);
                 }
                 break;
             case OrderStep::Kind::update_time:
@@ -141,16 +140,15 @@ void PX46TR_K::_px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, i
     for (const auto& m : kFeederMeasurements) {
         for (int i = 0; i < kFeedersPerGroup; ++i) {
             const std::size_t at = m.field_offset + feeder_field::kFeederStride * static_cast<std::size_t>(i);
-            write_number({m.format, prefix, names[i], 0},
-                         scale(read_s32(group + at), kFeederDivisor));
+            write_number({m.format, prefix, names[i], 0}, scale(read_s32(group + at), kFeederDivisor));
         }
     }
 }
 
 void PX46TR_K::_px46tr_k_SwitchStatus(const std::uint8_t* state, const char* prefix, int n,
                                       const char* /*unused*/) {
-    write_coded({kFeederSwitchStateFormat, prefix, nullptr, n}, Coding::switch_code,
-                read_u16(state), Entry::none);
+    write_coded({kFeederSwitchStateFormat, prefix, nullptr, n}, Coding::switch_code, read_u16(state),
+                Entry::none);
 }
 
 void PX46TR_K::_px46tr_k_FeederSwitchAlert(const std::uint8_t* flag, const char* prefix, int n,
@@ -168,13 +166,13 @@ void PX46TR_K::_px46tr_k_FeederCurrentHHAlert(const std::uint8_t* flag, const ch
     write_feeder_flag(kFeederCurrentHighHigh, *flag, prefix, n);
 }
 
-void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const char* prefix,
-                                               int n, const char* /*unused*/) {
+void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const char* prefix, int n,
+                                               const char* /*unused*/) {
     write_feeder_flag(kFeederSwitchOpen, *flag, prefix, n);
 }
 
-void PX46TR_K::write_feeder_flag(const FeederFlagFamily& family, std::uint8_t flag,
-                                 const char* prefix, int n) {
+void PX46TR_K::write_feeder_flag(const FeederFlagFamily& family, std::uint8_t flag, const char* prefix,
+                                 int n) {
     write_coded({family.format, prefix, nullptr, n}, Coding::flag, flag, family.entry);
 }
 

@@ -105,8 +105,8 @@ void add_fixed(std::vector<SignalInfo>& out, const FixedSignal& s) {
 
 void add_feeder_flags(std::vector<SignalInfo>& out, const FeederFlagFamily& family) {
     for (int n = 1; n <= kFeederCount; ++n) {
-        out.push_back(SignalInfo{feeder_flag_name(family, n), Coding::flag, 1.0f, 1.0f,
-                                 family.entry, flag_of(family.block, family.first_flag + n - 1)});
+        out.push_back(SignalInfo{feeder_flag_name(family, n), Coding::flag, 1.0f, 1.0f, family.entry,
+                                 flag_of(family.block, family.first_flag + n - 1)});
     }
 }
 
@@ -131,9 +131,10 @@ std::vector<SignalInfo> build_snapshot_signals() {
                     for (const auto& m : kFeederMeasurements) {
                         for (int k = 1; k <= kFeedersPerGroup; ++k) {
                             const int n = group * kFeedersPerGroup + k;
-                            out.push_back(SignalInfo{compose_name(m.format, "", feeder_name(n).c_str()),
-                                                     Coding::number, kFeederDivisor, 1.0f, Entry::none,
-                                                     register_pair_at(feeder_field_offset(n, m.field_offset))});
+                            out.push_back(
+                                SignalInfo{compose_name(m.format, "", feeder_name(n).c_str()), Coding::number,
+                                           kFeederDivisor, 1.0f, Entry::none,
+                                           register_pair_at(feeder_field_offset(n, m.field_offset))});
                         }
                     }
                 }
@@ -143,8 +144,9 @@ std::vector<SignalInfo> build_snapshot_signals() {
                 break;
             case OrderStep::Kind::feeder_switch_states:
                 for (int n = 1; n <= kFeederCount; ++n) {
-                    out.push_back(SignalInfo{compose_name(kFeederSwitchStateFormat, "", n), Coding::switch_code,
-                                             1.0f, 1.0f, Entry::none, register16_at(feeder_switch_state_offset(n))});
+                    out.push_back(SignalInfo{compose_name(kFeederSwitchStateFormat, "", n),
+                                             Coding::switch_code, 1.0f, 1.0f, Entry::none,
+                                             register16_at(feeder_switch_state_offset(n))});
                 }
                 break;
             case OrderStep::Kind::ambient:
@@ -175,8 +177,8 @@ std::vector<SignalInfo> build_snapshot_signals() {
 
 void add_feeder_alarms(std::vector<AlarmInfo>& out, const FeederFlagFamily& family) {
     for (int n = 1; n <= kFeederCount; ++n) {
-        out.push_back(AlarmInfo{feeder_flag_name(family, n),
-                                flag_of(family.block, family.first_flag + n - 1), false});
+        out.push_back(
+            AlarmInfo{feeder_flag_name(family, n), flag_of(family.block, family.first_flag + n - 1), false});
     }
 }
 

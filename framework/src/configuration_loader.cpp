@@ -8,9 +8,9 @@
 #include <optional>
 #include <utility>
 
+#include <yaml-cpp/yaml.h>
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <yaml-cpp/yaml.h>
 
 #include "framework/diagnostics.h"
 #include "framework/split_at_first.h"
@@ -71,7 +71,8 @@ void read_yaml(const YAML::Node& document, std::int32_t b_mode, const AlarmTable
     if (profile_reads_alarms(b_mode)) {
         for_each_yaml_entry(document, "ALARM", [&](const std::string& key, const std::string& value) {
             const std::string& stored = store_alarm_entry(tables, b_mode, key, value);
-            if (is_profile(b_mode, OperatorProfile::kUnicom)) log_line(diagnostics, "parse alarm:", key, " >> ", stored);
+            if (is_profile(b_mode, OperatorProfile::kUnicom))
+                log_line(diagnostics, "parse alarm:", key, " >> ", stored);
         });
     }
     log_line(diagnostics, "after parse alarm");
@@ -204,10 +205,9 @@ void read_threshold_groups(const Json::Value& settings, const AlarmTables& table
             const auto recovery = non_empty_text(signal, keys.recovery);
             const auto level = non_empty_text(signal, keys.level);
             if (!value || !recovery || !level) continue;
-            groups[g].rules[*name] =
-                ThresholdRule{*id + keys.suffix, static_cast<float>(std::atof(value->c_str())),
-                              static_cast<float>(std::atof(recovery->c_str())), false,
-                              std::atoi(level->c_str())};
+            groups[g].rules[*name] = ThresholdRule{
+                *id + keys.suffix, static_cast<float>(std::atof(value->c_str())),
+                static_cast<float>(std::atof(recovery->c_str())), false, std::atoi(level->c_str())};
         }
     }
 }
@@ -261,7 +261,8 @@ void load_configuration(const Json::Value& settings, const ConfigurationTarget& 
         const auto lock = hold_tables(target);
         target.b_mode = b_mode;
     }
-    const std::string path = find_configuration_file(target.data_id, target.device_type, b_mode, target.diagnostics);
+    const std::string path =
+        find_configuration_file(target.data_id, target.device_type, b_mode, target.diagnostics);
     log_line(target.diagnostics, "parse ini/yaml filename:", path);
 
     const ConfigurationFile file = path.empty() ? ConfigurationFile{} : read_file(path, target.diagnostics);

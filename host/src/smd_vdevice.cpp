@@ -105,8 +105,8 @@ bool SMDVDevice::SaveDeviceHistory(const unsigned char* bytes, unsigned int leng
 }
 
 bool SMDVDevice::record_state(int level, const std::string& alarm_id, const std::string& signal,
-                              const std::string& value_text, const std::string& message,
-                              bool state, unsigned short serial) {
+                              const std::string& value_text, const std::string& message, bool state,
+                              unsigned short serial) {
     const auto it = alarm_states_.try_emplace(std::make_pair(alarm_id, signal), false).first;
     if (it->second == state) return false;
     it->second = state;
@@ -114,20 +114,18 @@ bool SMDVDevice::record_state(int level, const std::string& alarm_id, const std:
     return true;
 }
 
-bool SMDVDevice::CheckThreshold(const std::string& alarm_id, const std::string& name,
-                                const float& value, int serial) {
+bool SMDVDevice::CheckThreshold(const std::string& alarm_id, const std::string& name, const float& value,
+                                int serial) {
     notify([&](HostObserver& o) { o.on_check_threshold({alarm_id, name, value, serial}); });
     const auto limit = alarm_thresholds_.find(alarm_id);
     const bool state = limit != alarm_thresholds_.end() && value > limit->second;
     const auto level = alarm_levels_.find(alarm_id);
     return record_state(level == alarm_levels_.end() ? 0 : level->second, alarm_id, name,
-                        std::to_string(value), std::string(), state,
-                        static_cast<unsigned short>(serial));
+                        std::to_string(value), std::string(), state, static_cast<unsigned short>(serial));
 }
 
-bool SMDVDevice::CheckThresholdBool(int level, const std::string& alarm_id,
-                                    const std::string& signal, const std::string& value_text,
-                                    const std::string& message, bool state,
+bool SMDVDevice::CheckThresholdBool(int level, const std::string& alarm_id, const std::string& signal,
+                                    const std::string& value_text, const std::string& message, bool state,
                                     unsigned short serial) {
     notify([&](HostObserver& o) {
         o.on_check_threshold_bool({level, alarm_id, signal, value_text, message, state, serial});

@@ -18,8 +18,8 @@ bool SPModbus::modbus_read_registers(int start, int count) {
 
 bool SPModbus::modbus_write_register(int reg, int value) {
     notify([&](HostObserver& o) { o.on_write_register({reg, value}); });
-    queue_request(ModbusRequest{ModbusRequest::Kind::write_register, reg, 1,
-                                     {static_cast<std::uint16_t>(value)}});
+    queue_request(
+        ModbusRequest{ModbusRequest::Kind::write_register, reg, 1, {static_cast<std::uint16_t>(value)}});
     return true;
 }
 
@@ -30,8 +30,7 @@ bool SPModbus::modbus_write_registers(int start, int count, const unsigned short
         o.on_write_registers(
             {start, count, reinterpret_cast<const unsigned char*>(words.data()), words.size() * 2});
     });
-    queue_request(
-        ModbusRequest{ModbusRequest::Kind::write_registers, start, count, std::move(words)});
+    queue_request(ModbusRequest{ModbusRequest::Kind::write_registers, start, count, std::move(words)});
     return true;
 }
 

@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include <boost/date_time/posix_time/posix_time.hpp>
 #include <json/reader.h>
+#include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "driver/px46tr_k_data.h"
-#include "framework/diagnostic_sink.h"
 #include "driver/record_fields.h"
+#include "framework/diagnostic_sink.h"
 #include "host/bus_pump.h"
 #include "host/host_call.h"
 #include "host/simulated_unit.h"
@@ -57,8 +57,8 @@ private:
 std::string stamp_text(const std::vector<unsigned char>& record) {
     const unsigned char* s = record.data() + kImageEnd;
     char text[32];
-    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(px46tr_k::read_u16(s)),
-                  s[2], s[3], s[4], s[5], s[6]);
+    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(px46tr_k::read_u16(s)), s[2],
+                  s[3], s[4], s[5], s[6]);
     return text;
 }
 
@@ -129,7 +129,8 @@ std::map<unsigned, Json::Value> reference_snapshots(std::int32_t profile) {
         device.set_diagnostic_sink(silent_sink());
         device.b_mode_ = profile;
         std::vector<unsigned char> record(px46tr_k::kRecordSize);
-        for (std::size_t at = kImageBegin; at < kImageEnd; at += 2) px46tr_k::write_u16(record.data() + at, k);
+        for (std::size_t at = kImageBegin; at < kImageEnd; at += 2)
+            px46tr_k::write_u16(record.data() + at, k);
         device.place_completed_record(record.data());
         device.update_time_ = boost::posix_time::time_from_string("2000-01-01 00:00:00");
         device.GenJsonData();

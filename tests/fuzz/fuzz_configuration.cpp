@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include <boost/property_tree/exceptions.hpp>
 #include <json/value.h>
 #include <yaml-cpp/exceptions.h>
+#include <boost/property_tree/exceptions.hpp>
 
 #include "device_harness.h"
 #include "driver/px46tr_k_data.h"
@@ -23,15 +23,28 @@
 namespace {
 
 // Keys the device and the host read from a "thresholdSetting" member, and a stray one.
-const char* const kKeys[] = {"SignalName",       "NMAlarmID",       "ID",           "SignalNumber",
-                             "UpValue",          "UpReconverValue", "UpAlarmLevel", "Up2Value",
-                             "Up2ReconverValue", "Up2AlarmLevel",   "LowValue",     "LowReconverValue",
-                             "LowAlarmLevel",    "Low2Value",       "Low2ReconverValue",
-                             "Low2AlarmLevel",   "AlarmLevel",      "Threshold",    "x"};
+const char* const kKeys[] = {"SignalName",
+                             "NMAlarmID",
+                             "ID",
+                             "SignalNumber",
+                             "UpValue",
+                             "UpReconverValue",
+                             "UpAlarmLevel",
+                             "Up2Value",
+                             "Up2ReconverValue",
+                             "Up2AlarmLevel",
+                             "LowValue",
+                             "LowReconverValue",
+                             "LowAlarmLevel",
+                             "Low2Value",
+                             "Low2ReconverValue",
+                             "Low2AlarmLevel",
+                             "AlarmLevel",
+                             "Threshold",
+                             "x"};
 // Texts worth trying: signal names, identifiers short and long, numbers at float's edges.
-const char* const kTexts[] = {"",        "环境温度", "A路进线-电压", "0418101", "0418001001", "2.7",
-                              "35",      "-5",       "abc",          "1e39",    "-1e39",      "nan",
-                              "inf",     "4294967296"};
+const char* const kTexts[] = {"",   "环境温度", "A路进线-电压", "0418101", "0418001001", "2.7", "35",
+                              "-5", "abc",      "1e39",         "-1e39",   "nan",        "inf", "4294967296"};
 
 Json::Value text_value(FuzzInput& input) {
     const std::uint8_t choice = input.byte();
@@ -42,11 +55,16 @@ Json::Value text_value(FuzzInput& input) {
 // A JSON value of any kind; containers only a few levels deep.
 Json::Value any_value(FuzzInput& input, int depth) {
     switch (input.byte() % 9) {
-        case 0: return Json::Value();
-        case 1: return input.byte() % 2 == 0;
-        case 2: return input.i32();
-        case 3: return static_cast<double>(input.i32()) / 7.0;
-        case 4: return static_cast<Json::UInt64>(input.i32()) << 32;
+        case 0:
+            return Json::Value();
+        case 1:
+            return input.byte() % 2 == 0;
+        case 2:
+            return input.i32();
+        case 3:
+            return static_cast<double>(input.i32()) / 7.0;
+        case 4:
+            return static_cast<Json::UInt64>(input.i32()) << 32;
         case 6:
             if (depth < 3) {
                 Json::Value array(Json::arrayValue);
@@ -63,7 +81,8 @@ Json::Value any_value(FuzzInput& input, int depth) {
                 return object;
             }
             return Json::Value(Json::objectValue);
-        default: return text_value(input);
+        default:
+            return text_value(input);
     }
 }
 
@@ -90,10 +109,14 @@ Json::Value operator_profile(FuzzInput& input) {
     const std::uint8_t choice = input.byte();
     const int b_mode = kProfiles[choice % 4];
     switch (choice / 4 % 4) {
-        case 0: return b_mode;
-        case 1: return std::to_string(b_mode);
-        case 2: return std::to_string(b_mode) + "x";
-        default: return any_value(input, 1);
+        case 0:
+            return b_mode;
+        case 1:
+            return std::to_string(b_mode);
+        case 2:
+            return std::to_string(b_mode) + "x";
+        default:
+            return any_value(input, 1);
     }
 }
 

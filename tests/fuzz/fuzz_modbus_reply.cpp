@@ -52,8 +52,7 @@ void deliver_fuzzed_reply(DeviceHarness& h, FuzzInput& input) {
 
 void make_pending(DeviceHarness& h, int code, const std::vector<std::uint16_t>& words) {
     int out_len = 0;
-    h.device.DeviceIoControl(code, words.data(), static_cast<int>(words.size() * 2), nullptr, 0,
-                             out_len);
+    h.device.DeviceIoControl(code, words.data(), static_cast<int>(words.size() * 2), nullptr, 0, out_len);
 }
 
 }  // namespace
@@ -87,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
             case 4:
-                make_pending(h, input.byte() % 2 ? PX46TR_K::kControlRequest
-                                                 : PX46TR_K::kControlSignalRequest,
+                make_pending(h,
+                             input.byte() % 2 ? PX46TR_K::kControlRequest : PX46TR_K::kControlSignalRequest,
                              {0x7b7b, 0x7d7d});  // "{{}}" does not parse; the step moves all the same
                 break;
             default:

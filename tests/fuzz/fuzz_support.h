@@ -69,12 +69,12 @@ private:
 };
 
 // A broken expectation is a finding: say which and abort, so that libFuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                  \
-        }                                                                                  \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (0)
 
 // Makes a fresh directory the process's working directory (the device finds its configuration
@@ -129,8 +129,10 @@ inline Json::Value example_settings(int b_mode) {
         const fs::path examples = PX46_EXAMPLES_DIR;
         fs::create_directories("ini/unicom");
         fs::create_directories("ini/mobile");
-        fs::copy_file(examples / "unicom.yaml", "ini/unicom/px46tr_k.yaml", fs::copy_options::overwrite_existing);
-        fs::copy_file(examples / "mobile.ini", "ini/mobile/px46tr_k.ini", fs::copy_options::overwrite_existing);
+        fs::copy_file(examples / "unicom.yaml", "ini/unicom/px46tr_k.yaml",
+                      fs::copy_options::overwrite_existing);
+        fs::copy_file(examples / "mobile.ini", "ini/mobile/px46tr_k.ini",
+                      fs::copy_options::overwrite_existing);
         return true;
     }();
     (void)installed;

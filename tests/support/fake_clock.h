@@ -9,8 +9,8 @@
 // A clock that stands still until the test moves it. Local time and epoch seconds move together.
 class FakeClock : public Clock {
 public:
-    explicit FakeClock(boost::posix_time::ptime start =
-                           boost::posix_time::time_from_string("2026-12-07 15:03:21"))
+    explicit FakeClock(
+        boost::posix_time::ptime start = boost::posix_time::time_from_string("2026-12-07 15:03:21"))
         : now_(start) {}
 
     boost::posix_time::ptime local_now() const override { return now_; }

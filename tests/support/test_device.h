@@ -10,8 +10,6 @@
 // The driver with its protected state opened up for tests.
 class TestDevice : public PX46TR_K {
 public:
-    using PX46TR_K::CheckAOReport;
-    using PX46TR_K::CheckSignalThresholdMap;
     using PX46TR_K::ai_signals_;
     using PX46TR_K::alarm_changed_;
     using PX46TR_K::alarm_levels_;
@@ -22,6 +20,8 @@ public:
     using PX46TR_K::b_mode_;
     using PX46TR_K::bao_settings_;
     using PX46TR_K::check_seq_;
+    using PX46TR_K::CheckAOReport;
+    using PX46TR_K::CheckSignalThresholdMap;
     using PX46TR_K::data_;
     using PX46TR_K::data_id_;
     using PX46TR_K::data_ready_;

@@ -60,9 +60,11 @@ TEST(CatalogueListing, SourcesTellRegisterDivisorAndFlag) {
         }
         return std::string("missing: ") + name;
     };
-    EXPECT_EQ(line_of("A路进线-有功电能", "number"), "A路进线-有功电能\tnumber\tregisters 10-11 signed 32-bit /10 /1000");
+    EXPECT_EQ(line_of("A路进线-有功电能", "number"),
+              "A路进线-有功电能\tnumber\tregisters 10-11 signed 32-bit /10 /1000");
     EXPECT_EQ(line_of("环境温度", "number"), "环境温度\tnumber\tregister 4247 unsigned /10");
-    EXPECT_EQ(line_of("出线支路61电流越上线", "status word"), "出线支路61电流越上线\tstatus word\tregister 7436 bit 12 (set: 告警)");
+    EXPECT_EQ(line_of("出线支路61电流越上线", "status word"),
+              "出线支路61电流越上线\tstatus word\tregister 7436 bit 12 (set: 告警)");
     EXPECT_EQ(line_of("出线支路61电流越上线", "alarm"), "出线支路61电流越上线\talarm\tregister 7436 bit 12");
     EXPECT_EQ(line_of("A路进线总开关状态", "status word"),
               "A路进线总开关状态\tstatus word\tregister 4099 (switch code 0 正常 1 告警 2 空闲 3 分闸)");

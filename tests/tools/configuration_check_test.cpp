@@ -83,22 +83,26 @@ TEST(ConfigurationCheck, UnicomNamesThatMatchNothing) {
               "  A路进线-电压: \"0406101001,x\"\n"
               "  A路进线-电流: \"0406102001,x\"\n"       // the member is 'A路路进线-电流'
               "  A路进线总开关状态: \"0406103001,x\"\n"  // a status word, not a number
-              "  环境温度: \"04061,x\"\n"                 // identifier too short
+              "  环境温度: \"04061,x\"\n"                // identifier too short
               "ALARM:\n"
               "  系统总告警状态: \"0417001001\"\n"
-              "  出线支路05开关告警: \"0417001002\"\n"   // switch alarms are never reported
+              "  出线支路05开关告警: \"0417001002\"\n"     // switch alarms are never reported
               "  出线支路5电流越上线: \"0417001003\"\n");  // feeder numbers print as 05
     const auto result = run_check(ConfigurationCheckRequest{});
     EXPECT_EQ(result.problems, 5) << result.report;
-    for (const char* key : {"AI A路进线-电流", "AI A路进线总开关状态", "AI 环境温度", "ALARM 出线支路05开关告警",
-                            "ALARM 出线支路5电流越上线"}) {
+    for (const char* key : {"AI A路进线-电流", "AI A路进线总开关状态", "AI 环境温度",
+                            "ALARM 出线支路05开关告警", "ALARM 出线支路5电流越上线"}) {
         EXPECT_NE(result.report.find("problem: ./ini/1.yaml: " + std::string(key) + ":"), std::string::npos)
-            << key << "\n" << result.report;
+            << key << "\n"
+            << result.report;
     }
     // Misspelt names get the nearest catalogue names; a status word has no numeric neighbour.
-    EXPECT_NE(result.report.find("has this name; nearest: A路路进线-电流"), std::string::npos) << result.report;
-    EXPECT_NE(result.report.find("has this name; nearest: 出线支路05电流越上线"), std::string::npos) << result.report;
-    EXPECT_EQ(result.report.find("AI A路进线总开关状态: no numeric snapshot member has this name;"), std::string::npos);
+    EXPECT_NE(result.report.find("has this name; nearest: A路路进线-电流"), std::string::npos)
+        << result.report;
+    EXPECT_NE(result.report.find("has this name; nearest: 出线支路05电流越上线"), std::string::npos)
+        << result.report;
+    EXPECT_EQ(result.report.find("AI A路进线总开关状态: no numeric snapshot member has this name;"),
+              std::string::npos);
 }
 
 TEST(ConfigurationCheck, MobileRulesWithUnknownSignalOrComparison) {
@@ -139,11 +143,16 @@ TEST(ConfigurationCheck, ThresholdGroupsThatFlapOrMatchNothing) {
     request.settings_path = "site.json";
     const auto result = run_check(request);
     EXPECT_EQ(result.problems, 3) << result.report;
-    EXPECT_NE(result.report.find("problem: site.json: thresholdSetting 0418001001 (Up): recovery 60 lies above threshold 50"),
-              std::string::npos) << result.report;
+    EXPECT_NE(
+        result.report.find(
+            "problem: site.json: thresholdSetting 0418001001 (Up): recovery 60 lies above threshold 50"),
+        std::string::npos)
+        << result.report;
     EXPECT_NE(result.report.find("thresholdSetting 0418002004 (Low2): no numeric snapshot member"),
-              std::string::npos) << result.report;
-    EXPECT_NE(result.report.find("thresholdSetting 0418002004 (Low2): recovery 8 lies below"), std::string::npos);
+              std::string::npos)
+        << result.report;
+    EXPECT_NE(result.report.find("thresholdSetting 0418002004 (Low2): recovery 8 lies below"),
+              std::string::npos);
 }
 
 TEST(ConfigurationCheck, MalformedFileGivesTheLibrarysMessage) {

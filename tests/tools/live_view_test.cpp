@@ -13,27 +13,28 @@ namespace {
 // carrying current with nothing wrong.
 ViewFrame fixed_scenario_frame() {
     DeviceHarness h;
-    h.set_s32(4, 22987);     // line A voltage 229.87
-    h.set_s32(6, 4000);      // line A current 40.00
-    h.set_s32(8, 9200);      // line A power 9.2
-    h.set_s32(10, 1234567);  // line A energy 123.4567
-    h.set_s32(16, 4500);     // line A load ratio 45.00
-    h.set_s32(32 + 2, 23010);   // feeder 2 voltage
-    h.set_s32(32 + 8, 1250);    // feeder 2 current 12.50
-    h.set_s32(32 + 20, 287);    // feeder 2 power 2.87
-    h.set_s32(32 + 32, 3125);   // feeder 2 load ratio 31.25
-    h.unit.set(7433, 0x0010);   // feeder 5 over upper limit
-    h.unit.set(7464, 0x8000);   // feeder 144 opened
-    h.unit.set(4246, 3);        // feeder 144 switch state opened
-    h.unit.set(4098, 1);        // system total alarm
-    h.unit.set(4247, 235);      // 23.5 °C
-    h.unit.set(4248, 450);      // 45.0 %RH
+    h.set_s32(4, 22987);       // line A voltage 229.87
+    h.set_s32(6, 4000);        // line A current 40.00
+    h.set_s32(8, 9200);        // line A power 9.2
+    h.set_s32(10, 1234567);    // line A energy 123.4567
+    h.set_s32(16, 4500);       // line A load ratio 45.00
+    h.set_s32(32 + 2, 23010);  // feeder 2 voltage
+    h.set_s32(32 + 8, 1250);   // feeder 2 current 12.50
+    h.set_s32(32 + 20, 287);   // feeder 2 power 2.87
+    h.set_s32(32 + 32, 3125);  // feeder 2 load ratio 31.25
+    h.unit.set(7433, 0x0010);  // feeder 5 over upper limit
+    h.unit.set(7464, 0x8000);  // feeder 144 opened
+    h.unit.set(4246, 3);       // feeder 144 switch state opened
+    h.unit.set(4098, 1);       // system total alarm
+    h.unit.set(4247, 235);     // 23.5 °C
+    h.unit.set(4248, 450);     // 45.0 %RH
     h.run_round();
     ViewFrame frame;
     frame.round = 3;
     frame.profile = 1;
     frame.snapshot = h.device.json_.detached_copy();
-    frame.reports = {{"0418101001", "active", "系统总告警状态"}, {"0418102001", "clear", "出线支路05电流越上线"}};
+    frame.reports = {{"0418101001", "active", "系统总告警状态"},
+                     {"0418102001", "clear", "出线支路05电流越上线"}};
     return frame;
 }
 
@@ -61,7 +62,8 @@ TEST(LiveView, RendersTheFixedScenario) {
 
 TEST(LiveView, NoLineIsWiderThanEightyColumns) {
     ViewFrame frame = fixed_scenario_frame();
-    frame.reports.push_back({std::string(40, 'x'), "value 123456789.12", "出线支路144电流越上上线出线支路144电流越上上线"});
+    frame.reports.push_back(
+        {std::string(40, 'x'), "value 123456789.12", "出线支路144电流越上上线出线支路144电流越上上线"});
     std::istringstream lines(render_view(frame));
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LE(display_width(line), 80u) << line;
@@ -71,7 +73,7 @@ TEST(LiveView, NoLineIsWiderThanEightyColumns) {
 TEST(LiveView, ShortScreenKeepsTheFeedersThatAreNotNormal) {
     DeviceHarness h;
     for (int n = 1; n <= 40; ++n) h.set_s32(px46tr_k::register_at(px46tr_k::feeder_field_offset(n, 12)), 500);
-    h.unit.set(4102 + 33, 3);  // feeder 33 opened
+    h.unit.set(4102 + 33, 3);       // feeder 33 opened
     h.unit.set(7424 + 9, 1u << 6);  // flag 150: feeder 7 over its upper limit
     h.run_round();
     ViewFrame frame;
@@ -83,11 +85,13 @@ TEST(LiveView, ShortScreenKeepsTheFeedersThatAreNotNormal) {
     for (std::string line; std::getline(lines, line);) all.push_back(line);
     EXPECT_LE(all.size(), 24u) << view;
     EXPECT_NE(view.find("Feeders carrying current or not normal: 40\n"), std::string::npos) << view;
-    EXPECT_NE(view.find("   7     0.00     5.00     0.00    0.00  正常    越上线\n"), std::string::npos) << view;
+    EXPECT_NE(view.find("   7     0.00     5.00     0.00    0.00  正常    越上线\n"), std::string::npos)
+        << view;
     EXPECT_NE(view.find("  33     0.00     5.00     0.00    0.00  分闸\n"), std::string::npos) << view;
     EXPECT_NE(view.find(" more feeders"), std::string::npos) << view;
     frame.screen_rows = 0;
-    EXPECT_NE(render_view(frame).find("  40     0.00     5.00"), std::string::npos) << "no limit off a terminal";
+    EXPECT_NE(render_view(frame).find("  40     0.00     5.00"), std::string::npos)
+        << "no limit off a terminal";
 }
 
 TEST(LiveView, DisplayWidthCountsChineseAsTwo) {

@@ -14,14 +14,15 @@ namespace {
 
 using namespace px46tr_k;
 using unit_sim::RegisterImage;
-using unit_sim::ScenarioError;
 using unit_sim::scenario_image;
+using unit_sim::ScenarioError;
 
 // The record a polling round would build from the image: each read of the map copied in turn.
 std::vector<std::uint8_t> record_of(const RegisterImage& image) {
     std::vector<std::uint8_t> record(kRecordSize, 0);
     for (const auto& row : kRegisterMap) {
-        for (int r = 0; r < row.count; ++r) write_u16(&record[row.record_offset + 2 * r], image.get(row.first_register + r));
+        for (int r = 0; r < row.count; ++r)
+            write_u16(&record[row.record_offset + 2 * r], image.get(row.first_register + r));
     }
     return record;
 }
@@ -84,12 +85,14 @@ TEST(ScenarioEncoding, DefaultScenarioIsALiveUnitWithoutFaultAlarms) {
         if (alarm_active(alarm, data)) active.push_back(alarm.name);
     }
     // The opened switches show in their opened flags as well as in their states.
-    EXPECT_EQ(active, (std::vector<std::string>{"出线支路07开关分闸", "出线支路45开关分闸", "出线支路98开关分闸"}));
+    EXPECT_EQ(active,
+              (std::vector<std::string>{"出线支路07开关分闸", "出线支路45开关分闸", "出线支路98开关分闸"}));
     EXPECT_NEAR(decoded(record, signal("B路进线-电压")).asDouble(), 230, 2);
     int loaded = 0, opened = 0;
     for (int n = 1; n <= kFeederCount; ++n) {
         loaded += decoded(record, signal(feeder_name(n) + "电流")).asDouble() > 0;
-        opened += decoded(record, signal(compose_name(kFeederSwitchStateFormat, "", n))).asString() == kOpened;
+        opened +=
+            decoded(record, signal(compose_name(kFeederSwitchStateFormat, "", n))).asString() == kOpened;
     }
     EXPECT_GT(loaded, 100);
     EXPECT_EQ(opened, 3);
@@ -97,13 +100,13 @@ TEST(ScenarioEncoding, DefaultScenarioIsALiveUnitWithoutFaultAlarms) {
 
 TEST(ScenarioEncoding, ValuesLandInTheUnitsRegistersWithItsScaling) {
     Json::Value s;
-    s["signals"]["A路进线-电压"] = 229.87;             // registers 4, 5: 22987
-    s["signals"]["B路进线-有功电能"] = 123.4567;       // registers 24, 25: / 10 then / 1000
-    s["signals"]["出线支路144电流"] = -1.0;            // group 47, third feeder's current
-    s["signals"]["环境温度"] = 6552.6;                 // unsigned 16-bit: 65526
+    s["signals"]["A路进线-电压"] = 229.87;        // registers 4, 5: 22987
+    s["signals"]["B路进线-有功电能"] = 123.4567;  // registers 24, 25: / 10 then / 1000
+    s["signals"]["出线支路144电流"] = -1.0;       // group 47, third feeder's current
+    s["signals"]["环境温度"] = 6552.6;            // unsigned 16-bit: 65526
     s["signals"]["出线支路05开关状态"] = "分闸";
     s["signals"]["B路进线防雷器状态"] = 2;
-    s["signals"]["出线支路61电流越上线"] = "告警";     // flag 204
+    s["signals"]["出线支路61电流越上线"] = "告警";  // flag 204
     s["alarms"] = Json::Value(Json::arrayValue);
     s["alarms"].append("系统总告警状态");
     s["alarms"].append("出线支路144开关分闸");
@@ -137,13 +140,13 @@ TEST(ScenarioEncoding, RefusesWhatTheUnitCannotHold) {
     const auto refused = [](const Json::Value& s) {
         EXPECT_THROW(scenario_image(s), ScenarioError) << s.toStyledString();
     };
-    refused(with_signal("A路进线-电压x", 1));                  // no such signal
-    refused(with_signal("A路进线-电压", "high"));              // a number is needed
-    refused(with_signal("A路进线-电压", 3e7));                 // past a signed 32-bit field
-    refused(with_signal("环境湿度", -0.1));                    // unsigned register
-    refused(with_signal("出线支路01开关状态", "开"));          // not a status word of its coding
-    refused(with_signal("进线防雷器失效告警", true));          // no register holds it
-    refused(with_signal("更新时间", "2026-01-01"));            // the poller's stamp
+    refused(with_signal("A路进线-电压x", 1));          // no such signal
+    refused(with_signal("A路进线-电压", "high"));      // a number is needed
+    refused(with_signal("A路进线-电压", 3e7));         // past a signed 32-bit field
+    refused(with_signal("环境湿度", -0.1));            // unsigned register
+    refused(with_signal("出线支路01开关状态", "开"));  // not a status word of its coding
+    refused(with_signal("进线防雷器失效告警", true));  // no register holds it
+    refused(with_signal("更新时间", "2026-01-01"));    // the poller's stamp
     Json::Value alarm;
     alarm["alarms"].append("出线支路01开关告警x");
     refused(alarm);
@@ -166,7 +169,7 @@ TEST(UnitMap, AnswersOnlyTheRegistersOfTheMap) {
     EXPECT_TRUE(RegisterImage::in_map(4096, 153));  // to 4248
     EXPECT_FALSE(RegisterImage::in_map(4096, 154));
     EXPECT_FALSE(RegisterImage::in_map(4095, 2));
-    EXPECT_TRUE(RegisterImage::in_map(7424, 42));   // to 7465
+    EXPECT_TRUE(RegisterImage::in_map(7424, 42));  // to 7465
     EXPECT_FALSE(RegisterImage::in_map(7465, 2));
     EXPECT_FALSE(RegisterImage::in_map(7466, 1));
     EXPECT_FALSE(RegisterImage::in_map(10, 0));
@@ -181,7 +184,8 @@ TEST(UnitDrift, MeasurementsWobbleNearBaseAndEnergiesCountUp) {
     const int energy_7 = signal("出线支路07有功电能").source.first_register;
     const int current_7 = signal("出线支路07电流").source.first_register;  // opened: 0 A
     const auto s32 = [&](int reg) {
-        return static_cast<std::int32_t>((static_cast<std::uint32_t>(registers[reg]) << 16) | registers[reg + 1]);
+        return static_cast<std::int32_t>((static_cast<std::uint32_t>(registers[reg]) << 16) |
+                                         registers[reg + 1]);
     };
     bool voltage_moved = false;
     std::int32_t energy = s32(energy_a);
@@ -213,7 +217,8 @@ TEST(ModbusEndpoints, ParseWithDefaultsAndRefuseNonsense) {
     for (const char* bad : {"", "h:70000", "h:502:0", "h:502:248", "h:1:2:3", "h:x"}) {
         EXPECT_THROW(parse_tcp_endpoint(bad), std::invalid_argument) << bad;
     }
-    for (const char* bad : {"", "/dev/ttyS0:9601", "/dev/ttyS0:9600:X", "/dev/ttyS0:9600:N:0", "/dev/ttyS0:9600:NN"}) {
+    for (const char* bad :
+         {"", "/dev/ttyS0:9601", "/dev/ttyS0:9600:X", "/dev/ttyS0:9600:N:0", "/dev/ttyS0:9600:NN"}) {
         EXPECT_THROW(parse_rtu_endpoint(bad), std::invalid_argument) << bad;
     }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -9,8 +9,8 @@
 
 #include <json/value.h>
 
-#include "fake_clock.h"
 #include "driver/register_map.h"
+#include "fake_clock.h"
 #include "host/bus_pump.h"
 #include "host/modbus_link.h"
 #include "recording_observer.h"
@@ -70,7 +70,9 @@ inline std::unique_ptr<unit_sim::UnitServer> tcp_server(const unit_sim::Register
     }
 }
 
-inline ModbusEndpoint tcp_endpoint(int port) { return parse_tcp_endpoint("127.0.0.1:" + std::to_string(port)); }
+inline ModbusEndpoint tcp_endpoint(int port) {
+    return parse_tcp_endpoint("127.0.0.1:" + std::to_string(port));
+}
 
 // Every register of the map with a value of its own, so that a misplaced reply shows.
 inline unit_sim::RegisterImage distinct_image(int salt = 0) {

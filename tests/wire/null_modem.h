@@ -21,7 +21,8 @@ public:
             char name[128];
             termios raw{};
             cfmakeraw(&raw);
-            if (openpty(&end.master, &end.slave, name, &raw, nullptr) != 0) throw std::runtime_error("openpty");
+            if (openpty(&end.master, &end.slave, name, &raw, nullptr) != 0)
+                throw std::runtime_error("openpty");
             end.device = name;
         }
         if (pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -54,7 +55,8 @@ private:
     void carry() {
         char buffer[512];
         for (;;) {
-            pollfd waits[3] = {{ends_[0].master, POLLIN, 0}, {ends_[1].master, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            pollfd waits[3] = {
+                {ends_[0].master, POLLIN, 0}, {ends_[1].master, POLLIN, 0}, {wake_[0], POLLIN, 0}};
             if (poll(waits, 3, -1) < 0) continue;
             if (waits[2].revents != 0) return;
             for (int i = 0; i < 2; ++i) {

@@ -21,7 +21,8 @@ using Clock = std::chrono::steady_clock;
 // Runs `before(n)` ahead of the link's n-th request (from 0).
 class HookedLink : public BusLink {
 public:
-    HookedLink(BusLink& inner, std::function<void(std::size_t)> before) : inner_(inner), before_(std::move(before)) {}
+    HookedLink(BusLink& inner, std::function<void(std::size_t)> before)
+        : inner_(inner), before_(std::move(before)) {}
     LinkResult transact(const ModbusRequest& request) override {
         before_(taken_++);
         return inner_.transact(request);
@@ -49,7 +50,8 @@ LinkSettings settings_with(double timeout, int retries) {
     return settings;
 }
 
-std::unique_ptr<unit_sim::UnitServer> rtu_server(const NullModem& modem, const RegisterImage& image, Faults faults) {
+std::unique_ptr<unit_sim::UnitServer> rtu_server(const NullModem& modem, const RegisterImage& image,
+                                                 Faults faults) {
     unit_sim::ServerOptions options;
     options.endpoint = parse_rtu_endpoint(modem.device_a() + ":9600");
     options.faults = faults;
@@ -81,7 +83,8 @@ TEST(WireFaults, ExceptionReplyStopsTheRoundAndKeepsTheLastCompletedOne) {
     EXPECT_EQ(link.counters().retries, 0u);
     const std::string& failure = link.counters().last_failure;
     EXPECT_EQ(failure.rfind("read ", 0), 0u) << "names the request: " << failure;
-    EXPECT_NE(failure.find("unit 1 answered exception 04 (server device failure)"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("unit 1 answered exception 04 (server device failure)"), std::string::npos)
+        << failure;
     EXPECT_EQ(link.counters().failures, 1u);
 
     EXPECT_TRUE(d.run_round()) << "the next round completes";

@@ -191,7 +191,8 @@ TEST(WireLink, ReadsOutsideTheMapGetIllegalDataAddress) {
     };
     const LinkResult across = read(1750, 20);
     EXPECT_FALSE(across.ok);
-    EXPECT_NE(across.error.find("unit 1 answered exception 02 (illegal data address)"), std::string::npos) << across.error;
+    EXPECT_NE(across.error.find("unit 1 answered exception 02 (illegal data address)"), std::string::npos)
+        << across.error;
     EXPECT_FALSE(read(7466, 1).ok);
     EXPECT_FALSE(read(4249, 1).ok);
     const LinkResult last = read(7460, 6);
@@ -217,7 +218,9 @@ public:
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     }
     ~RawConnection() { close(fd_); }
-    void send_frame(const std::vector<std::uint8_t>& frame) { send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL); }
+    void send_frame(const std::vector<std::uint8_t>& frame) {
+        send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL);
+    }
     // The next reply, framed by its MBAP length; empty when the connection closed or stayed silent.
     std::vector<std::uint8_t> reply() {
         std::vector<std::uint8_t> frame(6);
@@ -242,12 +245,17 @@ TEST(WireLink, RawFramesGetTheAnswersOfAModbusServer) {
         std::vector<std::uint8_t> reply;  // empty: none
     };
     const Case cases[] = {
-        {"read exception status (07), no data", {0, 1, 0, 0, 0, 2, 1, 0x07}, {0, 1, 0, 0, 0, 3, 1, 0x87, 0x01}},
-        {"read device identification (2B)", {0, 2, 0, 0, 0, 5, 1, 0x2B, 0x0E, 0x01, 0x00},
+        {"read exception status (07), no data",
+         {0, 1, 0, 0, 0, 2, 1, 0x07},
+         {0, 1, 0, 0, 0, 3, 1, 0x87, 0x01}},
+        {"read device identification (2B)",
+         {0, 2, 0, 0, 0, 5, 1, 0x2B, 0x0E, 0x01, 0x00},
          {0, 2, 0, 0, 0, 3, 1, 0xAB, 0x01}},
         {"read coils (01)", {0, 3, 0, 0, 0, 6, 1, 0x01, 0, 0, 0, 1}, {0, 3, 0, 0, 0, 3, 1, 0x81, 0x01}},
         {"read short of its count", {0, 4, 0, 0, 0, 4, 1, 0x03, 0, 0}, {0, 4, 0, 0, 0, 3, 1, 0x83, 0x03}},
-        {"unit 0xFF", {0, 5, 0, 0, 0, 6, 0xFF, 0x03, 0, 1, 0, 1}, {0, 5, 0, 0, 0, 5, 0xFF, 0x03, 2, 0x12, 0x3B}},
+        {"unit 0xFF",
+         {0, 5, 0, 0, 0, 6, 0xFF, 0x03, 0, 1, 0, 1},
+         {0, 5, 0, 0, 0, 5, 0xFF, 0x03, 2, 0x12, 0x3B}},
         {"unit 0", {0, 6, 0, 0, 0, 6, 0, 0x03, 0, 1, 0, 1}, {0, 6, 0, 0, 0, 5, 0, 0x03, 2, 0x12, 0x3B}},
         {"another unit", {0, 7, 0, 0, 0, 6, 2, 0x03, 0, 1, 0, 1}, {}},
         {"protocol identifier 1", {0, 8, 0, 1, 0, 6, 1, 0x03, 0, 1, 0, 1}, {}},

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include <boost/program_options.hpp>
 #include <json/writer.h>
+#include <boost/program_options.hpp>
 
 #include "driver/register_map.h"
 #include "number_parsing/parse_number.h"
@@ -33,8 +33,9 @@ std::pair<int, int> number_pair(const std::string& text, int second, const char*
     constexpr long kMax = std::numeric_limits<int>::max();
     const auto colon = text.find(':');
     const auto first = parse_decimal(std::string_view(text).substr(0, colon), kMax);
-    const auto given = colon == std::string::npos ? std::optional<long>(second)
-                                                  : parse_decimal(std::string_view(text).substr(colon + 1), kMax);
+    const auto given = colon == std::string::npos
+                           ? std::optional<long>(second)
+                           : parse_decimal(std::string_view(text).substr(colon + 1), kMax);
     if (!first || !given) throw UsageError{std::string(what) + " '" + text + "' is not a pair of numbers"};
     return {static_cast<int>(*first), static_cast<int>(*given)};
 }
@@ -63,20 +64,23 @@ int run(int argc, char* argv[]) {
     bool drift = false, print_scenario = false;
     Faults faults;
     po::options_description described("px46tr_k-sim: the px46tr_k monitoring unit on a Modbus line");
-    described.add_options()
-        ("help,h", "show the options")
-        ("version", "print the version")
-        ("tcp", po::value(&tcp), "[HOST:]PORT: serve Modbus TCP (default 127.0.0.1:1502; port 0 picks a free one)")
-        ("rtu", po::value(&rtu), "DEVICE[:BAUD[:PARITY]]: serve Modbus RTU on a serial device (9600, N)")
-        ("unit", po::value(&unit)->default_value(1), "unit address answered; on TCP also 0 and 255, the ids of a server addressed directly")
-        ("scenario", po::value(&scenario_path), "JSON scenario file (default: a live unit)")
-        ("print-scenario", po::bool_switch(&print_scenario), "print the default scenario and exit")
-        ("dump-registers", po::value(&dump_path), "write the scenario's registers as {\"REG\": VALUE} to FILE and exit")
-        ("drift", po::bool_switch(&drift), "measured values move every round, energies count up")
-        ("delay", po::value(&delay), "MS[:EVERY]: delay every EVERYth reply (default every one) by MS")
-        ("drop", po::value(&faults.drop_every), "EVERY: leave every EVERYth request unanswered")
-        ("exception", po::value(&exception), "EVERY[:CODE]: answer every EVERYth request with exception CODE (4)")
-        ("close", po::value(&faults.close_every), "EVERY: close the connection on every EVERYth request (TCP)");
+    described.add_options()("help,h", "show the options")("version", "print the version")(
+        "tcp", po::value(&tcp),
+        "[HOST:]PORT: serve Modbus TCP (default 127.0.0.1:1502; port 0 picks a free one)")(
+        "rtu", po::value(&rtu), "DEVICE[:BAUD[:PARITY]]: serve Modbus RTU on a serial device (9600, N)")(
+        "unit", po::value(&unit)->default_value(1),
+        "unit address answered; on TCP also 0 and 255, the ids of a server addressed directly")(
+        "scenario", po::value(&scenario_path), "JSON scenario file (default: a live unit)")(
+        "print-scenario", po::bool_switch(&print_scenario), "print the default scenario and exit")(
+        "dump-registers", po::value(&dump_path),
+        "write the scenario's registers as {\"REG\": VALUE} to FILE and exit")(
+        "drift", po::bool_switch(&drift), "measured values move every round, energies count up")(
+        "delay", po::value(&delay), "MS[:EVERY]: delay every EVERYth reply (default every one) by MS")(
+        "drop", po::value(&faults.drop_every), "EVERY: leave every EVERYth request unanswered")(
+        "exception", po::value(&exception),
+        "EVERY[:CODE]: answer every EVERYth request with exception CODE (4)")(
+        "close", po::value(&faults.close_every),
+        "EVERY: close the connection on every EVERYth request (TCP)");
     po::variables_map vm;
     try {
         po::store(po::command_line_parser(argc, argv).options(described).run(), vm);
@@ -100,11 +104,13 @@ int run(int argc, char* argv[]) {
     if (!delay.empty()) std::tie(faults.delay_ms, faults.delay_every) = number_pair(delay, 1, "--delay");
     if (!exception.empty()) {
         std::tie(faults.exception_every, faults.exception_code) = number_pair(exception, 4, "--exception");
-        if (faults.exception_code < 1 || faults.exception_code > 255) throw UsageError{"exception code from 1 to 255"};
+        if (faults.exception_code < 1 || faults.exception_code > 255)
+            throw UsageError{"exception code from 1 to 255"};
     }
     if (faults.drop_every < 0 || faults.close_every < 0) throw UsageError{"--drop and --close take a count"};
 
-    const RegisterImage image = scenario_image(scenario_path.empty() ? default_scenario() : read_scenario(scenario_path));
+    const RegisterImage image =
+        scenario_image(scenario_path.empty() ? default_scenario() : read_scenario(scenario_path));
     if (!dump_path.empty()) {
         std::ofstream out(dump_path);
         out << json_text(mapped_registers(image));
@@ -120,7 +126,8 @@ int run(int argc, char* argv[]) {
             if (options.endpoint.baud == 0) options.endpoint.baud = 9600;
         } else {
             const std::string text = tcp.empty() ? "127.0.0.1:1502" : tcp;
-            options.endpoint = parse_tcp_endpoint(text.find(':') == std::string::npos ? "127.0.0.1:" + text : text);
+            options.endpoint =
+                parse_tcp_endpoint(text.find(':') == std::string::npos ? "127.0.0.1:" + text : text);
         }
     } catch (const std::invalid_argument& e) {
         throw UsageError{e.what()};

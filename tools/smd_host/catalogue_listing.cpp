@@ -12,19 +12,27 @@ using px46tr_k::SignalSource;
 
 const char* kind_of(Coding coding) {
     switch (coding) {
-        case Coding::number: return "number";
-        case Coding::time_text: return "time text";
-        default: return "status word";
+        case Coding::number:
+            return "number";
+        case Coding::time_text:
+            return "time text";
+        default:
+            return "status word";
     }
 }
 
 const char* coding_name(Coding coding) {
     switch (coding) {
-        case Coding::switch_code: return "switch code 0 正常 1 告警 2 空闲 3 分闸";
-        case Coding::surge_code: return "surge code 0 正常 1 告警 2 空闲";
-        case Coding::total_code: return "1 告警, other 正常";
-        case Coding::flag: return "non-zero: 告警";
-        default: return "";
+        case Coding::switch_code:
+            return "switch code 0 正常 1 告警 2 空闲 3 分闸";
+        case Coding::surge_code:
+            return "surge code 0 正常 1 告警 2 空闲";
+        case Coding::total_code:
+            return "1 告警, other 正常";
+        case Coding::flag:
+            return "non-zero: 告警";
+        default:
+            return "";
     }
 }
 

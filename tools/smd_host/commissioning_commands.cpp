@@ -34,14 +34,15 @@ int dump_record(const RunnerOptions& options, std::ostream& out) {
     if (count == 0) throw std::runtime_error("history " + options.dump_path + " holds no whole record");
     const long index = options.dump_index.value_or(count - 1);
     if (index < 0 || index >= count) {
-        throw UsageError{"--index " + std::to_string(index) + " is not from 0 to " + std::to_string(count - 1)};
+        throw UsageError{"--index " + std::to_string(index) + " is not from 0 to " +
+                         std::to_string(count - 1)};
     }
     Json::StreamWriterBuilder builder;
     builder["emitUTF8"] = true;
     builder["indentation"] = "  ";
     out << Json::writeString(builder, snapshot_of_record(wanted)) << "\n";
-    std::cerr << "record " << index << " of " << count << (history.torn_tail() ? " (a torn last record left out)" : "")
-              << "\n";
+    std::cerr << "record " << index << " of " << count
+              << (history.torn_tail() ? " (a torn last record left out)" : "") << "\n";
     return 0;
 }
 

@@ -8,7 +8,8 @@
 #include "runner_options.h"
 
 // The runner's commands that do not poll a unit, for commissioning: the signal catalogue, the
-// configuration check, the dump of a stored record and the export of a history. Each returns the process's exit status.
+// configuration check, the dump of a stored record and the export of a history. Each returns the process's
+// exit status.
 int list_catalogue();
 int check_config(const RunnerOptions& options);
 int dump_record(const RunnerOptions& options, std::ostream& out);

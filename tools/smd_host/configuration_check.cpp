@@ -65,16 +65,18 @@ void check_unicom(const AlarmTables& t, const std::string& file, Problems& probl
     const Catalogue& c = catalogue();
     for (const auto& [name, ids] : t.ai_signals) {
         if (!c.numeric_members.count(name)) {
-            problems.add(file, "AI " + name, "no numeric snapshot member has this name" + hint(name, c.numeric_members));
+            problems.add(file, "AI " + name,
+                         "no numeric snapshot member has this name" + hint(name, c.numeric_members));
         }
         if (!has_template_identifier(ids.first)) {
-            problems.add(file, "AI " + name, "identifier '" + ids.first +
-                                                 "' is shorter than 9 bytes: it is never evaluated");
+            problems.add(file, "AI " + name,
+                         "identifier '" + ids.first + "' is shorter than 9 bytes: it is never evaluated");
         }
     }
     for (const auto& [name, id] : t.alarm_rules) {
         if (!c.alarms.count(name)) {
-            problems.add(file, "ALARM " + name, "no alarm the driver reports has this name" + hint(name, c.alarms));
+            problems.add(file, "ALARM " + name,
+                         "no alarm the driver reports has this name" + hint(name, c.alarms));
         } else if (id.empty()) {
             problems.add(file, "ALARM " + name, "empty identifier: the alarm is never reported");
         }
@@ -85,8 +87,8 @@ void check_mobile(const AlarmTables& t, const std::string& file, Problems& probl
     for (const auto& [key, rule] : t.alarm_rules) {
         const std::string signal = key.substr(0, key.find('_'));
         if (!catalogue().members.count(signal)) {
-            problems.add(file, "ALARM " + key, "no snapshot member is named '" + signal + "'" +
-                                                    hint(signal, catalogue().members));
+            problems.add(file, "ALARM " + key,
+                         "no snapshot member is named '" + signal + "'" + hint(signal, catalogue().members));
         }
         const auto comma = rule.find(',');
         const std::string word = comma == std::string::npos ? rule : rule.substr(comma + 1);
@@ -102,8 +104,9 @@ void check_threshold_groups(const AlarmTables& tables, const std::string& file, 
         for (const auto& [signal, rule] : group.rules) {
             const std::string key = "thresholdSetting " + std::get<0>(rule) + " (" + group.name + ")";
             if (!catalogue().numeric_members.count(signal)) {
-                problems.add(file, key, "no numeric snapshot member is named '" + signal + "'" +
-                                          hint(signal, catalogue().numeric_members));
+                problems.add(file, key,
+                             "no numeric snapshot member is named '" + signal + "'" +
+                                 hint(signal, catalogue().numeric_members));
             }
             const float threshold = std::get<1>(rule);
             const float recovery = std::get<2>(rule);
@@ -135,7 +138,8 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     const std::map<std::string, float> host_thresholds;
     std::atomic<std::int32_t> b_mode{profile_value(kDefaultProfile)};
     const configuration::ConfigurationTarget target{
-        request.data_id, request.device_type, b_mode, t, host_levels, host_thresholds, silent_sink(), nullptr};
+        request.data_id, request.device_type, b_mode,        t,
+        host_levels,     host_thresholds,     silent_sink(), nullptr};
 
     Problems problems(out);
     std::string file;
@@ -153,9 +157,8 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     out << "file: " << (file.empty() ? "none found" : file) << "\n";
     const std::int32_t profile = b_mode;
     out << "profile: " << profile << " (" << profile_name(profile) << ")\n";
-    out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size()
-        << ", alarm texts " << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size()
-        << ", thresholds";
+    out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size() << ", alarm texts "
+        << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size() << ", thresholds";
     for (const ThresholdGroupEntry& group : threshold_groups(t)) {
         out << " " << lower_case(group.name) << " " << group.rules.size();
     }
@@ -164,10 +167,17 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
         problems.add(file.empty() ? settings_name : file, "load", failure);
     }
     switch (static_cast<OperatorProfile>(profile)) {
-        case OperatorProfile::kUnicom: check_unicom(t, file, problems); break;
-        case OperatorProfile::kMobile: check_mobile(t, file, problems); break;
-        case OperatorProfile::kThresholdGroups: check_threshold_groups(t, settings_name, problems); break;
-        default: break;
+        case OperatorProfile::kUnicom:
+            check_unicom(t, file, problems);
+            break;
+        case OperatorProfile::kMobile:
+            check_mobile(t, file, problems);
+            break;
+        case OperatorProfile::kThresholdGroups:
+            check_threshold_groups(t, settings_name, problems);
+            break;
+        default:
+            break;
     }
     out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");
     return problems.count();

@@ -44,8 +44,8 @@ void save_snapshot(SPModbus& device, const std::string& path) {
 std::string write_and_confirm(SPModbus& device, BusPump& pump, const std::vector<std::uint16_t>& words) {
     const int code = words.size() == 2 ? kWriteRegister : kWriteRegisters;
     int out_len = 0;
-    if (device.DeviceIoControl(code, words.data(), static_cast<int>(2 * words.size()), nullptr, 0,
-                               out_len) != 0) {
+    if (device.DeviceIoControl(code, words.data(), static_cast<int>(2 * words.size()), nullptr, 0, out_len) !=
+        0) {
         return describe(words) + ": refused by the device";
     }
     pump.pump_all();

@@ -32,7 +32,8 @@ std::vector<std::string> checked_columns(const std::vector<std::string>& signals
     if (signals.empty()) return numeric;
     for (const auto& name : signals) {
         if (std::find(members.begin(), members.end(), name) == members.end()) {
-            throw UsageError{"--signals: no snapshot member is named '" + name + "'" + nearest_names_hint(name, members)};
+            throw UsageError{"--signals: no snapshot member is named '" + name + "'" +
+                             nearest_names_hint(name, members)};
         }
     }
     return signals;
@@ -56,7 +57,8 @@ std::string value_text(const Json::Value& value) {
         char text[32];
         for (int digits = 6; digits <= 17; ++digits) {
             std::snprintf(text, sizeof text, "%.*g", digits, number);
-            if (single ? std::strtof(text, nullptr) == static_cast<float>(number) : std::strtod(text, nullptr) == number) {
+            if (single ? std::strtof(text, nullptr) == static_cast<float>(number)
+                       : std::strtod(text, nullptr) == number) {
                 break;
             }
         }

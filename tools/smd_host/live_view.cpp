@@ -16,9 +16,8 @@ constexpr std::size_t kWidth = 80;
 
 // Wide code points: CJK, Hangul, full-width forms and the like.
 bool is_wide(char32_t c) {
-    return (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf) ||
-           (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff) ||
-           (c >= 0xfe30 && c <= 0xfe4f) || (c >= 0xff00 && c <= 0xff60) ||
+    return (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf) || (c >= 0xac00 && c <= 0xd7a3) ||
+           (c >= 0xf900 && c <= 0xfaff) || (c >= 0xfe30 && c <= 0xfe4f) || (c >= 0xff00 && c <= 0xff60) ||
            (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x20000 && c <= 0x3fffd);
 }
 
@@ -112,7 +111,8 @@ std::string render_view(const ViewFrame& frame) {
         const int decimals[] = {2, 2, 3, 3, 2};
         const int widths[] = {11, 11, 11, 14, 8};
         for (std::size_t m = 0; m < std::size(px46tr_k::kInlineMeasurements); ++m) {
-            const auto name = px46tr_k::compose_name(px46tr_k::kInlineMeasurements[m].format, "", line.letter);
+            const auto name =
+                px46tr_k::compose_name(px46tr_k::kInlineMeasurements[m].format, "", line.letter);
             out << number(s[name], decimals[m], widths[m]);
         }
         out << "\n";
@@ -136,10 +136,12 @@ std::string render_view(const ViewFrame& frame) {
         auto measurement = [&](std::size_t m) {
             return s[px46tr_k::compose_name(px46tr_k::kFeederMeasurements[m].format, "", feeder.c_str())];
         };
-        const std::string state = text_of(s[px46tr_k::compose_name(px46tr_k::kFeederSwitchStateFormat, "", n)]);
+        const std::string state =
+            text_of(s[px46tr_k::compose_name(px46tr_k::kFeederSwitchStateFormat, "", n)]);
         std::string alarms;
         for (const auto& flag : flags) {
-            if (text_of(s[px46tr_k::compose_name(flag.format, px46tr_k::kFeederPrefix, n)]) == px46tr_k::kAlarm) {
+            if (text_of(s[px46tr_k::compose_name(flag.format, px46tr_k::kFeederPrefix, n)]) ==
+                px46tr_k::kAlarm) {
                 alarms += std::string(alarms.empty() ? "" : " ") + flag.label;
             }
         }
@@ -180,7 +182,8 @@ std::string render_view(const ViewFrame& frame) {
         std::stable_sort(feeders.begin(), feeders.end(),
                          [](const FeederRow& a, const FeederRow& b) { return a.rank < b.rank; });
         feeders.resize(room);
-        std::sort(feeders.begin(), feeders.end(), [](const FeederRow& a, const FeederRow& b) { return a.n < b.n; });
+        std::sort(feeders.begin(), feeders.end(),
+                  [](const FeederRow& a, const FeederRow& b) { return a.n < b.n; });
     }
     out << "Feeders carrying current or not normal: " << total << "\n";
     if (!feeders.empty()) {
@@ -194,8 +197,8 @@ std::string render_view(const ViewFrame& frame) {
 
     out << "Reports this round: " << frame.reports.size() << "\n";
     for (const auto& report : frame.reports) {
-        out << "  " << fit(report.identifier, 24) << fit(report.state, 14)
-            << fit(report.name, kWidth - 40) << "\n";
+        out << "  " << fit(report.identifier, 24) << fit(report.state, 14) << fit(report.name, kWidth - 40)
+            << "\n";
     }
     return without_trailing_blanks(out.str());
 }

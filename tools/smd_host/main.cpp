@@ -56,7 +56,8 @@ void sleep_until(std::chrono::steady_clock::time_point until) {
 // Sleeps for `seconds` unless interrupted first.
 void pause_between_rounds(double seconds) {
     sleep_until(std::chrono::steady_clock::now() +
-                std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds)));
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(seconds)));
 }
 
 // The plug-in built beside the runner, else the one installed with it.
@@ -76,8 +77,8 @@ std::string stamp_text(const std::vector<unsigned char>& record) {
     if (record.size() < 7) return "none";
     const unsigned char* b = record.data() + record.size() - 7;
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", b[0] | (b[1] << 8), b[2], b[3],
-                  b[4], b[5], b[6]);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", b[0] | (b[1] << 8), b[2], b[3], b[4],
+                  b[5], b[6]);
     return text;
 }
 
@@ -90,23 +91,24 @@ struct RoundTraffic {
 
 // Why a round stopped: the step (the read in progress, from 1) and the last failure.
 std::string stop_cause(const RunObserver::RoundTally& tally, const std::string& last_error) {
-    return "at step " + std::to_string(tally.reads) + " of 62" + (last_error.empty() ? "" : " (" + last_error + ")");
+    return "at step " + std::to_string(tally.reads) + " of 62" +
+           (last_error.empty() ? "" : " (" + last_error + ")");
 }
 
 void print_round_summary(int round, const RunObserver::RoundTally& tally, const RoundTraffic& traffic,
                          const std::string& last_error) {
     std::cerr << "round " << round << ": " << tally.reads << " reads";
     if (tally.published > 0) {
-        std::cerr << ", record published (" << tally.last_record.size()
-                  << " bytes, stamp " << stamp_text(tally.last_record) << ")";
+        std::cerr << ", record published (" << tally.last_record.size() << " bytes, stamp "
+                  << stamp_text(tally.last_record) << ")";
     } else {
         std::cerr << ", round not completed " << stop_cause(tally, traffic.failures > 0 ? last_error : "");
     }
     char timing[96];
     std::snprintf(timing, sizeof timing, "; %.3f s, %zu requests, %zu failures", traffic.seconds,
                   traffic.requests, traffic.failures);
-    std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored
-              << " history records" << timing;
+    std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored << " history records"
+              << timing;
     if (traffic.failures > 0 && tally.published > 0) std::cerr << " (" << last_error << ")";
     std::cerr << "\n";
 }
@@ -124,7 +126,8 @@ Json::Value parse_json(const std::string& text) {
     Json::CharReaderBuilder builder;
     std::string errors;
     std::istringstream in(text);
-    if (!Json::parseFromStream(builder, in, &value, &errors)) throw std::runtime_error("snapshot is not JSON: " + errors);
+    if (!Json::parseFromStream(builder, in, &value, &errors))
+        throw std::runtime_error("snapshot is not JSON: " + errors);
     return value;
 }
 
@@ -233,8 +236,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
             if (pump.failed() != failures) observer.on_request_failed(pump.last_error());
             failures = pump.failed();
         }
-        const RoundTraffic traffic{seconds_since(started), pump.carried() - carried,
-                                   pump.failed() - failed};
+        const RoundTraffic traffic{seconds_since(started), pump.carried() - carried, pump.failed() - failed};
         const bool completed = observer.tally().published > 0;
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
         after_round(round, traffic, traffic.failures > 0 ? pump.last_error() : std::string());
@@ -248,7 +250,8 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
     if (rounds_run > 0 && rounds_completed == 0) {
-        std::cerr << "smd-host: no round completed in " << rounds_run << (rounds_run == 1 ? " round" : " rounds") << "\n";
+        std::cerr << "smd-host: no round completed in " << rounds_run
+                  << (rounds_run == 1 ? " round" : " rounds") << "\n";
         return kNoRoundCompleted;
     }
     if (rounds_completed < rounds_run) {

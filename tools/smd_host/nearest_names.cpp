@@ -53,6 +53,7 @@ std::vector<std::string> nearest_names(const std::string& name, const std::vecto
 
 std::string nearest_names_hint(const std::string& name, const std::vector<std::string>& candidates) {
     std::string hint;
-    for (const auto& near : nearest_names(name, candidates)) hint += (hint.empty() ? "; nearest: " : ", ") + near;
+    for (const auto& near : nearest_names(name, candidates))
+        hint += (hint.empty() ? "; nearest: " : ", ") + near;
     return hint;
 }

@@ -26,8 +26,9 @@ std::optional<std::string> RepeatedFailures::take_summary() {
 void RepeatedFailures::close_held() {
     const int count = held();
     if (count == 0) return;
-    std::string line = count == 1 ? "round " + std::to_string(first_held_)
-                                  : "rounds " + std::to_string(first_held_) + " to " + std::to_string(last_held_);
+    std::string line = count == 1
+                           ? "round " + std::to_string(first_held_)
+                           : "rounds " + std::to_string(first_held_) + " to " + std::to_string(last_held_);
     line += ": not completed, " + std::to_string(count) + (count == 1 ? " time" : " times") +
             " the same as round " + std::to_string(printed_round_);
     summary_ = summary_ ? *summary_ + "\n" + line : line;

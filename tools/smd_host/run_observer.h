@@ -30,9 +30,9 @@ public:
     struct RoundTally {
         std::size_t reads = 0;
         std::size_t writes = 0;
-        std::size_t published = 0;     // SendSP calls
-        std::size_t stored = 0;        // SaveDeviceHistory calls
-        std::size_t alarm_reports = 0; // CheckThresholdBool and CheckThreshold calls
+        std::size_t published = 0;               // SendSP calls
+        std::size_t stored = 0;                  // SaveDeviceHistory calls
+        std::size_t alarm_reports = 0;           // CheckThresholdBool and CheckThreshold calls
         std::vector<unsigned char> last_record;  // the last published record
     };
 

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <sstream>
 
-#include <boost/program_options.hpp>
 #include <json/reader.h>
 #include <json/value.h>
+#include <boost/program_options.hpp>
 
 #include "number_parsing/parse_number.h"
 
@@ -21,8 +21,7 @@ long parse_number(const std::string& text, long max, const std::string& what) {
 }
 
 // A JSON object "REG": VALUE, registers in decimal or 0x hex.
-void read_register_file(const std::string& path,
-                        std::vector<std::pair<int, std::uint16_t>>& registers) {
+void read_register_file(const std::string& path, std::vector<std::pair<int, std::uint16_t>>& registers) {
     const Json::Value root = read_json_file(path, "register file");
     if (!root.isObject()) throw UsageError{"register file " + path + " is not a JSON object"};
     for (const auto& key : root.getMemberNames()) {
@@ -70,42 +69,54 @@ std::vector<std::uint16_t> parse_write_request(const std::string& text) {
     return words;
 }
 
-bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options,
-                          std::string& help) {
+bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options, std::string& help) {
     std::vector<std::string> sets;
     std::vector<std::string> sets_at;
     std::string register_file;
     std::string write;
     std::string signals;
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
-    described.add_options()
-        ("help,h", "show the options")
-        ("version", "print the version")
-        ("plugin", po::value(&options.plugin_path), "plug-in library (default: the one beside smd-host, else the installed one)")
-        ("settings", po::value(&options.settings_path), "JSON settings object for InitSetting (default {})")
-        ("data-id", po::value(&options.data_id)->default_value(1), "data identifier of the device")
-        ("rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run (0: until Ctrl-C)")
-        ("interval", po::value(&options.interval_seconds)->default_value(1.0), "seconds between rounds")
-        ("set", po::value(&sets)->composing(), "REG=VALUE: set a register of the simulated unit (repeatable)")
-        ("set-at", po::value(&sets_at)->composing(), "K:REG=VALUE: set a register before round K (repeatable)")
-        ("registers", po::value(&register_file), "JSON object {\"REG\": VALUE} of registers to set")
-        ("trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE")
-        ("snapshot", po::value(&options.snapshot_path), "write the snapshot text (request 801) to FILE after the last round")
-        ("write", po::value(&write), "REG=VALUE[,VALUE...]: after the rounds, write registers of the unit (206 or 210) and report whether it confirmed")
-        ("unit", po::value(&options.unit)->default_value("sim"), "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]")
-        ("timeout", po::value(&options.timeout_seconds)->default_value(1.0), "seconds to wait for a reply on a real line")
-        ("retries", po::value(&options.retries)->default_value(1), "further attempts after a time-out or a lost line")
-        ("pause", po::value(&options.pause_seconds)->default_value(0.0), "seconds of quiet between requests on a real line")
-        ("view", po::bool_switch(&options.view), "after each round, a compact view of the unit instead of the raw output")
-        ("history", po::value(&options.history_path), "append every published record to FILE")
-        ("replay", po::value(&options.replay_path), "feed the records of history FILE through LoadFromCache instead of polling")
-        ("catalogue", po::bool_switch(&options.catalogue), "list every snapshot member and alarm name with its kind and source, then exit")
-        ("check-config", po::bool_switch(&options.check_config), "check the configuration the device would load in this folder, then exit")
-        ("b-mode", po::value<std::int32_t>(), "with --check-config: the operator profile to check under")
-        ("dump", po::value(&options.dump_path), "print a record of history FILE as its snapshot, then exit")
-        ("index", po::value<long>(), "with --dump: the record to print, from 0 (default: the last)")
-        ("export-csv", po::value(&options.export_csv_path), "write the records of --history FILE as CSV rows to this file (round time, then the members), then exit")
-        ("signals", po::value(&signals), "with --export-csv: NAME,NAME... the snapshot members to export (default: every numeric member)");
+    described.add_options()("help,h", "show the options")("version", "print the version")(
+        "plugin", po::value(&options.plugin_path),
+        "plug-in library (default: the one beside smd-host, else the installed one)")(
+        "settings", po::value(&options.settings_path), "JSON settings object for InitSetting (default {})")(
+        "data-id", po::value(&options.data_id)->default_value(1), "data identifier of the device")(
+        "rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run (0: until Ctrl-C)")(
+        "interval", po::value(&options.interval_seconds)->default_value(1.0), "seconds between rounds")(
+        "set", po::value(&sets)->composing(), "REG=VALUE: set a register of the simulated unit (repeatable)")(
+        "set-at", po::value(&sets_at)->composing(),
+        "K:REG=VALUE: set a register before round K (repeatable)")(
+        "registers", po::value(&register_file), "JSON object {\"REG\": VALUE} of registers to set")(
+        "trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE")(
+        "snapshot", po::value(&options.snapshot_path),
+        "write the snapshot text (request 801) to FILE after the last round")(
+        "write", po::value(&write),
+        "REG=VALUE[,VALUE...]: after the rounds, write registers of the unit (206 or 210) and report whether "
+        "it confirmed")("unit", po::value(&options.unit)->default_value("sim"),
+                        "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]")(
+        "timeout", po::value(&options.timeout_seconds)->default_value(1.0),
+        "seconds to wait for a reply on a real line")("retries",
+                                                      po::value(&options.retries)->default_value(1),
+                                                      "further attempts after a time-out or a lost line")(
+        "pause", po::value(&options.pause_seconds)->default_value(0.0),
+        "seconds of quiet between requests on a real line")(
+        "view", po::bool_switch(&options.view),
+        "after each round, a compact view of the unit instead of the raw output")(
+        "history", po::value(&options.history_path), "append every published record to FILE")(
+        "replay", po::value(&options.replay_path),
+        "feed the records of history FILE through LoadFromCache instead of polling")(
+        "catalogue", po::bool_switch(&options.catalogue),
+        "list every snapshot member and alarm name with its kind and source, then exit")(
+        "check-config", po::bool_switch(&options.check_config),
+        "check the configuration the device would load in this folder, then exit")(
+        "b-mode", po::value<std::int32_t>(), "with --check-config: the operator profile to check under")(
+        "dump", po::value(&options.dump_path), "print a record of history FILE as its snapshot, then exit")(
+        "index", po::value<long>(), "with --dump: the record to print, from 0 (default: the last)")(
+        "export-csv", po::value(&options.export_csv_path),
+        "write the records of --history FILE as CSV rows to this file (round time, then the members), then "
+        "exit")(
+        "signals", po::value(&signals),
+        "with --export-csv: NAME,NAME... the snapshot members to export (default: every numeric member)");
 
     po::variables_map vm;
     try {
@@ -127,13 +138,16 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     }
     if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
     if (vm.count("index")) options.dump_index = vm["index"].as<long>();
-    if (options.catalogue + options.check_config + !options.dump_path.empty() + !options.export_csv_path.empty() > 1) {
+    if (options.catalogue + options.check_config + !options.dump_path.empty() +
+            !options.export_csv_path.empty() >
+        1) {
         throw UsageError{"--catalogue, --check-config, --dump and --export-csv go one at a time"};
     }
     if (!options.export_csv_path.empty() && options.history_path.empty()) {
         throw UsageError{"--export-csv reads the history named by --history"};
     }
-    if (!signals.empty() && options.export_csv_path.empty()) throw UsageError{"--signals goes with --export-csv"};
+    if (!signals.empty() && options.export_csv_path.empty())
+        throw UsageError{"--signals goes with --export-csv"};
     std::istringstream names(signals);
     for (std::string name; std::getline(names, name, ',');) {
         if (!name.empty()) options.signals.push_back(name);
@@ -143,9 +157,11 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     }
     if (options.rounds < 0) throw UsageError{"--rounds must not be negative"};
     if (options.interval_seconds < 0) throw UsageError{"--interval must not be negative"};
-    if (!(options.timeout_seconds > 0 && options.timeout_seconds <= 60)) throw UsageError{"--timeout must be above 0 and at most 60"};
+    if (!(options.timeout_seconds > 0 && options.timeout_seconds <= 60))
+        throw UsageError{"--timeout must be above 0 and at most 60"};
     if (options.retries < 0 || options.retries > 10) throw UsageError{"--retries must be from 0 to 10"};
-    if (!(options.pause_seconds >= 0 && options.pause_seconds <= 10)) throw UsageError{"--pause must be from 0 to 10"};
+    if (!(options.pause_seconds >= 0 && options.pause_seconds <= 10))
+        throw UsageError{"--pause must be from 0 to 10"};
     if (!register_file.empty()) read_register_file(register_file, options.registers);
     for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));
     if (!write.empty()) options.write = parse_write_request(write);

@@ -18,8 +18,8 @@ struct RunnerOptions {
     double interval_seconds = 1.0;
     std::vector<std::pair<int, std::uint16_t>> registers;  // --registers file, then --set, in order
     std::string trace_path;
-    std::string snapshot_path;           // --snapshot: the snapshot text after the last round
-    std::vector<std::uint16_t> write;    // --write: the register, then its values (empty: none)
+    std::string snapshot_path;         // --snapshot: the snapshot text after the last round
+    std::vector<std::uint16_t> write;  // --write: the register, then its values (empty: none)
     // --set-at K:REG=VALUE: registers set just before round K (1-based), in order.
     struct RoundRegister {
         int round;
@@ -35,13 +35,13 @@ struct RunnerOptions {
     std::string history_path;    // --history: append every published record to FILE
     std::string replay_path;     // --replay: feed a history's records through LoadFromCache
     // Commissioning commands that do not poll.
-    bool catalogue = false;               // --catalogue: list every signal and alarm name
-    bool check_config = false;            // --check-config: check the configuration in this folder
-    std::optional<std::int32_t> b_mode;   // --b-mode: the profile to check under
-    std::string dump_path;                // --dump: print a stored record as its snapshot
-    std::optional<long> dump_index;       // --index: which record of --dump (default: the last)
-    std::string export_csv_path;          // --export-csv: the records of --history as CSV rows
-    std::vector<std::string> signals;     // --signals: the members to export (empty: every number)
+    bool catalogue = false;              // --catalogue: list every signal and alarm name
+    bool check_config = false;           // --check-config: check the configuration in this folder
+    std::optional<std::int32_t> b_mode;  // --b-mode: the profile to check under
+    std::string dump_path;               // --dump: print a stored record as its snapshot
+    std::optional<long> dump_index;      // --index: which record of --dump (default: the last)
+    std::string export_csv_path;         // --export-csv: the records of --history as CSV rows
+    std::vector<std::string> signals;    // --signals: the members to export (empty: every number)
 };
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.
@@ -51,8 +51,7 @@ struct UsageError : std::runtime_error {
 
 // Parses the command line. Returns false when only the help or the version was asked for (its
 // text in `help`).
-bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options,
-                          std::string& help);
+bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options, std::string& help);
 
 // The JSON value in the file at `path` (`what` names it in messages); throws UsageError when the
 // file cannot be read or is not JSON.

@@ -25,7 +25,8 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
             endpoint = parse_rtu_endpoint(text.substr(4));
             if (endpoint.baud == 0) endpoint.baud = device_baud;
         } else {
-            throw std::invalid_argument("'" + text + "' is not sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]");
+            throw std::invalid_argument(
+                "'" + text + "' is not sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]");
         }
     } catch (const std::invalid_argument& e) {
         throw UsageError{std::string("--unit: ") + e.what()};

@@ -69,10 +69,10 @@ public:
     // Control request codes.
     static constexpr int kControlWriteRegister = kStepWriteRegister;    // register, value
     static constexpr int kControlWriteRegisters = kStepWriteRegisters;  // register, values...
-    static constexpr int kControlRequest = 310;          // JSON, passed to the host's handler
-    static constexpr int kControlSignalRequest = 320;    // JSON with "signal_id", passed on
-    static constexpr int kControlSnapshotText = 801;     // the snapshot as compact JSON text
-    static constexpr int kControlSnapshotAddress = 803;  // the address of the snapshot value
+    static constexpr int kControlRequest = 310;                         // JSON, passed to the host's handler
+    static constexpr int kControlSignalRequest = 320;                   // JSON with "signal_id", passed on
+    static constexpr int kControlSnapshotText = 801;                    // the snapshot as compact JSON text
+    static constexpr int kControlSnapshotAddress = 803;                 // the address of the snapshot value
     // At most this many registers in one write (the Modbus limit of write multiple registers).
     static constexpr int kMaxWriteRegisters = 123;
 
@@ -88,8 +88,7 @@ public:
     // request to the host. Returns 0 or -1, or the host handler's result. Input too short or too
     // long for its code, negative sizes, and null buffers with positive sizes that the request
     // would read or write give -1 and change nothing. out_len is always set.
-    int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
-                        int& out_len) override;
+    int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size, int& out_len) override;
 
     // Answers no value: always throws std::out_of_range, with "数据未就绪" before the first round,
     // "数据已超时" when the last round is 61 seconds old or more, "不支持变量" otherwise.
@@ -100,17 +99,14 @@ protected:
     // json_ by name; the prefix and the number or texts after it compose the names with the
     // catalogue's formats. Parameters named `unused` keep the writers' common shape.
     // One incoming line's five measurements, from a copy of its 28-byte block.
-    void _px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int unused,
-                          const char* letter);
+    void _px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int unused, const char* letter);
     // The fifteen measurements of a group of three feeders, from a copy of its 72-byte block.
-    void _px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, int unused,
-                          const char* first, const char* second, const char* third);
+    void _px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, int unused, const char* first,
+                          const char* second, const char* third);
     // Feeder n's switch state, from its register's two bytes.
-    void _px46tr_k_SwitchStatus(const std::uint8_t* state, const char* prefix, int n,
-                                const char* unused);
+    void _px46tr_k_SwitchStatus(const std::uint8_t* state, const char* prefix, int n, const char* unused);
     // Feeder n's flag of one family, from its unpacked flag byte (0 or 1); prefix "出线支路".
-    void _px46tr_k_FeederSwitchAlert(const std::uint8_t* flag, const char* prefix, int n,
-                                     const char* unused);
+    void _px46tr_k_FeederSwitchAlert(const std::uint8_t* flag, const char* prefix, int n, const char* unused);
     void _px46tr_k_FeederCurrentHAlert(const std::uint8_t* flag, const char* prefix, int n,
                                        const char* unused);
     void _px46tr_k_FeederCurrentHHAlert(const std::uint8_t* flag, const char* prefix, int n,
@@ -122,8 +118,8 @@ private:
     void write_number(const px46tr_k::MemberName& name, float value);
     void write_coded(const px46tr_k::MemberName& name, px46tr_k::Coding coding, unsigned int value,
                      px46tr_k::Entry entry);
-    void write_feeder_flag(const px46tr_k::FeederFlagFamily& family, std::uint8_t flag,
-                           const char* prefix, int n);
+    void write_feeder_flag(const px46tr_k::FeederFlagFamily& family, std::uint8_t flag, const char* prefix,
+                           int n);
     void write_update_time(const std::uint8_t* stamp);
     // Where the build writes a member's value (object null) or its entry in `object`.
     Json::Value& slot_value(const px46tr_k::MemberName& name, const char* object);

@@ -10,18 +10,18 @@
 // record_fields.h, never through pointers to packed members.
 #pragma pack(push, 1)
 struct PX46TR_K_Data_t {
-    std::uint32_t data_id;                 // the device's data identifier
-    std::uint8_t sys_info[8];              // registers 0-3: hardware code, version, serial 1, 2
-    std::uint8_t inline_a[28];             // registers 4-17: incoming line A (InlineBlock)
-    std::uint8_t inline_b[28];             // registers 18-31: incoming line B (InlineBlock)
-    std::uint8_t feeder_group[48][72];     // registers 32-1759: feeders in groups of three
-    std::uint8_t inline_state[14];         // registers 4096-4102: switch and surge states
-    std::uint8_t feeder_switch_state[288]; // registers 4103-4246: one state per feeder
-    std::uint8_t ambient[4];               // registers 4247-4248: temperature, humidity (/10)
-    std::uint8_t feeder_alarm_bits[54];    // registers 7424-7450: 432 feeder alarm flags
-    std::uint8_t inline_alarm[10];         // registers 7451-7455: incoming-line alarm flags
-    std::uint8_t feeder_open_bits[20];     // registers 7456-7465: feeder switch-opened flags
-    std::uint8_t round_stamp[7];           // completion time: year (u16), month, day, h, m, s
+    std::uint32_t data_id;                  // the device's data identifier
+    std::uint8_t sys_info[8];               // registers 0-3: hardware code, version, serial 1, 2
+    std::uint8_t inline_a[28];              // registers 4-17: incoming line A (InlineBlock)
+    std::uint8_t inline_b[28];              // registers 18-31: incoming line B (InlineBlock)
+    std::uint8_t feeder_group[48][72];      // registers 32-1759: feeders in groups of three
+    std::uint8_t inline_state[14];          // registers 4096-4102: switch and surge states
+    std::uint8_t feeder_switch_state[288];  // registers 4103-4246: one state per feeder
+    std::uint8_t ambient[4];                // registers 4247-4248: temperature, humidity (/10)
+    std::uint8_t feeder_alarm_bits[54];     // registers 7424-7450: 432 feeder alarm flags
+    std::uint8_t inline_alarm[10];          // registers 7451-7455: incoming-line alarm flags
+    std::uint8_t feeder_open_bits[20];      // registers 7456-7465: feeder switch-opened flags
+    std::uint8_t round_stamp[7];            // completion time: year (u16), month, day, h, m, s
 };
 #pragma pack(pop)
 

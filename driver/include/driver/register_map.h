@@ -32,16 +32,16 @@ constexpr std::array<RegisterRead, kReadCount> make_register_map() {
         rows[row++] = RegisterRead{first, count, offset};
         offset += 2 * static_cast<std::size_t>(count);
     };
-    add(0, 4);    // system information
-    add(4, 14);   // incoming line A
-    add(18, 14);  // incoming line B
+    add(0, 4);                                                         // system information
+    add(4, 14);                                                        // incoming line A
+    add(18, 14);                                                       // incoming line B
     for (int k = 0; k < kFeederGroupCount; ++k) add(32 + 36 * k, 36);  // feeders 3k+1 to 3k+3
-    add(4096, 7);                                                       // incoming states
-    for (int r = 0; r < 6; ++r) add(4103 + 24 * r, 24);                 // feeder switch states
-    add(4247, 2);                                                       // ambient
-    add(7424, 27);                                                      // feeder alarm flags
-    add(7451, 5);                                                       // incoming-line alarms
-    add(7456, 10);                                                      // feeder opened flags
+    add(4096, 7);                                                      // incoming states
+    for (int r = 0; r < 6; ++r) add(4103 + 24 * r, 24);                // feeder switch states
+    add(4247, 2);                                                      // ambient
+    add(7424, 27);                                                     // feeder alarm flags
+    add(7451, 5);                                                      // incoming-line alarms
+    add(7456, 10);                                                     // feeder opened flags
     return rows;
 }
 
@@ -52,8 +52,7 @@ constexpr bool rows_are_contiguous(const std::array<RegisterRead, kReadCount>& r
     return true;
 }
 
-constexpr std::size_t row_at_offset(const std::array<RegisterRead, kReadCount>& rows,
-                                    std::size_t offset) {
+constexpr std::size_t row_at_offset(const std::array<RegisterRead, kReadCount>& rows, std::size_t offset) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].record_offset == offset) return i;
     }

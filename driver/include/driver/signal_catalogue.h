@@ -118,14 +118,14 @@ inline constexpr InlineMeasurement kInlineMeasurements[] = {
 // five only (registers 7451 to 7455, non-zero meaning alarm); the polled data carries none for the
 // others, which are therefore always inactive.
 inline constexpr const char* kInlineAlarmNames[] = {
-    "A路进线总开关开关告警", "A路进线防雷器失效告警", "B路进线总开关开关告警",
-    "B路进线防雷器失效告警", "进线总开关开关告警",     "进线防雷器失效告警",
-    "A路进线旁路开关开关告警", "A路进线防雷器开关开关告警", "B路进线旁路开关开关告警",
-    "B路进线防雷器开关开关告警", "进线旁路开关告警",       "线防雷器开关告警",
-    "A路进线电流越上限",     "B路进线电流越上限",       "进线电流越上限",
-    "A路进线电流越上上限",   "B路进线电流越上上限",     "进线电流越上上限",
-    "A路进线电压过压",       "B路进线电压过压",         "进线电压过压",
-    "A路进线电压欠压",       "B路进线电压欠压",         "进线电压欠压",
+    "A路进线总开关开关告警",     "A路进线防雷器失效告警",     "B路进线总开关开关告警",
+    "B路进线防雷器失效告警",     "进线总开关开关告警",        "进线防雷器失效告警",
+    "A路进线旁路开关开关告警",   "A路进线防雷器开关开关告警", "B路进线旁路开关开关告警",
+    "B路进线防雷器开关开关告警", "进线旁路开关告警",          "线防雷器开关告警",
+    "A路进线电流越上限",         "B路进线电流越上限",         "进线电流越上限",
+    "A路进线电流越上上限",       "B路进线电流越上上限",       "进线电流越上上限",
+    "A路进线电压过压",           "B路进线电压过压",           "进线电压过压",
+    "A路进线电压欠压",           "B路进线电压欠压",           "进线电压欠压",
 };
 inline constexpr int kInlineAlarmCount = 24;
 static_assert(sizeof kInlineAlarmNames / sizeof kInlineAlarmNames[0] == kInlineAlarmCount);
@@ -133,8 +133,9 @@ static_assert(sizeof kInlineAlarmNames / sizeof kInlineAlarmNames[0] == kInlineA
 // The alarm flag of incoming-line alarm m (0 to 23): its record offset, or 0 when the unit holds
 // no flag for it.
 constexpr std::size_t inline_alarm_offset(int m) {
-    return m < kInlineAlarmRegisters ? offsetof(PX46TR_K_Data_t, inline_alarm) + 2 * static_cast<std::size_t>(m)
-                                     : 0;
+    return m < kInlineAlarmRegisters
+               ? offsetof(PX46TR_K_Data_t, inline_alarm) + 2 * static_cast<std::size_t>(m)
+               : 0;
 }
 
 inline constexpr std::size_t kSystemTotalAlarmOffset = record_offset_of(kSystemTotalAlarmRegister);
@@ -149,8 +150,8 @@ struct FeederMeasurement {
 };
 
 inline constexpr FeederMeasurement kFeederMeasurements[] = {
-    {"%s%s电压", feeder_field::kVoltage},       {"%s%s电流", feeder_field::kCurrent},
-    {"%s%s有功功率", feeder_field::kPower},     {"%s%s有功电能", feeder_field::kEnergy},
+    {"%s%s电压", feeder_field::kVoltage},         {"%s%s电流", feeder_field::kCurrent},
+    {"%s%s有功功率", feeder_field::kPower},       {"%s%s有功电能", feeder_field::kEnergy},
     {"%s%s电流负载比", feeder_field::kLoadRatio},
 };
 inline constexpr float kFeederDivisor = 100.0f;
@@ -170,10 +171,14 @@ struct FeederFlagFamily {
     bool reported;  // reported as an alarm under the unicom profile
 };
 
-inline constexpr FeederFlagFamily kFeederSwitchAlarm{"%s%02d开关告警", FlagBlock::feeder_alarm_bits, 0, Entry::none, false};
-inline constexpr FeederFlagFamily kFeederCurrentHigh{"%s%02d电流越上线", FlagBlock::feeder_alarm_bits, 144, Entry::boolean, true};
-inline constexpr FeederFlagFamily kFeederCurrentHighHigh{"%s%02d电流越上上线", FlagBlock::feeder_alarm_bits, 288, Entry::boolean, true};
-inline constexpr FeederFlagFamily kFeederSwitchOpen{"%s%02d开关分闸", FlagBlock::feeder_open_bits, 0, Entry::boolean, true};
+inline constexpr FeederFlagFamily kFeederSwitchAlarm{"%s%02d开关告警", FlagBlock::feeder_alarm_bits, 0,
+                                                     Entry::none, false};
+inline constexpr FeederFlagFamily kFeederCurrentHigh{"%s%02d电流越上线", FlagBlock::feeder_alarm_bits, 144,
+                                                     Entry::boolean, true};
+inline constexpr FeederFlagFamily kFeederCurrentHighHigh{"%s%02d电流越上上线", FlagBlock::feeder_alarm_bits,
+                                                         288, Entry::boolean, true};
+inline constexpr FeederFlagFamily kFeederSwitchOpen{"%s%02d开关分闸", FlagBlock::feeder_open_bits, 0,
+                                                    Entry::boolean, true};
 
 constexpr std::size_t flag_block_offset(FlagBlock block) {
     return block == FlagBlock::feeder_alarm_bits ? offsetof(PX46TR_K_Data_t, feeder_alarm_bits)
@@ -184,7 +189,8 @@ constexpr std::size_t flag_block_offset(FlagBlock block) {
 // first feeder.
 constexpr std::size_t feeder_field_offset(int n, std::size_t field_offset) {
     const auto i = static_cast<std::size_t>(n - 1);
-    return offsetof(PX46TR_K_Data_t, feeder_group) + 72 * (i / 3) + feeder_field::kFeederStride * (i % 3) + field_offset;
+    return offsetof(PX46TR_K_Data_t, feeder_group) + 72 * (i / 3) + feeder_field::kFeederStride * (i % 3) +
+           field_offset;
 }
 constexpr std::size_t feeder_switch_state_offset(int n) {
     return offsetof(PX46TR_K_Data_t, feeder_switch_state) + 2 * static_cast<std::size_t>(n - 1);
@@ -236,10 +242,10 @@ struct SignalSource {
         round_stamp,    // the record's completion time
     };
     Kind kind = Kind::none;
-    int first_register = -1;     // the unit's register (the high one of a pair)
-    int bit = -1;                // Kind::flag: bit of first_register
+    int first_register = -1;        // the unit's register (the high one of a pair)
+    int bit = -1;                   // Kind::flag: bit of first_register
     std::size_t record_offset = 0;  // register16 / register_pair: the field; flag: its block
-    int flag_index = -1;         // Kind::flag: index within the block
+    int flag_index = -1;            // Kind::flag: index within the block
 };
 
 struct SignalInfo {

@@ -47,7 +47,7 @@ struct OwnedAlarmTables {
 
     // The tables by reference, as the configuration loader fills them.
     AlarmTables view() {
-        return AlarmTables{ai_signals,     alarm_rules,     alarm_texts,    alarm_names,
+        return AlarmTables{ai_signals,    alarm_rules,    alarm_texts,    alarm_names,
                            up_thresholds, up2_thresholds, low_thresholds, low2_thresholds};
     }
 };

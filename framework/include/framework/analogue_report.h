@@ -14,8 +14,7 @@
 inline bool analogue_report_due(const SMDVDevice::BAOSetting& setting, float value, std::time_t now) {
     const float last = setting.last_value;
     bool due = false;
-    if (setting.abs_enabled &&
-        (value > last + setting.abs_band || value < last - setting.abs_band)) {
+    if (setting.abs_enabled && (value > last + setting.abs_band || value < last - setting.abs_band)) {
         due = true;
     }
     if (setting.pct_enabled) {
@@ -27,9 +26,8 @@ inline bool analogue_report_due(const SMDVDevice::BAOSetting& setting, float val
         if (value > upper || value < lower) due = true;
     }
     // In double: a float holds today's epoch seconds only to 128 s.
-    if (setting.period_enabled &&
-        static_cast<double>(now - static_cast<std::time_t>(setting.last_time)) >
-            static_cast<double>(setting.period_minutes) * 60.0) {
+    if (setting.period_enabled && static_cast<double>(now - static_cast<std::time_t>(setting.last_time)) >
+                                      static_cast<double>(setting.period_minutes) * 60.0) {
         due = true;
     }
     return due;

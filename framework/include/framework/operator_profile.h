@@ -16,9 +16,7 @@ enum class OperatorProfile : std::int32_t {
 // The profile of a device whose settings name none.
 inline constexpr OperatorProfile kDefaultProfile = OperatorProfile::kUnicom;
 
-constexpr std::int32_t profile_value(OperatorProfile profile) {
-    return static_cast<std::int32_t>(profile);
-}
+constexpr std::int32_t profile_value(OperatorProfile profile) { return static_cast<std::int32_t>(profile); }
 
 constexpr bool is_profile(std::int32_t b_mode, OperatorProfile profile) {
     return b_mode == profile_value(profile);

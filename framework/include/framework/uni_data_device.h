@@ -11,8 +11,8 @@
 #include <type_traits>
 #include <utility>
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
+#include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "framework/alarm_tables.h"
 #include "framework/clock.h"
@@ -115,9 +115,9 @@ public:
             std::memcpy(record_bytes(), &data_id, sizeof data_id);
         }
         configuration::load_configuration(
-            settings, configuration::ConfigurationTarget{
-                          data_id, this->DeviceType(), b_mode_, alarm_tables(), this->alarm_levels_,
-                          this->alarm_thresholds_, *diagnostics_, &round_mutex_});
+            settings, configuration::ConfigurationTarget{data_id, this->DeviceType(), b_mode_, alarm_tables(),
+                                                         this->alarm_levels_, this->alarm_thresholds_,
+                                                         *diagnostics_, &round_mutex_});
         const std::lock_guard<std::recursive_mutex> round(round_mutex_);
         return Protocol::InitSetting(settings);
     }
@@ -150,7 +150,7 @@ protected:
 
     // The alarm tables by reference, as the configuration loader fills them.
     AlarmTables alarm_tables() {
-        return AlarmTables{ai_signals_,     alarm_rules_,     alarm_texts_,    alarm_names_,
+        return AlarmTables{ai_signals_,    alarm_rules_,    alarm_texts_,    alarm_names_,
                            up_thresholds_, up2_thresholds_, low_thresholds_, low2_thresholds_};
     }
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include <boost/date_time/posix_time/ptime.hpp>
 #include <json/value.h>
+#include <boost/date_time/posix_time/ptime.hpp>
 
 #include "host/host_api.h"
 #include "host/rule_value.h"
@@ -37,8 +37,7 @@ public:
     SMDVDevice();
     ~SMDVDevice() override;
 
-    int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
-                        int& out_len) override;
+    int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size, int& out_len) override;
 
     virtual bool Reset();
     virtual bool InitV(SMDVDevice* parent, unsigned int data_id, const Json::Value& config);
@@ -70,8 +69,7 @@ public:
     bool SaveDeviceHistory(const unsigned char* bytes, unsigned int length);
     // Raises or clears the analogue alarm `alarm_id`: active while `value` exceeds the host's
     // threshold for it (alarm_thresholds_); a change of state is gathered into rule_values_.
-    bool CheckThreshold(const std::string& alarm_id, const std::string& name, const float& value,
-                        int serial);
+    bool CheckThreshold(const std::string& alarm_id, const std::string& name, const float& value, int serial);
     // Sets the state of alarm `alarm_id`; a change of state is gathered into rule_values_.
     bool CheckThresholdBool(int level, const std::string& alarm_id, const std::string& signal,
                             const std::string& value_text, const std::string& message, bool state,

@@ -19,8 +19,7 @@ public:
     virtual bool LoadFromCache(const unsigned char* bytes, int length);
     virtual unsigned int DataId() const { return data_id_; }
     virtual std::string DeviceType() const { return device_type_; }
-    virtual int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size,
-                                int& out_len);
+    virtual int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size, int& out_len);
     virtual void RoundDone();
     virtual bool UseControllerDb() { return use_controller_db_; }
     virtual ~VDeviceInterface();

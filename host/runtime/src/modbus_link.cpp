@@ -24,9 +24,7 @@ namespace {
 constexpr int kMaxReadRegisters = MODBUS_MAX_READ_REGISTERS;    // Modbus standard: 125
 constexpr int kMaxWriteRegisters = MODBUS_MAX_WRITE_REGISTERS;  // Modbus standard: 123
 
-bool is_exception(int error) {
-    return (error > MODBUS_ENOBASE && error <= EMBXGTAR) || error == EMBUNKEXC;
-}
+bool is_exception(int error) { return (error > MODBUS_ENOBASE && error <= EMBXGTAR) || error == EMBUNKEXC; }
 
 // A reply that arrived but cannot be trusted: the line may still carry the rest of it.
 bool is_garbled(int error) {
@@ -51,22 +49,31 @@ std::string timeout_text(double seconds) {
 // Exception codes by name (Modbus application protocol, section 7).
 const char* exception_name(int code) {
     switch (code) {
-        case 0x01: return "illegal function";
-        case 0x02: return "illegal data address";
-        case 0x03: return "illegal data value";
-        case 0x04: return "server device failure";
-        case 0x05: return "acknowledge";
-        case 0x06: return "server device busy";
-        case 0x08: return "memory parity error";
-        case 0x0A: return "gateway path unavailable";
-        case 0x0B: return "gateway target device failed to respond";
-        default: return "unknown exception";
+        case 0x01:
+            return "illegal function";
+        case 0x02:
+            return "illegal data address";
+        case 0x03:
+            return "illegal data value";
+        case 0x04:
+            return "server device failure";
+        case 0x05:
+            return "acknowledge";
+        case 0x06:
+            return "server device busy";
+        case 0x08:
+            return "memory parity error";
+        case 0x0A:
+            return "gateway path unavailable";
+        case 0x0B:
+            return "gateway target device failed to respond";
+        default:
+            return "unknown exception";
     }
 }
 
 const char* check_request(const ModbusRequest& r) {
-    const int max = r.kind == ModbusRequest::Kind::read_registers ? kMaxReadRegisters
-                                                                   : kMaxWriteRegisters;
+    const int max = r.kind == ModbusRequest::Kind::read_registers ? kMaxReadRegisters : kMaxWriteRegisters;
     if (r.start < 0 || r.count < 1 || r.count > max || r.start + r.count > 65536) {
         return "request outside the Modbus limits";
     }
@@ -86,14 +93,13 @@ ModbusLink::ModbusLink(ModbusEndpoint endpoint, LinkSettings settings)
     : endpoint_(std::move(endpoint)), settings_(settings) {
     if (endpoint_.transport == ModbusEndpoint::Transport::rtu) {
         if (endpoint_.baud <= 0) throw std::invalid_argument("no baud rate for " + endpoint_.device);
-        ctx_ = modbus_new_rtu(endpoint_.device.c_str(), endpoint_.baud, endpoint_.parity,
-                              endpoint_.data_bits, endpoint_.stop_bits);
+        ctx_ = modbus_new_rtu(endpoint_.device.c_str(), endpoint_.baud, endpoint_.parity, endpoint_.data_bits,
+                              endpoint_.stop_bits);
     } else {
         ctx_ = modbus_new_tcp_pi(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str());
     }
     if (ctx_ == nullptr) {
-        throw std::invalid_argument("cannot use " + endpoint_.describe() + ": " +
-                                    modbus_strerror(errno));
+        throw std::invalid_argument("cannot use " + endpoint_.describe() + ": " + modbus_strerror(errno));
     }
     modbus_set_slave(ctx_, endpoint_.unit);
     // Recovery stays ours: libmodbus's link recovery can loop forever on a dead unit.
@@ -147,9 +153,9 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
         if (!connect(result.error)) return Attempt::final;
     }
     if (settings_.pause > 0) {
-        std::this_thread::sleep_until(last_request_end_ +
-                                      std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(settings_.pause)));
+        std::this_thread::sleep_until(
+            last_request_end_ +
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settings_.pause)));
     }
     // Whatever is waiting on a serial line belongs to no request of ours.
     if (endpoint_.transport == ModbusEndpoint::Transport::rtu) modbus_flush(ctx_);
@@ -214,9 +220,10 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
 // Function 06 sent raw, so that the value the unit echoes is what the device checks (libmodbus's
 // own single write accepts a reply that echoes another value). 1 on a reply, -1 with errno set.
 int ModbusLink::write_register_echoed(int reg, std::uint16_t value, std::uint16_t& echoed) {
-    const std::uint8_t request[] = {static_cast<std::uint8_t>(endpoint_.unit), MODBUS_FC_WRITE_SINGLE_REGISTER,
-                                    static_cast<std::uint8_t>(reg >> 8), static_cast<std::uint8_t>(reg & 0xff),
-                                    static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xff)};
+    const std::uint8_t request[] = {
+        static_cast<std::uint8_t>(endpoint_.unit), MODBUS_FC_WRITE_SINGLE_REGISTER,
+        static_cast<std::uint8_t>(reg >> 8),       static_cast<std::uint8_t>(reg & 0xff),
+        static_cast<std::uint8_t>(value >> 8),     static_cast<std::uint8_t>(value & 0xff)};
     if (modbus_send_raw_request(ctx_, request, sizeof request) == -1) return -1;
     std::uint8_t reply[MODBUS_MAX_ADU_LENGTH];
     const int length = modbus_receive_confirmation(ctx_, reply);
@@ -224,8 +231,9 @@ int ModbusLink::write_register_echoed(int reg, std::uint16_t value, std::uint16_
     const int h = modbus_get_header_length(ctx_);
     if (length >= h + 2 && reply[h] == (MODBUS_FC_WRITE_SINGLE_REGISTER | 0x80)) {
         const int code = reply[h + 1];
-        errno = code >= MODBUS_EXCEPTION_ILLEGAL_FUNCTION && code < MODBUS_EXCEPTION_MAX ? MODBUS_ENOBASE + code
-                                                                                         : EMBUNKEXC;
+        errno = code >= MODBUS_EXCEPTION_ILLEGAL_FUNCTION && code < MODBUS_EXCEPTION_MAX
+                    ? MODBUS_ENOBASE + code
+                    : EMBUNKEXC;
         return -1;
     }
     if (length < h + 5 || reply[h - 1] != request[0] || reply[h] != MODBUS_FC_WRITE_SINGLE_REGISTER ||
@@ -238,13 +246,12 @@ int ModbusLink::write_register_echoed(int reg, std::uint16_t value, std::uint16_
 }
 
 bool ModbusLink::connect(std::string& error) {
-    const bool made = endpoint_.transport == ModbusEndpoint::Transport::tcp ? connect_tcp(error)
-                                                                          : connect_rtu(error);
+    const bool made =
+        endpoint_.transport == ModbusEndpoint::Transport::tcp ? connect_tcp(error) : connect_rtu(error);
     if (!made) {
-        backoff_ = backoff_ <= 0 ? settings_.reconnect_min
-                                 : std::min(2 * backoff_, settings_.reconnect_max);
-        next_connect_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(backoff_));
+        backoff_ = backoff_ <= 0 ? settings_.reconnect_min : std::min(2 * backoff_, settings_.reconnect_max);
+        next_connect_ = Clock::now() +
+                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(backoff_));
         error += ", next attempt in " + seconds_text(backoff_);
         return false;
     }
@@ -275,8 +282,8 @@ bool ModbusLink::connect_tcp(std::string& error) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    const int gai = getaddrinfo(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str(),
-                                &hints, &found);
+    const int gai =
+        getaddrinfo(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str(), &hints, &found);
     if (gai != 0) {
         error = std::string("cannot resolve the host name: ") + gai_strerror(gai);
         return false;

@@ -86,8 +86,7 @@ RecordHistoryWriter::RecordHistoryWriter(const std::string& path) : path_(path) 
         }
         valid_bytes = reader.valid_bytes();
     }
-    if (::ftruncate(fd_, static_cast<off_t>(valid_bytes)) != 0 ||
-        ::lseek(fd_, 0, SEEK_END) < 0) {
+    if (::ftruncate(fd_, static_cast<off_t>(valid_bytes)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0) {
         const auto error = io_error("cannot repair history", path);
         ::close(fd_);
         throw error;

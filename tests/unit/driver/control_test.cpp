@@ -29,8 +29,7 @@ struct Control {
     int out_len;
 };
 
-Control control(TestDevice& device, int code, const std::vector<std::uint8_t>& in, void* out,
-                int out_size) {
+Control control(TestDevice& device, int code, const std::vector<std::uint8_t>& in, void* out, int out_size) {
     int out_len = -99;
     const int result = device.DeviceIoControl(code, in.empty() ? nullptr : in.data(),
                                               static_cast<int>(in.size()), out, out_size, out_len);
@@ -168,8 +167,7 @@ TEST(ControlBadInput, EveryRequestIsLoggedFirst) {
     int out_len = 0;
     h.device.DeviceIoControl(206, nullptr, -1, nullptr, 0, out_len);
     h.device.DeviceIoControl(4711, nullptr, 0, nullptr, 0, out_len);
-    EXPECT_EQ(h.log.take(),
-              "PX46TR_K::DeviceIoControl 206\nPX46TR_K::DeviceIoControl 4711\n");
+    EXPECT_EQ(h.log.take(), "PX46TR_K::DeviceIoControl 206\nPX46TR_K::DeviceIoControl 4711\n");
 }
 
 // --- Requests passed to the host -------------------------------------------------------------------
@@ -234,8 +232,8 @@ TEST(ControlRequests, NullBufferTheCodeNeverTouchesStillReachesTheHost) {
         h.device.set_io_control_result(11);
         std::int32_t out = 77;
         int out_len = -99;
-        EXPECT_EQ(h.device.DeviceIoControl(c.code, nullptr, c.in_len, c.null_out ? nullptr : &out,
-                                           c.out_size, out_len),
+        EXPECT_EQ(h.device.DeviceIoControl(c.code, nullptr, c.in_len, c.null_out ? nullptr : &out, c.out_size,
+                                           out_len),
                   11)
             << c.what;
         EXPECT_EQ(h.calls.named("DeviceIoControl").size(), 1u) << c.what;
@@ -340,8 +338,8 @@ TEST(ControlSnapshot, TextIsOneBuildWhileRoundsComplete) {
     bool consistent = true;
     for (int i = 0; i < 400 && consistent; ++i) {
         int out_len = 0;
-        if (h.device.DeviceIoControl(801, nullptr, 0, out.data(), static_cast<int>(out.size()),
-                                     out_len) != 0) {
+        if (h.device.DeviceIoControl(801, nullptr, 0, out.data(), static_cast<int>(out.size()), out_len) !=
+            0) {
             continue;
         }
         Json::Value parsed;

@@ -131,8 +131,7 @@ TEST(PollingRound, ShortReplyCopiesNothingAndEndsTheRound) {
     h.log.take();
     h.device.RefreshStatus();
     pump.pump_all();
-    EXPECT_EQ(h.log.take(),
-              "PX46TR_K::process_payload short reply step:25 words:3 expected:36\n");
+    EXPECT_EQ(h.log.take(), "PX46TR_K::process_payload short reply step:25 words:3 expected:36\n");
     EXPECT_TRUE(h.calls.named("SendSP").empty());
     EXPECT_EQ(h.calls.named("modbus_read_registers").size(), 15u);
     const auto record = h.device.record();
@@ -164,10 +163,10 @@ struct WriteReplyCase {
 
 TEST(WriteReplies, OutcomeFollowsTheEcho) {
     const WriteReplyCase cases[] = {
-        {206, 1, {1}, 1},          {206, 1, {2}, 3},
-        {206, 65535, {65535}, 1},  {206, 1, {}, 3},  // no word to compare
-        {210, 2, {16, 2}, 1},      {210, 2, {16, 3}, 3},
-        {210, 2, {6, 2}, 3},       {210, 2, {16}, 3},  // too short to compare
+        {206, 1, {1}, 1},         {206, 1, {2}, 3},
+        {206, 65535, {65535}, 1}, {206, 1, {}, 3},  // no word to compare
+        {210, 2, {16, 2}, 1},     {210, 2, {16, 3}, 3},
+        {210, 2, {6, 2}, 3},      {210, 2, {16}, 3},  // too short to compare
     };
     for (const auto& c : cases) {
         DeviceHarness h;

@@ -81,8 +81,8 @@ TEST(ReportableAlarms, OrderAndFlagPositions) {
     EXPECT_EQ(alarms.back().name, "出线支路144开关分闸");
     EXPECT_EQ(alarms.back().source.first_register, 7464);
     for (const auto& a : alarms) {
-        const bool feeder_switch_alarm = a.name.rfind("出线支路", 0) == 0 &&
-                                         a.name.find("开关告警") != std::string::npos;
+        const bool feeder_switch_alarm =
+            a.name.rfind("出线支路", 0) == 0 && a.name.find("开关告警") != std::string::npos;
         EXPECT_FALSE(feeder_switch_alarm) << a.name << " is never reported";
     }
 }

@@ -28,8 +28,7 @@ Json::Value expected_value(const SignalInfo& s, const SimulatedUnit& unit) {
         case SignalSource::Kind::register_pair: {
             const std::uint32_t pair = (static_cast<std::uint32_t>(unit.get(s.source.first_register)) << 16) |
                                        unit.get(s.source.first_register + 1);
-            return static_cast<double>(
-                scale(static_cast<std::int32_t>(pair), s.divisor, s.second_divisor));
+            return static_cast<double>(scale(static_cast<std::int32_t>(pair), s.divisor, s.second_divisor));
         }
         case SignalSource::Kind::flag:
             raw = (unit.get(s.source.first_register) >> s.source.bit) & 1u;
@@ -109,14 +108,14 @@ TEST(SnapshotCatalogue, BuildsOnlyUnderProfilesThatEvaluateRules) {
 
 TEST(SnapshotNumbers, SinglePrecisionQuotientsWidenedAfterwards) {
     DeviceHarness h;
-    h.set_s32(32, 12345);          // feeder 1 voltage
-    h.set_s32(32 + 2, -100);       // feeder 2 voltage: 0xFFFF, 0xFF9C
-    h.set_s32(32 + 6, 65536);      // feeder 1 current: 0x0001, 0x0000
-    h.set_s32(4 + 2, 0x0FA0);      // line A current
-    h.set_s32(18 + 6, 1234567);    // line B energy: /10 then /1000
+    h.set_s32(32, 12345);               // feeder 1 voltage
+    h.set_s32(32 + 2, -100);            // feeder 2 voltage: 0xFFFF, 0xFF9C
+    h.set_s32(32 + 6, 65536);           // feeder 1 current: 0x0001, 0x0000
+    h.set_s32(4 + 2, 0x0FA0);           // line A current
+    h.set_s32(18 + 6, 1234567);         // line B energy: /10 then /1000
     h.set_s32(4 + 4, -2147483647 - 1);  // line A power, most negative
-    h.unit.set(4247, 65526);       // temperature, unsigned
-    h.unit.set(0, 0xFFFF);         // hardware code, unsigned and unscaled
+    h.unit.set(4247, 65526);            // temperature, unsigned
+    h.unit.set(0, 0xFFFF);              // hardware code, unsigned and unscaled
     h.run_round();
     const Json::Value& json = h.device.json_.root();
     EXPECT_DOUBLE_EQ(json["出线支路01电压"].asDouble(), 123.44999694824219);
@@ -134,10 +133,10 @@ TEST(SnapshotNumbers, SinglePrecisionQuotientsWidenedAfterwards) {
 
 TEST(SnapshotCodings, StateRegistersTakeTheirOwnCoding) {
     DeviceHarness h;
-    h.unit.set(4096, 2);        // line A surge-protector switch: idle
-    h.unit.set(4097, 3);        // surge code has no "opened"
-    h.unit.set(4098, 2);        // total code: only 1 is an alarm
-    h.unit.set(4099, 3);        // switch code: opened
+    h.unit.set(4096, 2);  // line A surge-protector switch: idle
+    h.unit.set(4097, 3);  // surge code has no "opened"
+    h.unit.set(4098, 2);  // total code: only 1 is an alarm
+    h.unit.set(4099, 3);  // switch code: opened
     h.unit.set(4100, 3);
     h.unit.set(4101, 0xFFFF);
     h.unit.set(4102 + 5, 7);    // feeder 5 switch state
@@ -197,12 +196,12 @@ TEST(SnapshotFlags, EachBitRaisesExactlyItsFeedersMember) {
         bool has_entry;
     };
     const Case cases[] = {
-        {7433, 1u << 4, "出线支路05电流越上线", true},      // flag 148
+        {7433, 1u << 4, "出线支路05电流越上线", true},  // flag 148
         {7424 + 204 / 16, 1u << (204 % 16), "出线支路61电流越上线", true},
         {7424 + 348 / 16, 1u << (348 % 16), "出线支路61电流越上上线", true},
         {7450, 1u << 15, "出线支路144电流越上上线", true},  // flag 431
         {7424, 1u << 0, "出线支路01开关告警", false},
-        {7432, 1u << 15, "出线支路144开关告警", false},     // flag 143
+        {7432, 1u << 15, "出线支路144开关告警", false},  // flag 143
         {7464, 1u << 15, "出线支路144开关分闸", true},
         {7456, 1u << 0, "出线支路01开关分闸", true},
     };
@@ -294,10 +293,11 @@ std::string snapshot_text(TestDevice& device) {
 TEST(SnapshotRebuild, EachRoundsTextIsAFreshDevicesForTheSameRecordAndHistory) {
     DeviceHarness h;
     h.device.ai_signals_["规则信号"] = {"0406101001", "规则信号"};  // no build writes it
-    std::vector<std::uint8_t> history(kRecordSize, 0);  // the alarm-only codes 1 seen so far
+    std::vector<std::uint8_t> history(kRecordSize, 0);              // the alarm-only codes 1 seen so far
     for (std::uint32_t round = 1; round <= 30; ++round) {
         fill_registers(h.unit, round);
-        for (int reg = 4096; reg <= 4102; ++reg) h.unit.set(reg, static_cast<std::uint16_t>(h.unit.get(reg) % 4));
+        for (int reg = 4096; reg <= 4102; ++reg)
+            h.unit.set(reg, static_cast<std::uint16_t>(h.unit.get(reg) % 4));
         h.clock.advance(5);
         h.run_round();
         const std::vector<std::uint8_t> record = h.device.record();

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_harness.h"
@@ -51,7 +51,8 @@ TEST(UnitAlarms, EveryAlarmInReportOrderWithItsStateAndTheNextSerial) {
     DeviceHarness h;
     const auto& alarms = px46tr_k::reportable_alarms();
     ASSERT_EQ(alarms.size(), 457u);
-    for (std::size_t i = 0; i < alarms.size(); ++i) h.device.alarm_rules_[alarms[i].name] = "ID" + std::to_string(i);
+    for (std::size_t i = 0; i < alarms.size(); ++i)
+        h.device.alarm_rules_[alarms[i].name] = "ID" + std::to_string(i);
     std::mt19937 random(7);
     for (int reg = 4096; reg <= 4102; ++reg) h.unit.set(reg, static_cast<std::uint16_t>(random() % 3));
     for (int reg = 7424; reg <= 7465; ++reg) h.unit.set(reg, static_cast<std::uint16_t>(random()));
@@ -59,8 +60,9 @@ TEST(UnitAlarms, EveryAlarmInReportOrderWithItsStateAndTheNextSerial) {
     const auto got = reports(h);
     ASSERT_EQ(got.size(), 457u);
     for (std::size_t i = 0; i < alarms.size(); ++i) {
-        EXPECT_EQ(got[i], (Report{"ID" + std::to_string(i), alarms[i].name,
-                                  px46tr_k::alarm_active(alarms[i], h.device.data_), static_cast<unsigned>(i + 1)}));
+        EXPECT_EQ(got[i],
+                  (Report{"ID" + std::to_string(i), alarms[i].name,
+                          px46tr_k::alarm_active(alarms[i], h.device.data_), static_cast<unsigned>(i + 1)}));
     }
     EXPECT_EQ(got[0].name, "系统总告警状态");
     EXPECT_EQ(got[1].name, "出线支路01电流越上线");
@@ -80,7 +82,7 @@ TEST(UnitAlarms, OnlyConfiguredAlarmsTakeSerials) {
     h.unit.set(kFeederOpenBits, 0x0006);
     h.run_round();
     EXPECT_EQ(reports(h), (std::vector<Report>{{"S1", "出线支路01开关分闸", false, 1},
-                                                {"S2", "出线支路02开关分闸", true, 2}}));
+                                               {"S2", "出线支路02开关分闸", true, 2}}));
     h.calls.clear();
     h.run_round();
     EXPECT_EQ(reports(h).size(), 2u) << "reported in every round, changed or not";
@@ -135,14 +137,16 @@ TEST(UnitAlarms, IncomingLineFlagsAreActiveWhenNonZero) {
     h.unit.set(7456, 0xffff);  // the next polled register belongs to the feeder switches
     h.run_round();
     EXPECT_EQ(reports(h), (std::vector<Report>{{"L1", "A路进线总开关开关告警", true, 1},
-                                                {"L5", "进线总开关开关告警", false, 2},
-                                                {"L6", "进线防雷器失效告警", false, 3},
-                                                {"L24", "进线电压欠压", false, 4}}));
+                                               {"L5", "进线总开关开关告警", false, 2},
+                                               {"L6", "进线防雷器失效告警", false, 3},
+                                               {"L24", "进线电压欠压", false, 4}}));
 }
 
 TEST(UnitAlarms, FeederFlagPositions) {
     DeviceHarness h;
-    for (int n : {4, 5, 6}) h.device.alarm_rules_[px46tr_k::compose_name("%s%02d电流越上线", "出线支路", n)] = "H" + std::to_string(n);
+    for (int n : {4, 5, 6})
+        h.device.alarm_rules_[px46tr_k::compose_name("%s%02d电流越上线", "出线支路", n)] =
+            "H" + std::to_string(n);
     h.device.alarm_rules_["出线支路143电流越上上线"] = "HH143";
     h.device.alarm_rules_["出线支路144电流越上上线"] = "HH144";
     h.device.alarm_rules_["出线支路144开关分闸"] = "O144";
@@ -152,11 +156,11 @@ TEST(UnitAlarms, FeederFlagPositions) {
     h.unit.set(7465, 0xffff);    // flags 144 to 159 name no feeder
     h.run_round();
     EXPECT_EQ(reports(h), (std::vector<Report>{{"H4", "出线支路04电流越上线", false, 1},
-                                                {"H5", "出线支路05电流越上线", true, 2},
-                                                {"H6", "出线支路06电流越上线", false, 3},
-                                                {"HH143", "出线支路143电流越上上线", false, 4},
-                                                {"HH144", "出线支路144电流越上上线", true, 5},
-                                                {"O144", "出线支路144开关分闸", true, 6}}));
+                                               {"H5", "出线支路05电流越上线", true, 2},
+                                               {"H6", "出线支路06电流越上线", false, 3},
+                                               {"HH143", "出线支路143电流越上上线", false, 4},
+                                               {"HH144", "出线支路144电流越上上线", true, 5},
+                                               {"O144", "出线支路144开关分闸", true, 6}}));
 }
 
 TEST(UnitAlarms, FeederSwitchAlarmIsNeverReported) {
@@ -178,7 +182,7 @@ TEST(UnitAlarms, FeederMembersReportOneFlagEach) {
     EXPECT_EQ(h.device._px46tr_k_FeederCurrentHHAlert_alert(&flags[0], "出线支路", 100), 1);
     EXPECT_EQ(h.device._px46tr_k_FeederSwitchOpenAlert_alert(&flags[1], "出线支路", 9), 1);
     EXPECT_EQ(reports(h), (std::vector<Report>{{"H9", "出线支路09电流越上线", true, 65535},
-                                                {"HH100", "出线支路100电流越上上线", false, 0}}));
+                                               {"HH100", "出线支路100电流越上上线", false, 0}}));
     EXPECT_EQ(h.device.check_seq_, 1) << "the serial wraps";
 }
 

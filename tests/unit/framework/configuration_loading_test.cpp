@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <boost/property_tree/exceptions.hpp>
-#include <boost/property_tree/ini_parser.hpp>
 #include <json/reader.h>
 #include <json/value.h>
 #include <json/writer.h>
 #include <yaml-cpp/exceptions.h>
+#include <boost/property_tree/exceptions.hpp>
+#include <boost/property_tree/ini_parser.hpp>
 
 #include <exception>
 #include <filesystem>
@@ -133,7 +133,8 @@ TEST(ConfigurationLookup, LastCandidateUnderMobileIsFoundAndReadAsIni) {
               "parse ini/yaml filename:./ini/mobile/px46tr_k.ini\n"
               "AI 77\n"
               "here 1\n");
-    EXPECT_EQ(d.device.alarm_rules_, (std::map<std::string, std::string>{{"环境温度_high", "0418001001,upper"}}));
+    EXPECT_EQ(d.device.alarm_rules_,
+              (std::map<std::string, std::string>{{"环境温度_high", "0418001001,upper"}}));
 }
 
 TEST(ConfigurationLookup, EachCandidateBeatsEveryLaterOne) {
@@ -199,15 +200,17 @@ TEST(OperatorProfile, LeadingIntegerOfTheTextAsAtoiReadsIt) {
         const auto run = d.init(mode_settings(mode));
         ASSERT_FALSE(run.error) << mode;
         EXPECT_EQ(d.device.b_mode_, expected) << mode;
-        EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "InitSetting 77 b_mode_:" + std::to_string(expected));
+        EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+                  "InitSetting 77 b_mode_:" + std::to_string(expected));
     }
 }
 
 TEST(OperatorProfile, KeptWhenTheSettingsNameNone) {
     ConfiguredDevice d;
     d.init(mode_settings(3));
-    for (const char* settings : {"{}", R"({"appSetting": "5"})", R"({"appSetting": {}})",
-                                 R"({"appSetting": {"b_mode": null}})", R"({"appSetting": null})", "[5]", "null"}) {
+    for (const char* settings :
+         {"{}", R"({"appSetting": "5"})", R"({"appSetting": {}})", R"({"appSetting": {"b_mode": null}})",
+          R"({"appSetting": null})", "[5]", "null"}) {
         const auto run = d.init(json(settings));
         ASSERT_FALSE(run.error) << settings;
         EXPECT_EQ(d.device.b_mode_, 3) << settings;
@@ -267,8 +270,9 @@ TEST(ConfigurationFile, ShippedYamlAndIniExamplesGiveTheSameTables) {
 
 TEST(ConfigurationFile, ValuesSplitAtTheFirstCommaOnly) {
     ConfiguredDevice d;
-    d.dir.write("ini/77.ini", "[AI]\nplain=0406101001\ntwo=0406101002,a,b\nempty=\n"
-                              "[ALARM]\nalarm=0417001001,x,y\n");
+    d.dir.write("ini/77.ini",
+                "[AI]\nplain=0406101001\ntwo=0406101002,a,b\nempty=\n"
+                "[ALARM]\nalarm=0417001001,x,y\n");
     ASSERT_FALSE(d.init(Json::Value(Json::objectValue)).error);
     using Ids = std::pair<std::string, std::string>;
     EXPECT_EQ(d.device.ai_signals_.at("plain"), (Ids{"0406101001", "0406101001"}));
@@ -282,7 +286,8 @@ TEST(ConfigurationFile, MobileKeepsWholeAlarmValuesAndReadsNoAi) {
     d.dir.write("ini/77.yaml", "AI:\n  x: 0406101001\nALARM:\n  环境温度_high: \"0418001001,upper\"\n");
     const auto run = d.init(mode_settings(3));
     ASSERT_FALSE(run.error);
-    EXPECT_EQ(d.device.alarm_rules_, (std::map<std::string, std::string>{{"环境温度_high", "0418001001,upper"}}));
+    EXPECT_EQ(d.device.alarm_rules_,
+              (std::map<std::string, std::string>{{"环境温度_high", "0418001001,upper"}}));
     EXPECT_TRUE(d.device.ai_signals_.empty());
     EXPECT_EQ(run.out.find("parse alarm:"), std::string::npos);
 }
@@ -292,7 +297,8 @@ TEST(ConfigurationFile, TelecomLoadsTheFileButFillsNothing) {
     d.dir.write("ini/77.yaml", "AI:\n  x: 0406101001\nALARM:\n  y: 0417001001\n");
     const auto run = d.init(mode_settings(2));
     ASSERT_FALSE(run.error);
-    EXPECT_EQ(after_file_name(run.out), "before load\nafter load\nbefore parse alarm\nafter parse alarm\nAI 77\n");
+    EXPECT_EQ(after_file_name(run.out),
+              "before load\nafter load\nbefore parse alarm\nafter parse alarm\nAI 77\n");
     EXPECT_TRUE(d.device.ai_signals_.empty());
     EXPECT_TRUE(d.device.alarm_rules_.empty());
 }
@@ -479,7 +485,8 @@ TEST(ThresholdGroups, MissingOrEmptyKeySkipsOnlyItsGroup) {
         "UpValue": "40", "UpReconverValue": "38",
         "Up2Value": "50", "Up2ReconverValue": "", "Up2AlarmLevel": "1",
         "LowValue": "5", "LowReconverValue": "7", "LowAlarmLevel": null,
-        "Low2Value": "1", "Low2ReconverValue": "2", "Low2AlarmLevel": "3"}})")).error);
+        "Low2Value": "1", "Low2ReconverValue": "2", "Low2AlarmLevel": "3"}})"))
+                     .error);
     EXPECT_TRUE(d.device.up_thresholds_.empty());
     EXPECT_TRUE(d.device.up2_thresholds_.empty());
     EXPECT_TRUE(d.device.low_thresholds_.empty());
@@ -492,7 +499,8 @@ TEST(ThresholdGroups, MembersWithoutIdentityAreSkipped) {
         "a": {"SignalName": "S", "UpValue": "1", "UpReconverValue": "1", "UpAlarmLevel": "1"},
         "b": {"ID": "", "SignalName": "S", "UpValue": "1", "UpReconverValue": "1", "UpAlarmLevel": "1"},
         "c": {"ID": "X", "SignalName": "", "UpValue": "1", "UpReconverValue": "1", "UpAlarmLevel": "1"},
-        "d": 5})")).error);
+        "d": 5})"))
+                     .error);
     EXPECT_TRUE(d.device.up_thresholds_.empty());
 }
 
@@ -501,7 +509,8 @@ TEST(ThresholdGroups, LaterMemberWinsOnlyInTheGroupsItDefines) {
     ASSERT_FALSE(d.init(group_settings(R"({
         "a": {"ID": "A", "SignalName": "S", "UpValue": "1", "UpReconverValue": "1", "UpAlarmLevel": "1",
               "LowValue": "2", "LowReconverValue": "2", "LowAlarmLevel": "2"},
-        "b": {"ID": "B", "SignalName": "S", "UpValue": "3", "UpReconverValue": "3", "UpAlarmLevel": "3"}})")).error);
+        "b": {"ID": "B", "SignalName": "S", "UpValue": "3", "UpReconverValue": "3", "UpAlarmLevel": "3"}})"))
+                     .error);
     EXPECT_EQ(std::get<0>(d.device.up_thresholds_.at("S")), "B001");
     EXPECT_EQ(std::get<0>(d.device.low_thresholds_.at("S")), "A003");
 }

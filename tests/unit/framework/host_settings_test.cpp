@@ -24,8 +24,7 @@ TEST(HostSettings, LevelsAndThresholdsFromNumbersOrTexts) {
         "AL04": 5,
         "AL05": {"AlarmLevel": null, "Threshold": [1]}}})"));
     EXPECT_EQ(h.device.alarm_levels_, (std::map<std::string, int>{{"AL01", 3}, {"AL02", 2}, {"AL03", 0}}));
-    EXPECT_EQ(h.device.alarm_thresholds_,
-              (std::map<std::string, float>{{"AL01", 10.5f}, {"AL02", 12.25f}}));
+    EXPECT_EQ(h.device.alarm_thresholds_, (std::map<std::string, float>{{"AL01", 10.5f}, {"AL02", 12.25f}}));
 }
 
 TEST(HostSettings, ReportSettingsTurnOnTheFlagsOfTheirKeys) {
@@ -50,8 +49,7 @@ TEST(HostSettings, ReportSettingsTurnOnTheFlagsOfTheirKeys) {
     EXPECT_TRUE(model.period_enabled);
     EXPECT_EQ(model.period_minutes, 15.0f);
     EXPECT_EQ(model.last_time, 0u);
-    EXPECT_FALSE(h.device.bao_settings_.at("AI0000000000").abs_enabled)
-        << "a band must be a number";
+    EXPECT_FALSE(h.device.bao_settings_.at("AI0000000000").abs_enabled) << "a band must be a number";
 }
 
 TEST(HostSettings, SettingsOfOtherShapesChangeNothing) {

@@ -41,9 +41,9 @@ TEST(ComparisonRules, RealMemberComparesByNumberAndLogsTheRule) {
     auto reports = h.calls.named("CheckThresholdBool");
     ASSERT_EQ(reports.size(), 1u);
     Json::Value expected(Json::arrayValue);
-    for (const Json::Value& arg : {Json::Value(2), Json::Value("AL01"), Json::Value("AL01"),
-                                   Json::Value("电流过高"), Json::Value("NM01;ID01;3;12.5"),
-                                   Json::Value(true), Json::Value(1)}) {
+    for (const Json::Value& arg :
+         {Json::Value(2), Json::Value("AL01"), Json::Value("AL01"), Json::Value("电流过高"),
+          Json::Value("NM01;ID01;3;12.5"), Json::Value(true), Json::Value(1)}) {
         expected.append(arg);
     }
     EXPECT_EQ(reports[0].args, expected);
@@ -62,9 +62,8 @@ TEST(ComparisonRules, EachWordComparesItsWay) {
         double value;
         bool state;
     } const cases[] = {
-        {"upper", 10.0, false}, {"upper", 10.5, true},   {"lower", 9.5, true},
-        {"lower", 10.0, false}, {"equal", 10.0, true},   {"equal", 10.5, false},
-        {"notequal", 10.0, false}, {"notequal", 9.5, true},
+        {"upper", 10.0, false}, {"upper", 10.5, true},  {"lower", 9.5, true},      {"lower", 10.0, false},
+        {"equal", 10.0, true},  {"equal", 10.5, false}, {"notequal", 10.0, false}, {"notequal", 9.5, true},
     };
     for (const auto& c : cases) {
         ComparisonDevice h;
@@ -84,9 +83,9 @@ TEST(ComparisonRules, OtherKindsOrderByKindNotByValue) {
         const char* word;
         bool state;
     } const cases[] = {
-        {Json::Value("1"), "upper", true},   {Json::Value("正常"), "lower", false},
-        {Json::Value(50), "upper", false},   {Json::Value(50), "lower", true},
-        {Json::Value(10), "equal", false},   {Json::Value(10), "notequal", true},
+        {Json::Value("1"), "upper", true},  {Json::Value("正常"), "lower", false},
+        {Json::Value(50), "upper", false},  {Json::Value(50), "lower", true},
+        {Json::Value(10), "equal", false},  {Json::Value(10), "notequal", true},
         {Json::Value(true), "upper", true},
     };
     for (const auto& c : cases) {
@@ -105,8 +104,7 @@ TEST(ComparisonRules, TextMemberIsWrittenAsTheJsonLibraryStreamsIt) {
     h.device.json_["电流"] = "正常";
     const std::string out = complete_round(h);
     EXPECT_NE(out.find(" realvalue:\"\\u6b63\\u5e38\" vs 10\n"), std::string::npos) << out;
-    EXPECT_EQ(h.calls.named("CheckThresholdBool").at(0).args[4].asString(),
-              "NM01;ID01;3;\"\\u6b63\\u5e38\"");
+    EXPECT_EQ(h.calls.named("CheckThresholdBool").at(0).args[4].asString(), "NM01;ID01;3;\"\\u6b63\\u5e38\"");
 }
 
 TEST(ComparisonRules, LevelZeroOnlyLogs) {

@@ -89,9 +89,9 @@ TEST(ThresholdGroups, RecoveryBeyondThresholdAlternatesOnASteadyValue) {
 Json::Value report_args(int level, const std::string& signal, const std::string& alarm_id,
                         const std::string& value, const std::string& message, bool state) {
     Json::Value args(Json::arrayValue);
-    for (const Json::Value& arg : {Json::Value(level), Json::Value(signal), Json::Value(alarm_id),
-                                   Json::Value(value), Json::Value(message), Json::Value(state),
-                                   Json::Value(1)}) {
+    for (const Json::Value& arg :
+         {Json::Value(level), Json::Value(signal), Json::Value(alarm_id), Json::Value(value),
+          Json::Value(message), Json::Value(state), Json::Value(1)}) {
         args.append(arg);
     }
     return args;
@@ -106,8 +106,8 @@ TEST(ThresholdGroups, ReportCarriesLevelSignalIdentifierValueTextAndSerialOne) {
     h.device.json_["湿度"] = 20.0;
     const auto reports = round_reports(h);
     ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0].args, report_args(4, "温度", "T002", "0.100000001",
-                                           "当前值0.100000001高于阈值:0.0500000007", true));
+    EXPECT_EQ(reports[0].args,
+              report_args(4, "温度", "T002", "0.100000001", "当前值0.100000001高于阈值:0.0500000007", true));
     EXPECT_EQ(reports[1].args, report_args(3, "湿度", "H004", "20", "", false))
         << "an inactive rule is reported too, with an empty message";
 }
@@ -161,8 +161,8 @@ TEST(ThresholdGroups, NumbersOfARealRoundAreReadBackAsTheirFloats) {
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].args, report_args(2, "环境温度", "E001", "0.100000001",
                                            "当前值0.100000001高于阈值:0.0500000007", true));
-    EXPECT_EQ(reports[1].args, report_args(1, "A路进线-电压", "V003", "123.449997",
-                                           "当前值123.449997低于阈值:200", true));
+    EXPECT_EQ(reports[1].args,
+              report_args(1, "A路进线-电压", "V003", "123.449997", "当前值123.449997低于阈值:200", true));
 }
 
 TEST(ThresholdGroups, HostKeepsSeveralRulesOfOneSignalApart) {
@@ -199,28 +199,37 @@ struct BandCase {
 
 TEST(AnalogueReport, BandEdgesAreNotDue) {
     const BandCase cases[] = {
-        {true, 2, 10, 12, false},     {true, 2, 10, 12.5f, true},  {true, 2, 10, 8, false},
-        {true, 2, 10, 7.9f, true},    {false, 10, 200, 220, false}, {false, 10, 200, 220.5f, true},
-        {false, 10, 200, 180, false}, {false, 10, 200, 179, true},  {false, 10, 0, 0, false},
-        {false, 10, 0, 0.001f, true}, {false, 10, 0, -0.001f, true},
+        {true, 2, 10, 12, false},
+        {true, 2, 10, 12.5f, true},
+        {true, 2, 10, 8, false},
+        {true, 2, 10, 7.9f, true},
+        {false, 10, 200, 220, false},
+        {false, 10, 200, 220.5f, true},
+        {false, 10, 200, 180, false},
+        {false, 10, 200, 179, true},
+        {false, 10, 0, 0, false},
+        {false, 10, 0, 0.001f, true},
+        {false, 10, 0, -0.001f, true},
         // Below a negative last value the band is the mirror image.
-        {false, 10, -200, -200, false}, {false, 10, -200, -220, false},
-        {false, 10, -200, -220.5f, true}, {false, 10, -200, -179, true},
+        {false, 10, -200, -200, false},
+        {false, 10, -200, -220, false},
+        {false, 10, -200, -220.5f, true},
+        {false, 10, -200, -179, true},
         // Around 3 the bounds are 3 x 110 / 100 = 3.29999995 and 3 x 90 / 100 = 2.70000005 as
         // floats, taken in that order; 3 x (110 / 100) would give 3.30000019 and 2.69999981.
-        {false, 10, 3, 3.3f, false},  {false, 10, 3, std::nextafter(3.3f, 4.0f), true},
-        {false, 10, 3, 2.7f, false},  {false, 10, 3, std::nextafter(2.7f, 0.0f), true},
+        {false, 10, 3, 3.3f, false},
+        {false, 10, 3, std::nextafter(3.3f, 4.0f), true},
+        {false, 10, 3, 2.7f, false},
+        {false, 10, 3, std::nextafter(2.7f, 0.0f), true},
     };
     for (const auto& c : cases) {
         DeviceHarness h;
         h.device.bao_settings_["AI0123456789"] = band_setting(c.absolute, c.band, c.last_value);
-        const std::string what = std::string(c.absolute ? "absolute " : "percent ") +
-                                 value_text(c.band) + " around " + value_text(c.last_value) +
-                                 ", value " + value_text(c.value);
+        const std::string what = std::string(c.absolute ? "absolute " : "percent ") + value_text(c.band) +
+                                 " around " + value_text(c.last_value) + ", value " + value_text(c.value);
         EXPECT_EQ(h.device.CheckAOReport("AI0623451789", "AI0123456789", c.value), c.due) << what;
         EXPECT_EQ(h.calls.named("CheckAOReport").size(), c.due ? 1u : 0u) << what;
-        EXPECT_EQ(h.device.bao_settings_.at("AI0123456789").last_value,
-                  c.due ? c.value : c.last_value)
+        EXPECT_EQ(h.device.bao_settings_.at("AI0123456789").last_value, c.due ? c.value : c.last_value)
             << what;
     }
 }

@@ -44,7 +44,8 @@ const px46tr_k::AlarmInfo* find_alarm(const std::string& name) {
 
 int parse_register(const std::string& text) {
     const auto reg = parse_decimal_or_hex(text, kRegisterCount - 1);
-    if (!reg) fail("register \"" + text + "\"", "not a register from 0 to " + std::to_string(kRegisterCount - 1));
+    if (!reg)
+        fail("register \"" + text + "\"", "not a register from 0 to " + std::to_string(kRegisterCount - 1));
     return static_cast<int>(*reg);
 }
 
@@ -84,7 +85,8 @@ void set_signal(RegisterImage& image, const px46tr_k::SignalInfo& info, const Js
     switch (source.kind) {
         case SignalSource::Kind::register_pair: {
             const std::int64_t raw = raw_of_number(info.name, value, scale);
-            if (raw < std::numeric_limits<std::int32_t>::min() || raw > std::numeric_limits<std::int32_t>::max()) {
+            if (raw < std::numeric_limits<std::int32_t>::min() ||
+                raw > std::numeric_limits<std::int32_t>::max()) {
                 fail(info.name, "does not fit its signed 32-bit registers");
             }
             image.set_s32(source.first_register, static_cast<std::int32_t>(raw));
@@ -201,18 +203,30 @@ Json::Value default_scenario() {
         signals[px46tr_k::kSystemSignals[i].name] = system_values[i];
     }
 
-    struct LineValues { double voltage, current, energy; };
+    struct LineValues {
+        double voltage, current, energy;
+    };
     const LineValues lines[] = {{229.87, 86.42, 15234.5}, {230.41, 78.95, 14887.2}};
     for (std::size_t l = 0; l < std::size(px46tr_k::kInlineLines); ++l) {
         const LineValues& v = lines[l];
         for (const auto& m : px46tr_k::kInlineMeasurements) {
             double value = 0;
             switch (m.field_offset) {
-                case field::inline_field::kVoltage: value = v.voltage; break;
-                case field::inline_field::kCurrent: value = v.current; break;
-                case field::inline_field::kPower: value = round_to(v.voltage * v.current * 0.93 / 1000, 0.001); break;
-                case field::inline_field::kEnergy: value = v.energy; break;
-                case field::inline_field::kLoadRatio: value = round_to(v.current / 160 * 100, 0.01); break;
+                case field::inline_field::kVoltage:
+                    value = v.voltage;
+                    break;
+                case field::inline_field::kCurrent:
+                    value = v.current;
+                    break;
+                case field::inline_field::kPower:
+                    value = round_to(v.voltage * v.current * 0.93 / 1000, 0.001);
+                    break;
+                case field::inline_field::kEnergy:
+                    value = v.energy;
+                    break;
+                case field::inline_field::kLoadRatio:
+                    value = round_to(v.current / 160 * 100, 0.01);
+                    break;
             }
             signals[px46tr_k::compose_name(m.format, "", px46tr_k::kInlineLines[l].letter)] = value;
         }
@@ -228,18 +242,31 @@ Json::Value default_scenario() {
         for (const auto& m : px46tr_k::kFeederMeasurements) {
             double value = 0;
             switch (m.field_offset) {
-                case field::feeder_field::kVoltage: value = voltage; break;
-                case field::feeder_field::kCurrent: value = current; break;
-                case field::feeder_field::kPower: value = round_to(voltage * current * 0.95 / 1000, 0.01); break;
-                case field::feeder_field::kEnergy: value = n < first_idle ? 1000 + n * 137.25 : 0; break;
-                case field::feeder_field::kLoadRatio: value = round_to(current / 16 * 100, 0.01); break;
+                case field::feeder_field::kVoltage:
+                    value = voltage;
+                    break;
+                case field::feeder_field::kCurrent:
+                    value = current;
+                    break;
+                case field::feeder_field::kPower:
+                    value = round_to(voltage * current * 0.95 / 1000, 0.01);
+                    break;
+                case field::feeder_field::kEnergy:
+                    value = n < first_idle ? 1000 + n * 137.25 : 0;
+                    break;
+                case field::feeder_field::kLoadRatio:
+                    value = round_to(current / 16 * 100, 0.01);
+                    break;
             }
             signals[px46tr_k::compose_name(m.format, "", px46tr_k::feeder_name(n).c_str())] = value;
         }
-        const char* state = is_opened ? px46tr_k::kOpened : n < first_idle ? px46tr_k::kNormal : px46tr_k::kIdle;
+        const char* state = is_opened        ? px46tr_k::kOpened
+                            : n < first_idle ? px46tr_k::kNormal
+                                             : px46tr_k::kIdle;
         signals[px46tr_k::compose_name(px46tr_k::kFeederSwitchStateFormat, "", n)] = state;
         if (is_opened) {
-            signals[px46tr_k::compose_name(px46tr_k::kFeederSwitchOpen.format, px46tr_k::kFeederPrefix, n)] = true;
+            signals[px46tr_k::compose_name(px46tr_k::kFeederSwitchOpen.format, px46tr_k::kFeederPrefix, n)] =
+                true;
         }
     }
     signals[px46tr_k::kAmbientSignals[0].name] = 24.5;

@@ -245,7 +245,8 @@ bool UnitServer::wait_readable(int fd) const {
 
 UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* request, int length) {
     const int header = modbus_get_header_length(ctx);
-    if (length <= header + (is_tcp(options_) ? 0 : kCrcLength) || !answers(request[header - 1])) return Handling::keep;
+    if (length <= header + (is_tcp(options_) ? 0 : kCrcLength) || !answers(request[header - 1]))
+        return Handling::keep;
 
     const std::uint64_t n = ++taken_;
     const Faults& f = options_.faults;
@@ -274,8 +275,8 @@ UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* reque
     }
     const int start = (pdu[1] << 8) | pdu[2];
     const int count = function == MODBUS_FC_WRITE_SINGLE_REGISTER ? 1 : (pdu[3] << 8) | pdu[4];
-    const int max = function == MODBUS_FC_READ_HOLDING_REGISTERS ? MODBUS_MAX_READ_REGISTERS
-                                                                 : MODBUS_MAX_WRITE_REGISTERS;
+    const int max =
+        function == MODBUS_FC_READ_HOLDING_REGISTERS ? MODBUS_MAX_READ_REGISTERS : MODBUS_MAX_WRITE_REGISTERS;
     std::lock_guard<std::mutex> lock(image_mutex_);
     if (count >= 1 && count <= max && !RegisterImage::in_map(start, count)) {
         modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);

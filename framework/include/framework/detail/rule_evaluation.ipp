@@ -20,20 +20,20 @@
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::evaluate_profile_rules() {
     switch (static_cast<OperatorProfile>(b_mode_.load())) {
-    case OperatorProfile::kUnicom:
-        evaluate_analogue_signals();
-        break;
-    case OperatorProfile::kMobile:
-        evaluate_comparison_rules();
-        break;
-    case OperatorProfile::kThresholdGroups:
-        CheckSignalThresholdMap(up_thresholds_, true);
-        CheckSignalThresholdMap(up2_thresholds_, true);
-        CheckSignalThresholdMap(low_thresholds_, false);
-        CheckSignalThresholdMap(low2_thresholds_, false);
-        break;
-    default:
-        break;
+        case OperatorProfile::kUnicom:
+            evaluate_analogue_signals();
+            break;
+        case OperatorProfile::kMobile:
+            evaluate_comparison_rules();
+            break;
+        case OperatorProfile::kThresholdGroups:
+            CheckSignalThresholdMap(up_thresholds_, true);
+            CheckSignalThresholdMap(up2_thresholds_, true);
+            CheckSignalThresholdMap(low_thresholds_, false);
+            CheckSignalThresholdMap(low2_thresholds_, false);
+            break;
+        default:
+            break;
     }
 }
 
@@ -73,13 +73,20 @@ void UniDataDevice<Data, Protocol, TypeCode>::evaluate_comparison_rules() {
         if (!named) continue;
         bool state = false;
         switch (*named) {
-            case Comparison::upper: state = member > limit; break;
-            case Comparison::lower: state = member < limit; break;
-            case Comparison::equal: state = member == limit; break;
-            case Comparison::notequal: state = member != limit; break;
+            case Comparison::upper:
+                state = member > limit;
+                break;
+            case Comparison::lower:
+                state = member < limit;
+                break;
+            case Comparison::equal:
+                state = member == limit;
+                break;
+            case Comparison::notequal:
+                state = member != limit;
+                break;
         }
         const std::string report = this->alarm_texts_[alarm_id] + member_text.str();
-        this->CheckThresholdBool(level, alarm_id, alarm_id, this->alarm_names_[alarm_id], report,
-                                 state, 1);
+        this->CheckThresholdBool(level, alarm_id, alarm_id, this->alarm_names_[alarm_id], report, state, 1);
     }
 }

@@ -14,8 +14,7 @@
 #include "framework/value_text.h"
 
 template <typename Data, typename Protocol, int TypeCode>
-void UniDataDevice<Data, Protocol, TypeCode>::CheckSignalThresholdMap(ThresholdGroup& group,
-                                                                      bool upper) {
+void UniDataDevice<Data, Protocol, TypeCode>::CheckSignalThresholdMap(ThresholdGroup& group, bool upper) {
     const Json::Value& snapshot = json_.root();
     if (!snapshot.isNull() && !snapshot.isObject()) return;
     for (auto& [name, rule] : group) {
@@ -43,8 +42,7 @@ void UniDataDevice<Data, Protocol, TypeCode>::CheckSignalThresholdMap(ThresholdG
 
 template <typename Data, typename Protocol, int TypeCode>
 bool UniDataDevice<Data, Protocol, TypeCode>::CheckAOReport(const std::string& template_id,
-                                                            const std::string& signal_id,
-                                                            float value) {
+                                                            const std::string& signal_id, float value) {
     auto& settings = this->bao_settings_;
     auto own = settings.find(signal_id);
     if (own == settings.end()) {

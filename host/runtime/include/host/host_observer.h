@@ -9,7 +9,9 @@
 
 // The host operations a device calls, one argument struct each, in the host signature's order.
 // The structs refer to the caller's arguments and live only for the observer call.
-struct InitSettingCall { const Json::Value& settings; };
+struct InitSettingCall {
+    const Json::Value& settings;
+};
 struct DeviceIoControlCall {
     int code;
     const unsigned char* in;  // null when the request carries no readable bytes
@@ -45,7 +47,9 @@ struct CheckAOReportCall {
     const std::string& signal_id;
     float value;
 };
-struct DoBatchCheckThresholdCall { std::size_t rule_values; };
+struct DoBatchCheckThresholdCall {
+    std::size_t rule_values;
+};
 struct ReadRegistersCall {
     int start;
     int count;

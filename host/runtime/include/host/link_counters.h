@@ -19,7 +19,7 @@ struct SMD_HOST_API LinkCounters {
     std::uint64_t rounds_completed = 0;
     std::uint64_t rounds_abandoned = 0;
     double last_round_seconds = 0;
-    std::string last_failure;      // which request last failed and why
+    std::string last_failure;  // which request last failed and why
 
     void book_round(bool completed, double seconds);
     // One line: "requests 62, replies 62, ..." in the order above, the last failure at the end.

@@ -12,14 +12,14 @@ struct SMD_HOST_API ModbusEndpoint {
     static constexpr int kDefaultUnit = 1;
 
     Transport transport = Transport::tcp;
-    std::string host;        // tcp: name or address
+    std::string host;  // tcp: name or address
     int port = kDefaultTcpPort;
-    std::string device;      // rtu: path of the serial device
-    int baud = 0;            // rtu: 0 until known (the device's own rate is the default)
-    char parity = 'N';       // rtu: 'N', 'E' or 'O'
+    std::string device;  // rtu: path of the serial device
+    int baud = 0;        // rtu: 0 until known (the device's own rate is the default)
+    char parity = 'N';   // rtu: 'N', 'E' or 'O'
     int data_bits = 8;
     int stop_bits = 1;
-    int unit = kDefaultUnit; // 1 to 247 (the Modbus unit address range)
+    int unit = kDefaultUnit;  // 1 to 247 (the Modbus unit address range)
 
     // "tcp:HOST:PORT unit N" or "rtu:DEVICE BAUD 8N1 unit N", for messages.
     std::string describe() const;

@@ -52,7 +52,9 @@ public:
     const LinkCounters& counters() const { return counters_; }
     bool connected() const { return connected_; }
     // While the link waits out its reconnect back-off, the end of that wait; otherwise the epoch.
-    Clock::time_point next_attempt() const override { return connected_ ? Clock::time_point{} : next_connect_; }
+    Clock::time_point next_attempt() const override {
+        return connected_ ? Clock::time_point{} : next_connect_;
+    }
 
 private:
     enum class Attempt { ok, retryable, final };

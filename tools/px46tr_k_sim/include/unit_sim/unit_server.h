@@ -26,7 +26,7 @@ namespace unit_sim {
 // "every" of 0 is off. A request hit by several faults gets the first of: close, drop,
 // exception, delay.
 struct Faults {
-    int delay_ms = 0;         // delay these replies by this long
+    int delay_ms = 0;  // delay these replies by this long
     int delay_every = 1;
     int drop_every = 0;       // ignore every Nth request, as if its reply were lost
     int exception_every = 0;  // answer every Nth request with an exception
