@@ -145,7 +145,10 @@ int main(int argc, char** argv) {
 
         const double steady_rounds = static_cast<double>(options.devices) * (options.rounds - 1);
         const double device_us = plugin.steady_rounds(options.rounds, units, clock) / steady_rounds;
-        std::printf("steady round of a device (plug-in and host) %.1f us\n", device_us);
+        std::printf(
+            "steady round of a device (plug-in and host) %.1f us; afterwards, with no 801 since the first, "
+            "rss_kb_per_device %.1f\n",
+            device_us, static_cast<double>(bench::resident_kb() - rss_before) / options.devices);
         std::fflush(stdout);
 
         Fleet<bench::HostOnlyDevice> host(count);

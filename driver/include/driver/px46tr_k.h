@@ -138,7 +138,8 @@ private:
     } build_;
 
     // The 801 text of the snapshot and the tree's version it was written from (text_mutex_).
-    // text_mutex_ is taken before json_mutex_.
+    // text_mutex_ is taken before json_mutex_; with json_mutex_ held it is only tried (a build
+    // releasing a stale text), never waited for.
     std::mutex text_mutex_;
     std::string text_;
     std::optional<std::uint64_t> text_version_;
