@@ -49,9 +49,9 @@ void PX46TR_K::GenJsonData() {
     auto write_fixed = [&](const FixedSignal& s) {
         const std::uint16_t raw = read_u16(record + s.record_offset);
         if (s.coding == Coding::number) {
-            write_number({nullptr, nullptr, s.name, 0}, scale(raw, s.divisor));
+            write_number(MemberName::whole(s.name), scale(raw, s.divisor));
         } else {
-            write_coded({nullptr, nullptr, s.name, 0}, s.coding, raw, s.entry);
+            write_coded(MemberName::whole(s.name), s.coding, raw, s.entry);
         }
     };
     // The writer of each feeder flag family.
@@ -120,8 +120,7 @@ void PX46TR_K::GenJsonData() {
                 for (int m = 0; m < kInlineAlarmCount; ++m) {
                     const std::size_t offset = inline_alarm_offset(m);
                     const unsigned int value = offset != 0 ? read_u16(record + offset) : 0u;
-                    write_coded({nullptr, nullptr, kInlineAlarmNames[m], 0}, Coding::flag, value,
-                                Entry::boolean);
+                    write_coded(MemberName::whole(kInlineAlarmNames[m]), Coding::flag, value, Entry::boolean);
                 }
                 break;
             case OrderStep::Kind::update_time:

@@ -212,6 +212,9 @@ struct MemberName {
     const char* text;
     int number;
     std::string composed() const;
+
+    // A name that is written out whole.
+    static constexpr MemberName whole(const char* name) { return {nullptr, nullptr, name, 0}; }
 };
 
 // Names composed once for the whole process and shared by every device, for n from 1 to 144

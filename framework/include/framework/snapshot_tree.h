@@ -55,6 +55,9 @@ public:
     Json::Value detached_copy() const;
 
 private:
+    // Gives the slot the payload of `fresh`; the slot's former payload goes with `fresh`.
+    static void move_payload(Json::Value& slot, Json::Value fresh) { slot.swapPayload(fresh); }
+
     char buffer_[32] = {};
     const std::string* buffered_name_ = nullptr;  // the member that holds buffer_
     Json::Value root_;
@@ -78,35 +81,29 @@ inline Json::Value& SnapshotTree::keep(std::size_t slot, const char* object, con
     return value;
 }
 
-namespace snapshot_tree_detail {
-
-inline void move_payload(Json::Value& slot, Json::Value fresh) { slot.swapPayload(fresh); }
-
-}  // namespace snapshot_tree_detail
-
 inline void SnapshotTree::assign(Json::Value& slot, double value) {
     if (slot.type() == Json::realValue) {
         const double held = slot.asDouble();
         if (std::memcmp(&held, &value, sizeof value) == 0) return;
     }
-    snapshot_tree_detail::move_payload(slot, Json::Value(value));
+    move_payload(slot, Json::Value(value));
 }
 
 inline void SnapshotTree::assign(Json::Value& slot, bool value) {
     if (slot.type() == Json::booleanValue && slot.asBool() == value) return;
-    snapshot_tree_detail::move_payload(slot, Json::Value(value));
+    move_payload(slot, Json::Value(value));
 }
 
 inline void SnapshotTree::assign(Json::Value& slot, int value) {
     if (slot.type() == Json::intValue && slot.asInt() == value) return;
-    snapshot_tree_detail::move_payload(slot, Json::Value(value));
+    move_payload(slot, Json::Value(value));
 }
 
 inline void SnapshotTree::assign_text(Json::Value& slot, const char* text) {
     const char* begin = nullptr;
     const char* end = nullptr;
     if (slot.type() == Json::stringValue && slot.getString(&begin, &end) && begin == text) return;
-    snapshot_tree_detail::move_payload(slot, Json::Value(Json::StaticString(text)));
+    move_payload(slot, Json::Value(Json::StaticString(text)));
 }
 
 inline void SnapshotTree::write_buffered_text(std::size_t slot, const std::string& name, const char* text) {
