@@ -22,10 +22,7 @@ bool PX46TR_K::InitSetting(const Json::Value& settings) { return UniDataDevice::
 
 bool PX46TR_K::RefreshStatus() {
     SMDSPDevice::RefreshStatus();
-    {
-        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
-        round_image_loads_ = image_loads_;
-    }
+    round_image_loads_ = image_loads();
     step_ = kFirstStep;
     modbus_read_registers(kRegisterMap.front().first_register, kRegisterMap.front().count);
     return true;
@@ -46,15 +43,11 @@ int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
                  " words:", reply_regs_.size(), " expected:", row.count);
         return 0;
     }
-    {
-        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
-        // A cached record replaced the image since this round began: the round is abandoned.
-        if (image_loads_ != round_image_loads_) return 0;
-        std::memcpy(record_bytes() + row.record_offset, reply_regs_.data(), row.bytes());
-        if (step == kLastStep) {
-            RoundDone();
-            return 0;
-        }
+    // Ends the round when it completes here, or when a cached record replaced the image since the
+    // round began.
+    if (!place_reply_block(row.record_offset, reply_regs_.data(), row.bytes(), step == kLastStep,
+                           round_image_loads_)) {
+        return 0;
     }
     // Move on only from the step this reply answered: a request that took the line meanwhile
     // wins, and the round is abandoned.

@@ -71,11 +71,11 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
             return SMDVDevice::DeviceIoControl(code, in, in_len, out, out_size, out_len);
         }
         case kControlSnapshotText:
-            if (missing(out, out_size)) return -1;
+            if (missing(out, out_size) || refused_in_rule_evaluation()) return -1;
             GenJsonData();
             return snapshot_text(out, out_size, out_len);
         case kControlSnapshotAddress: {
-            if (missing(out, out_size)) return -1;
+            if (missing(out, out_size) || refused_in_rule_evaluation()) return -1;
             GenJsonData();
             const Json::Value* address = &json_.root();
             out_len = static_cast<int>(sizeof address);
@@ -137,14 +137,19 @@ int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
     return 0;
 }
 
+// The snapshot requests take json_mutex_, which the rule evaluation holds across its reports to
+// the host: asked from inside one of those reports on the same thread, they are refused.
+bool PX46TR_K::refused_in_rule_evaluation() const {
+    if (!in_rule_evaluation_here()) return false;
+    log_line(*diagnostics_, "PX46TR_K::DeviceIoControl refused: called back from the rule evaluation");
+    return true;
+}
+
+// Takes no lock: answers from any thread, inside the host operations round completion calls too.
+// A round whose time is not yet set counts as not ready.
 std::string PX46TR_K::Get_Value(unsigned int /*id*/, const std::string& /*name*/) const {
-    if (!data_ready_) throw std::out_of_range("数据未就绪");
-    boost::posix_time::ptime round_time;
-    {
-        std::lock_guard<std::mutex> lock(json_mutex_);
-        round_time = update_time_;
-    }
-    const std::int64_t age = (clock_->local_now() - round_time).total_seconds();
-    if (age >= kDataTimeoutSeconds) throw std::out_of_range("数据已超时");
+    const std::optional<std::int64_t> age = data_ready_ ? round_age_seconds() : std::nullopt;
+    if (!age) throw std::out_of_range("数据未就绪");
+    if (*age >= kDataTimeoutSeconds) throw std::out_of_range("数据已超时");
     throw std::out_of_range("不支持变量");
 }

@@ -213,9 +213,9 @@ void read_threshold_groups(const Json::Value& settings, const AlarmTables& table
 }
 
 // The target's table guard, held; nothing when it has none.
-std::unique_lock<std::recursive_mutex> hold_tables(const ConfigurationTarget& target) {
-    return target.table_guard != nullptr ? std::unique_lock<std::recursive_mutex>(*target.table_guard)
-                                         : std::unique_lock<std::recursive_mutex>();
+std::unique_lock<std::mutex> hold_tables(const ConfigurationTarget& target) {
+    return target.table_guard != nullptr ? std::unique_lock<std::mutex>(*target.table_guard)
+                                         : std::unique_lock<std::mutex>();
 }
 
 }  // namespace

@@ -292,6 +292,31 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
                 findings.polled_completions, writes.load());
 }
 
+// Value queries take no lock, yet the round time they judge the data's age by is written by round
+// completions on another thread: with no pause on either side, a query that read it unguarded
+// would meet a completion's write, which ThreadSanitizer reports.
+TEST(ValueQueries, AnswerWhileRoundsCompleteOnAnotherThread) {
+    TestDevice device;
+    device.set_diagnostic_sink(silent_sink());
+    device.b_mode_ = 2;  // no snapshot: completions follow each other closely
+    const std::vector<unsigned char> record(px46tr_k::kRecordSize);
+    std::atomic<long> answered{0};
+    std::thread loads([&] {
+        while (answered < 2000) device.LoadFromCache(record.data(), static_cast<int>(record.size()));
+    });
+    std::map<std::string, long> answers;
+    while (answered < 2000) {
+        try {
+            device.Get_Value(1, "x");
+        } catch (const std::out_of_range& e) {
+            if (++answers[e.what()] && std::string(e.what()) != "数据未就绪") ++answered;
+        }
+    }
+    loads.join();
+    answers.erase("数据未就绪");
+    EXPECT_EQ(answers, (std::map<std::string, long>{{"不支持变量", 2000}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Profiles, DeviceUnderHostThreads,
                          testing::Values(StressCase{"unicom_with_rules", 1}, StressCase{"telecom", 2}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -1,14 +1,19 @@
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "host/host_call.h"
 
-// Records every host call a device makes, in order.
+// Records every host call a device makes, in order. Calls may come from several threads; read
+// the record once they have ended.
 class RecordingObserver : public HostCallObserver {
 public:
-    void on_host_call(const HostCall& call) override { calls.push_back(call); }
+    void on_host_call(const HostCall& call) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        calls.push_back(call);
+    }
 
     // The calls of one operation, in order.
     std::vector<HostCall> named(const std::string& name) const {
@@ -29,4 +34,7 @@ public:
     void clear() { calls.clear(); }
 
     std::vector<HostCall> calls;
+
+private:
+    std::mutex mutex_;
 };

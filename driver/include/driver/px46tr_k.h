@@ -61,8 +61,9 @@ protected:
 private:
     int check_write_reply(std::int32_t step);
 
-    // The cache loads seen when the round under way began (polling thread only).
-    std::uint32_t round_image_loads_ = 0;
+    // The cache loads seen when the round under way began; set by RefreshStatus, read by the
+    // replies, on the polling thread.
+    std::atomic<std::uint32_t> round_image_loads_{0};
 
     // --- Snapshot, control requests and value queries ------------------------------------------
 public:
@@ -127,6 +128,7 @@ private:
     void next_member();
     int write_registers(int code, const std::uint8_t* in, int in_len);
     int snapshot_text(void* out, int out_size, int& out_len);
+    bool refused_in_rule_evaluation() const;
 
     // The build under way (json_mutex_): every build writes the catalogue's members in the same
     // order, so the n-th value written is the n-th slot of json_. Composing the names and finding

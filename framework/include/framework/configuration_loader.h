@@ -39,7 +39,7 @@ struct ConfigurationTarget {
     // Held while the tables are written, so that a round completing on another thread never sees
     // them half written; null when nothing else reads them. The file itself is read before, and
     // nothing called while it is held calls back into the device.
-    std::recursive_mutex* table_guard = nullptr;
+    std::mutex* table_guard = nullptr;
 };
 
 // Reads "appSetting"/"b_mode" (a number or a text, read as atoi does) into b_mode and logs the

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -59,66 +62,48 @@ public:
 
     // Takes a stored record of exactly the record's size and completes a round with it. The
     // stored record replaces the whole image, so a polling round under way is abandoned (its
-    // remaining replies would mix two images).
+    // remaining replies would mix two images). Refused from inside the device's own round
+    // completion on the same thread: it would replace the record that completion publishes and
+    // stores.
     bool LoadFromCache(const unsigned char* bytes, int length) override {
         if (bytes == nullptr || length != kRecordSize) return false;
-        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
+        if (refused_on_round_thread("UniDataDevice::LoadFromCache")) return false;
+        const RoundHold round(*this);
         std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
-        ++image_loads_;
+        image_loads_.fetch_add(1);
         this->data_ready_ = true;
-        RoundDone();
+        complete_round();
         return true;
     }
 
     // Completes a polling round: stamp and publish the record, let the device report its own
     // alarms, rebuild the snapshot and evaluate the profile's rules, hand the gathered rule values
     // to the host's batch check and store the record in the history. One completion runs at a
-    // time; the copy that completes the record holds it off until the completion has run.
+    // time; one called back from inside another on the same thread is refused.
     void RoundDone() override {
-        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
-        this->data_ready_ = true;
-        {
-            // A snapshot requested on another thread sees the round's time, its stamp and its
-            // record together.
-            std::lock_guard<std::mutex> lock(json_mutex_);
-            this->update_time_ = clock_->local_now();
-            const ttime stamp = get_ttime(this->update_time_);
-            std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
-            std::memcpy(static_cast<void*>(&completed_), &data_, sizeof data_);
-        }
-        this->SendSP(TypeCode, record_bytes(), sizeof data_, false);
-        this->Reset();
-        this->check_seq_ = 1;
-        this->alarm_changed_ = 0;
-        RunCheckThreshold();
-        const std::int32_t b_mode = b_mode_;
-        if (is_profile(b_mode, OperatorProfile::kUnicom) || is_profile(b_mode, OperatorProfile::kMobile) ||
-            is_profile(b_mode, OperatorProfile::kThresholdGroups)) {
-            GenJsonData();
-            std::lock_guard<std::mutex> lock(json_mutex_);
-            evaluate_profile_rules();
-        }
-        log_line(*diagnostics_, "rvSize is ", this->rule_values_.size());
-        if (this->DoBatchCheckThreshold(this->rule_values_)) this->alarm_changed_ |= 1;
-        this->SaveDeviceHistory(record_bytes(), sizeof data_);
-        this->rule_values_.clear();
+        if (refused_on_round_thread("UniDataDevice::RoundDone")) return;
+        const RoundHold round(*this);
+        complete_round();
     }
 
     // Stores the data identifier in the record, loads the operator profile and the alarm
     // configuration, then hands the settings to the host. The record and the tables are written,
-    // and the host's settings taken, while no round completes. A library error while loading
-    // leaves here before the host sees the settings.
+    // and the host's settings taken, while no round completes; called back from inside a round
+    // completion on the same thread it is refused (false), since it would rebuild the tables that
+    // completion is evaluating. A library error while loading leaves here before the host sees the
+    // settings.
     bool InitSetting(const Json::Value& settings) override {
+        if (refused_on_round_thread("UniDataDevice::InitSetting")) return false;
         const std::uint32_t data_id = this->DataId();
         {
-            const std::lock_guard<std::recursive_mutex> round(round_mutex_);
+            const RoundHold round(*this);
             std::memcpy(record_bytes(), &data_id, sizeof data_id);
         }
         configuration::load_configuration(
             settings, configuration::ConfigurationTarget{data_id, this->DeviceType(), b_mode_, alarm_tables(),
                                                          this->alarm_levels_, this->alarm_thresholds_,
                                                          *diagnostics_, &round_mutex_});
-        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
+        const RoundHold round(*this);
         return Protocol::InitSetting(settings);
     }
 
@@ -138,7 +123,7 @@ protected:
     // Places a whole record as the last completed one, without completing a round (no new stamp,
     // no publication): for building the snapshot of a stored record.
     void place_completed_record(const unsigned char* bytes) {
-        const std::lock_guard<std::recursive_mutex> round(round_mutex_);
+        const RoundHold round(*this);
         const std::lock_guard<std::mutex> lock(json_mutex_);
         std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
         std::memcpy(static_cast<void*>(&completed_), bytes, sizeof completed_);
@@ -147,6 +132,46 @@ protected:
     const unsigned char* completed_bytes() const {
         return reinterpret_cast<const unsigned char*>(&completed_);
     }
+
+    // Copies one reply's block into the record at `offset`, then completes the round after its
+    // last block. True while the round goes on; false when it ends here: completed, abandoned
+    // because a cached record replaced the image since the round began (`loads_at_start`, read
+    // from image_loads() when it began), or refused because this thread is inside the device's own
+    // round completion, which is about to store the record the copy would change.
+    bool place_reply_block(std::size_t offset, const void* words, std::size_t length, bool last,
+                           std::uint32_t loads_at_start) {
+        if (refused_on_round_thread("process_payload")) return false;
+        const RoundHold round(*this);
+        if (image_loads_.load() != loads_at_start) return false;
+        std::memcpy(record_bytes() + offset, words, length);
+        if (!last) return true;
+        complete_round();
+        return false;
+    }
+    // Whole-record cache loads so far: a round notes it when it begins.
+    std::uint32_t image_loads() const { return image_loads_.load(); }
+
+    // Seconds from the last completed round to now, by the device's clock; nothing before the first
+    // round has its time. Takes no lock, so a value query answers from anywhere, a host operation
+    // that round completion calls included.
+    std::optional<std::int64_t> round_age_seconds() const {
+        const std::int64_t round = round_seconds_.load();
+        if (round == kNoRoundYet) return std::nullopt;
+        return seconds_since_epoch(clock_->local_now()) - round;
+    }
+
+    // True, with a diagnostic line naming `call`, when this thread holds the round lock: it is
+    // inside the device's own round completion (or configuration) and calls back into the device.
+    // What needs that lock would change or rebuild what the completion is using, and the lock is
+    // not recursive: such a call is refused at once instead.
+    bool refused_on_round_thread(const char* call) const {
+        if (round_thread_.load() != std::this_thread::get_id()) return false;
+        log_line(*diagnostics_, call, " refused: called back from the device's own round completion");
+        return true;
+    }
+    // True when this thread runs the end-of-round rule evaluation, which holds json_mutex_ across
+    // its reports to the host: a request that takes json_mutex_ again must be refused.
+    bool in_rule_evaluation_here() const { return rule_thread_.load() == std::this_thread::get_id(); }
 
     // The alarm tables by reference, as the configuration loader fills them.
     AlarmTables alarm_tables() {
@@ -171,13 +196,14 @@ protected:
     // Locks, in the order they are taken (never the other way round):
     //  1. round_mutex_: one round completion at a time, the record copies that feed it (replies,
     //     cache loads, the data identifier), and the alarm tables and host settings it reads while
-    //     configuration writes them. Held across round completion's calls into the host. It is
-    //     recursive only so that the copy completing a record can hold it through RoundDone.
+    //     configuration writes them. Held across round completion's calls into the host; taken
+    //     through RoundHold, which notes the holding thread, so that a call the host makes back
+    //     into the device on that thread is refused rather than taking it again.
     //  2. json_mutex_: the snapshot, the round time and the completed record it is built from.
     //     Never held while round_mutex_ is taken, nor across a call into the host other than the
-    //     end-of-round rule reports.
+    //     end-of-round rule reports (rule_thread_ names the thread meanwhile).
     // A device's own lock over what it makes of the snapshot (the driver's snapshot text) is taken
-    // before json_mutex_; round_mutex_ is never taken while it is held.
+    // before json_mutex_; round_mutex_ is never taken while it is held. Value queries take no lock.
     // The fields that requests hand to the polling thread without a lock are atomic.
     Data data_;
     std::atomic<std::int32_t> b_mode_{profile_value(kDefaultProfile)};
@@ -195,12 +221,74 @@ protected:
     const Clock* clock_ = &system_clock();
     const DiagnosticSink* diagnostics_ = &standard_output_sink();
 
-    std::recursive_mutex round_mutex_;
-    // Whole-record cache loads so far (round_mutex_): a polling round that sees it change while
-    // under way is abandoned.
-    std::uint32_t image_loads_ = 0;
+    std::mutex round_mutex_;
 
 private:
+    static constexpr std::int64_t kNoRoundYet = INT64_MIN;
+
+    // round_mutex_ held for a scope, with the holding thread noted.
+    class RoundHold {
+    public:
+        explicit RoundHold(UniDataDevice& device) : device_(device), lock_(device.round_mutex_) {
+            device_.round_thread_ = std::this_thread::get_id();
+        }
+        ~RoundHold() { device_.round_thread_ = std::thread::id(); }
+        RoundHold(const RoundHold&) = delete;
+        RoundHold& operator=(const RoundHold&) = delete;
+
+    private:
+        UniDataDevice& device_;
+        std::lock_guard<std::mutex> lock_;
+    };
+
+    // The steps of a round completion, with round_mutex_ held by the caller: RoundDone, a cache
+    // load, or the reply that completes the record.
+    void complete_round() {
+        this->data_ready_ = true;
+        {
+            // A snapshot requested on another thread sees the round's time, its stamp and its
+            // record together.
+            std::lock_guard<std::mutex> lock(json_mutex_);
+            this->update_time_ = clock_->local_now();
+            round_seconds_ = seconds_since_epoch(this->update_time_);
+            const ttime stamp = get_ttime(this->update_time_);
+            std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
+            std::memcpy(static_cast<void*>(&completed_), &data_, sizeof data_);
+        }
+        this->SendSP(TypeCode, record_bytes(), sizeof data_, false);
+        this->Reset();
+        this->check_seq_ = 1;
+        this->alarm_changed_ = 0;
+        RunCheckThreshold();
+        const std::int32_t b_mode = b_mode_;
+        if (is_profile(b_mode, OperatorProfile::kUnicom) || is_profile(b_mode, OperatorProfile::kMobile) ||
+            is_profile(b_mode, OperatorProfile::kThresholdGroups)) {
+            GenJsonData();
+            std::lock_guard<std::mutex> lock(json_mutex_);
+            rule_thread_ = std::this_thread::get_id();
+            evaluate_profile_rules();
+            rule_thread_ = std::thread::id();
+        }
+        log_line(*diagnostics_, "rvSize is ", this->rule_values_.size());
+        if (this->DoBatchCheckThreshold(this->rule_values_)) this->alarm_changed_ |= 1;
+        this->SaveDeviceHistory(record_bytes(), sizeof data_);
+        this->rule_values_.clear();
+    }
+
+    static std::int64_t seconds_since_epoch(const boost::posix_time::ptime& t) {
+        static const boost::posix_time::ptime epoch(boost::gregorian::date(1970, 1, 1));
+        return (t - epoch).total_seconds();
+    }
+
+    // Whole-record cache loads so far, counted under round_mutex_: a polling round that sees it
+    // change while under way is abandoned.
+    std::atomic<std::uint32_t> image_loads_{0};
+    // The last round's time as seconds since the epoch, for value queries without a lock.
+    std::atomic<std::int64_t> round_seconds_{kNoRoundYet};
+    // The thread that holds round_mutex_, and the one running the rule evaluation; none otherwise.
+    std::atomic<std::thread::id> round_thread_{};
+    std::atomic<std::thread::id> rule_thread_{};
+
     // The last completed record (json_mutex_): the only record the snapshot is built from, so a
     // request during a round never sees two rounds' blocks.
     Data completed_;

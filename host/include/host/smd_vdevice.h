@@ -80,19 +80,19 @@ public:
 
     // Host side: the observer that sees every host operation this device calls (may be null),
     // and the result that the host's own DeviceIoControl handler gives. Install both before the
-    // device is used; the observer is called from whichever thread calls the device, one call at
-    // a time.
+    // device is used. The observer is called on whichever thread calls the host, holding no lock
+    // of the host's: calls on several threads may overlap, so an observer that several threads
+    // reach keeps itself consistent; and it may call back into its device, as a host operation of
+    // a real host may.
     void set_observer(HostObserver* observer) { observer_ = observer; }
     void set_io_control_result(int result) { io_control_result_ = result; }
 
 protected:
-    // Hands the installed observer, if any, to `tell`, one observer call at a time; nothing of
-    // the call is built when no observer is installed.
+    // Hands the installed observer, if any, to `tell`; nothing of the call is built when no
+    // observer is installed.
     template <typename Tell>
     void notify(Tell&& tell) const {
-        if (observer_ == nullptr) return;
-        const std::lock_guard<std::mutex> lock(observer_mutex_);
-        tell(*observer_);
+        if (observer_ != nullptr) tell(*observer_);
     }
 
     // Report settings of analogue signals by identifier. The device reads and extends this map
@@ -110,7 +110,6 @@ protected:
 
 private:
     HostObserver* observer_ = nullptr;
-    mutable std::mutex observer_mutex_;  // one observer call at a time; taken last
     int io_control_result_ = 0;
     // Alarm states by the two identifying texts of a report: threshold groups report the signal
     // name and the rule's own identifier, so several rules of one signal stay apart.
