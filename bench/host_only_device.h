@@ -26,7 +26,7 @@ private:
     std::array<unsigned char, sizeof(PX46TR_K_Data_t)> record_{};
     std::size_t next_row_ = 0;
     std::size_t rounds_ = 0;
-    const std::vector<rule_value> nothing_gathered_;
+    const std::vector<rule_value> nothing_gathered_{};
 };
 
 }  // namespace bench

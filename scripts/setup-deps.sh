@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing. With the argument
-# "fuzz", also what the fuzz build needs: clang and its libFuzzer and sanitizer runtimes.
+# "clang", also clang; with "fuzz", what the fuzz build needs: clang and its libFuzzer and
+# sanitizer runtimes.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -10,9 +11,10 @@ packages=(
   libmodbus-dev python3
   help2man dpkg-dev file
 )
-if [ "${1:-}" = fuzz ]; then
-  packages+=(clang libclang-rt-14-dev)
-fi
+case "${1:-}" in
+  clang) packages+=(clang) ;;
+  fuzz) packages+=(clang libclang-rt-14-dev) ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "host/host_line_sink.h"
 #include "host/host_observer.h"
 
 SPModbus::SPModbus() = default;
@@ -37,12 +36,6 @@ bool SPModbus::modbus_write_registers(int start, int count, const unsigned short
 int SPModbus::deliver_reply(const std::vector<std::uint16_t>& words) {
     reply_regs_ = words;
     return process_payload(TAB_HOLDING_REGISTERS, static_cast<unsigned int>(words.size()));
-}
-
-int SPModbus::on_error() {
-    const HostLineSink& lines = host_lines_ != nullptr ? *host_lines_ : standard_output_host_sink();
-    lines.write_line("SPModbus get error");
-    return 0;
 }
 
 int SPModbus::deliver_error() { return on_error(); }

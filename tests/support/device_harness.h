@@ -13,14 +13,13 @@
 #include "recording_sink.h"
 #include "test_device.h"
 
-// A device wired to the in-process simulated unit, a recording observer, recording sinks of its
-// diagnostic lines and of the host's own lines, and a fake clock.
+// A device wired to the in-process simulated unit, a recording observer, a recording sink of its
+// diagnostic lines and a fake clock.
 struct DeviceHarness {
     DeviceHarness() {
         device.set_observer(&calls);
         device.set_clock(clock);
         device.set_diagnostic_sink(log);
-        device.set_host_line_sink(host_log);
         device.Init(std::weak_ptr<SMDController>(), 1, Json::Value(Json::objectValue));
     }
 
@@ -41,7 +40,6 @@ struct DeviceHarness {
     RecordingObserver calls;
     FakeClock clock;
     RecordingSink log;
-    RecordingHostSink host_log;
     TestDevice device;
     BusPump pump{device, unit};
 };

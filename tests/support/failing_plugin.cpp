@@ -15,6 +15,14 @@ public:
 
 }  // namespace
 
+// The host's entry signature: a C++ type returned under C linkage, which clang warns about.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
 extern "C" __attribute__((visibility("default"))) std::vector<std::shared_ptr<Provider>> get_providers() {
     throw NoUnitError("no unit of this kind");
 }
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif

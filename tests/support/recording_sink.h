@@ -5,12 +5,9 @@
 #include <string_view>
 
 #include "framework/diagnostic_sink.h"
-#include "host/host_line_sink.h"
 
-// Keeps the lines written to a sink, each with its line end, as standard output would show them.
-// `Sink` is the interface recorded: a device's diagnostic lines or the host's own lines.
-template <class Sink>
-class RecordingLines : public Sink {
+// Keeps a device's diagnostic lines, each with its line end, as standard output would show them.
+class RecordingSink : public DiagnosticSink {
 public:
     void write_line(std::string_view line) const override {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -30,6 +27,3 @@ private:
     mutable std::mutex mutex_;
     mutable std::string text_;
 };
-
-using RecordingSink = RecordingLines<DiagnosticSink>;
-using RecordingHostSink = RecordingLines<HostLineSink>;

@@ -14,17 +14,14 @@
 #include "host/bus_pump.h"
 #include "host/modbus_link.h"
 #include "recording_observer.h"
-#include "recording_sink.h"
 #include "test_device.h"
 #include "unit_sim/unit_server.h"
 
-// A device polled over a real Modbus line, with a recording observer, a recording sink of the
-// host's own lines and a fake clock.
+// A device polled over a real Modbus line, with a recording observer and a fake clock.
 struct LinkedDevice {
     explicit LinkedDevice(BusLink& link) : pump(device, link) {
         device.set_observer(&calls);
         device.set_clock(clock);
-        device.set_host_line_sink(host_log);
         device.Init(std::weak_ptr<SMDController>(), 1, Json::Value(Json::objectValue));
     }
 
@@ -37,7 +34,6 @@ struct LinkedDevice {
     }
 
     RecordingObserver calls;
-    RecordingHostSink host_log;
     FakeClock clock;
     TestDevice device;
     BusPump pump;

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <iostream>
 #include <vector>
 
 #include "host/host_api.h"
 #include "host/modbus_request.h"
 #include "host/smd_sp_device.h"
-
-class HostLineSink;  // where the host's own lines go (the runtime)
 
 // The host's Modbus device. Requests the device issues are queued, never answered inside the call
 // that issues them: the hosting program's bus pump carries them one at a time, fills reply_regs_
@@ -24,7 +23,11 @@ public:
 
     // Handles one accepted reply, whose words are in reply_regs_.
     virtual int process_payload(tab_type table, unsigned int count) = 0;
-    virtual int on_error();
+    // A request failed: the host says so on standard output and goes on.
+    virtual int on_error() {
+        std::cout << "SPModbus get error" << std::endl;
+        return 0;
+    }
 
     bool modbus_read_registers(int start, int count);
     bool modbus_write_register(int reg, int value);
@@ -34,13 +37,6 @@ public:
     int deliver_reply(const std::vector<std::uint16_t>& words);
     int deliver_error();
 
-    // Host side: where this device's host lines go; standard output unless a sink is installed.
-    // The sink must outlive the device.
-    void set_host_line_sink(const HostLineSink& sink) { host_lines_ = &sink; }
-
 protected:
     std::vector<std::uint16_t> reply_regs_;
-
-private:
-    const HostLineSink* host_lines_ = nullptr;  // null: standard output
 };

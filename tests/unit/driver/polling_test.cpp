@@ -107,10 +107,10 @@ TEST(PollingRound, FailedRequestEndsTheRoundAndKeepsEarlierBlocks) {
     };
     BusPump pump(h.device, link);
     h.calls.clear();
-    h.host_log.take();
     h.device.RefreshStatus();
+    testing::internal::CaptureStdout();
     pump.pump_all();
-    EXPECT_EQ(h.host_log.take(), "SPModbus get error\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "SPModbus get error\n");
     EXPECT_TRUE(h.calls.named("SendSP").empty());
     EXPECT_EQ(h.calls.named("modbus_read_registers").size(), 4u);
     const auto after = h.device.record();
