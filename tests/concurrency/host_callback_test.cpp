@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -103,11 +104,12 @@ const DeviceCall kDeviceCalls[] = {
      Answer::served, Answer::served, Answer::served, Answer::served},
     {"RefreshStatus", [](Context& c) { return c.h.device.RefreshStatus(); }, Answer::served, Answer::served,
      Answer::served, Answer::served},
+    // The reply to the read the device awaits: the last one of the round being completed.
     {"ReadReply",
      [](Context& c) {
-         c.h.device.RefreshStatus();
-         const std::vector<std::uint16_t> words(px46tr_k::kRegisterMap.front().count, 1);
-         return c.h.device.deliver_reply(words) == 1;
+         const int before = c.published;
+         c.h.device.deliver_reply(std::vector<std::uint16_t>(px46tr_k::kRegisterMap.back().count, 1));
+         return c.published > before;
      },
      Answer::refused, Answer::waits, Answer::refused, Answer::waits},
     {"LoadFromCache",
@@ -258,6 +260,9 @@ TEST_P(HostCallsBack, ServedRefusedOrWaitingAsTheTableSays) {
     EXPECT_EQ(unpaired_records(h.calls.calls), std::vector<std::string>());
     EXPECT_GE(h.calls.named("SaveDeviceHistory").size(), 1u);
 }
+
+void PrintTo(const HostOperation& operation, std::ostream* out) { *out << operation.label; }
+void PrintTo(const DeviceCall& call, std::ostream* out) { *out << call.label; }
 
 std::string case_name(const testing::TestParamInfo<CallbackCase>& info) {
     const auto& [operation, call, other_thread] = info.param;
