@@ -87,11 +87,21 @@ const DeviceCall kDeviceCalls[] = {
      Answer::refused, Answer::waits},
     {"SnapshotAddress", [](Context& c) { return snapshot_request(c, 803); }, Answer::served, Answer::served,
      Answer::refused, Answer::waits},
-    {"WriteRegister",
+    {"Writes",
      [](Context& c) {
-         const std::uint16_t words[] = {9000, 7};
+         const std::uint16_t words[] = {9000, 7, 8};
          int out_len = 0;
-         return c.h.device.DeviceIoControl(206, words, sizeof words, nullptr, 0, out_len) == 0;
+         return c.h.device.DeviceIoControl(206, words, 4, nullptr, 0, out_len) == 0 &&
+                c.h.device.DeviceIoControl(210, words, 6, nullptr, 0, out_len) == 0;
+     },
+     Answer::served, Answer::served, Answer::served, Answer::served},
+    {"ControlRequests",
+     [](Context& c) {
+         const std::string json = R"({"signal_id":"0406101001"})";
+         const int length = static_cast<int>(json.size());
+         int out_len = 0;
+         return c.h.device.DeviceIoControl(310, json.data(), length, nullptr, 0, out_len) == 0 &&
+                c.h.device.DeviceIoControl(320, json.data(), length, nullptr, 0, out_len) == 0;
      },
      Answer::served, Answer::served, Answer::served, Answer::served},
     {"OtherCode",
