@@ -20,8 +20,15 @@ with tempfile.TemporaryDirectory() as work:
     assert len(lines) == 1488 + 457, len(lines)
     assert "出线支路05电流越上线\talarm\tregister 7433 bit 4" in lines
 
+    # No file where the profile reads one is a problem; a file the profile does not read, a warning.
+    nothing = run(work, "--check-config")
+    assert nothing.returncode == 1 and "under profile 1 (unicom) no alarm is reported" in nothing.stdout, \
+        (nothing.returncode, nothing.stdout)
+
     os.makedirs(os.path.join(work, "ini"))
     shutil.copy(os.path.join(examples, "unicom.yaml"), os.path.join(work, "ini", "1.yaml"))
+    unread = run(work, "--check-config", "--b-mode", "5")
+    assert unread.returncode == 5 and unread.stdout.endswith("2 warnings\n"), (unread.returncode, unread.stdout)
     clean = run(work, "--check-config")
     assert clean.returncode == 0, clean.stdout + clean.stderr
     assert "file: ./ini/1.yaml" in clean.stdout and clean.stdout.endswith("clean\n"), clean.stdout

@@ -68,5 +68,7 @@ int check_config(const RunnerOptions& options) {
         request.has_profile = true;
         request.profile = *options.b_mode;
     }
-    return check_configuration(request, std::cout) == 0 ? 0 : 1;
+    const ConfigurationCheckResult found = check_configuration(request, std::cout);
+    if (found.problems > 0) return 1;
+    return found.warnings > 0 ? kCheckWarnings : 0;
 }

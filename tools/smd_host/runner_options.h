@@ -44,6 +44,9 @@ struct RunnerOptions {
     std::vector<std::string> signals;    // --signals: the members to export (empty: every number)
 };
 
+// The runner's exit statuses beyond 0 (done), 1 (failed), 2 (a command line it cannot run) and 3 (no round completed).
+constexpr int kCheckWarnings = 5;      // --check-config found warnings and no problem
+
 // Thrown for a command line that cannot be run; main prints the message and the usage.
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
