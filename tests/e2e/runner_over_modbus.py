@@ -61,8 +61,9 @@ with tempfile.TemporaryDirectory() as work:
         assert wire_records[0][:3914] == local_records[0][:3914]
         assert wire_records[2][:3914] == local_records[0][:3914]
 
+        # A write asked for after rounds that Ctrl-C ended is not sent.
         polling = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "0",
-                                    "--interval", "0.05", "--timeout", "5"],
+                                    "--interval", "0.05", "--timeout", "5", "--write", "300=7"],
                                    cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         seen = []
         for line in polling.stderr:
@@ -71,8 +72,35 @@ with tempfile.TemporaryDirectory() as work:
                 break
         polling.send_signal(signal.SIGINT)
         rest = polling.communicate(timeout=30)[1]
-        assert polling.returncode == 0, (polling.returncode, rest)
+        assert polling.returncode == 4, (polling.returncode, rest)
         assert "interrupted" in rest and "link: requests" in rest, rest
+        assert "write 300=7: not sent, the rounds were interrupted" in rest, rest
+
+        # A write the unit refuses says so, leaves a trace line and fails the run.
+        refused = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--write", "2000=1",
+                                  "--trace", "w.jsonl"], cwd=work, capture_output=True, text=True, timeout=60)
+        assert refused.returncode == 4, (refused.returncode, refused.stderr)
+        assert "write 2000=1: refused by the unit: exception 02 (illegal data address)\n" in refused.stderr, \
+            refused.stderr
+        with open(os.path.join(work, "w.jsonl"), encoding="utf-8") as trace:
+            assert any('"request failed"' in line and "exception 02" in line for line in trace)
+
+        # The view marks the rounds after the unit died: where they stopped, and the data's age.
+        viewing = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "4", "--view",
+                                    "--interval", "0.5", "--timeout", "1"],
+                                   cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        frames = ""
+        for line in viewing.stdout:
+            frames += line
+            if line.startswith("px46tr_k  round 2 "):
+                stop(sim)
+                break
+        frames = (frames + viewing.communicate(timeout=60)[0]).replace("\n  ", " ")
+        assert viewing.returncode == 0, viewing.returncode
+        assert "round completed; data of " in frames, frames
+        late = frames[frames.index("px46tr_k  round 4 "):]
+        assert re.search(r"ROUND NOT COMPLETED at step \d+ of 62 \(.*\); data of \d\d:\d\d:\d\d, \d+ s old", late), \
+            late
     finally:
         if sim.poll() is None:
             out = stop(sim)
@@ -90,6 +118,13 @@ with tempfile.TemporaryDirectory() as work:
                          rf"tcp:127\.0\.0\.1:{port} unit 1: cannot connect: .*, next attempt in {backoff} s\)",
                          gone.stderr), gone.stderr
     assert "no connection," not in gone.stderr, gone.stderr
+    view = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "2", "--interval", "0",
+                           "--timeout", "1", "--view"], cwd=work, capture_output=True, text=True, timeout=60)
+    assert view.returncode == 3, (view.returncode, view.stderr)
+    assert "the profile builds none" not in view.stdout, view.stdout
+    shown = view.stdout.replace("\n  ", " ")
+    assert shown.count("ROUND NOT COMPLETED at step 1 of 62 (read ") == 2, view.stdout
+    assert "cannot connect" in shown and "no data: no round has completed yet" in shown, view.stdout
     assert re.search(r"rounds completed 0, abandoned 3, last round [0-9.]+ s; last failure: read ", gone.stderr), gone.stderr
     assert gone.stderr.rstrip().endswith("smd-host: no round completed in 3 rounds"), gone.stderr
     with open(os.path.join(work, "gone.jsonl"), encoding="utf-8") as trace:

@@ -41,6 +41,7 @@ ViewFrame fixed_scenario_frame() {
 TEST(LiveView, RendersTheFixedScenario) {
     const std::string expected =
         "px46tr_k  round 3  profile 1  2026-12-7 15:3:21\n"
+        "round completed\n"
         "Line     Voltage    Current      Power        Energy   Load%\n"
         "A        229.87      40.00      9.200       123.457   45.00\n"
         "B          0.00       0.00      0.000         0.000    0.00\n"
@@ -124,10 +125,23 @@ TEST(LiveView, ReportsNameTheIdentifierUnderEachProfile) {
     EXPECT_EQ(group[1].state, "value 229.87");
 }
 
-TEST(LiveView, WithoutSnapshotSaysSo) {
+TEST(LiveView, WithoutSnapshotSaysWhy) {
     ViewFrame frame;
     frame.profile = 2;
-    EXPECT_NE(render_view(frame).find("no snapshot"), std::string::npos);
+    EXPECT_NE(render_view(frame).find("no snapshot (the profile builds none)"), std::string::npos);
+    // A link that is down: the failed step, not the profile, and the age of the data kept.
+    frame.completed = false;
+    frame.stop_cause = "at step 1 of 62 (read 0+32 on tcp:127.0.0.1:15999 unit 1: cannot connect)";
+    const std::string dead = render_view(frame);
+    EXPECT_EQ(dead.find("no snapshot"), std::string::npos) << dead;
+    EXPECT_NE(dead.find("ROUND NOT COMPLETED at step 1 of 62 (read 0+32 on tcp:127.0.0.1:15999 unit 1:\n"
+                        "  cannot connect); no data: no round has completed yet\n"),
+              std::string::npos)
+        << dead;
+    frame.now = 1000;
+    frame.data_time = 960;
+    frame.snapshot = fixed_scenario_frame().snapshot;
+    EXPECT_NE(render_view(frame).find(", 40 s old\n"), std::string::npos) << render_view(frame);
 }
 
 }  // namespace

@@ -60,6 +60,42 @@ std::string without_trailing_blanks(const std::string& text) {
 
 std::string text_of(const Json::Value& value) { return value.isString() ? value.asString() : "-"; }
 
+// `text` cut at spaces into lines of at most `width` columns (a longer word is cut), each ending
+// in a new line; the lines after the first are indented by two.
+std::string wrapped(const std::string& text, std::size_t width) {
+    std::string out;
+    std::string line;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        if (!line.empty() && display_width(line) + 1 + display_width(word) > width) {
+            out += fit(line, width) + "\n";
+            line = "  ";
+        }
+        line += (line.empty() || line == "  " ? "" : " ") + word;
+    }
+    if (!line.empty()) out += fit(line, width) + "\n";
+    return out;
+}
+
+// "12:03:05" in local time.
+std::string clock_text(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+// Whether the round completed, and how old the shown data is.
+std::string round_status(const ViewFrame& frame) {
+    std::string status = frame.completed ? "round completed" : "ROUND NOT COMPLETED " + frame.stop_cause;
+    if (!frame.data_time) return frame.completed ? status : status + "; no data: no round has completed yet";
+    const long age = static_cast<long>(std::difftime(frame.now, *frame.data_time));
+    status += "; data of " + clock_text(*frame.data_time);
+    if (!frame.completed || age > 0) status += ", " + std::to_string(age) + " s old";
+    return status;
+}
+
 struct FeederColumn {
     const char* label;
     const char* format;  // the catalogue's name format
@@ -100,9 +136,11 @@ std::string render_view(const ViewFrame& frame) {
                    std::to_string(frame.profile) + "  " + text_of(s[px46tr_k::kUpdateTime]),
                kWidth)
         << "\n";
+    out << wrapped(round_status(frame), kWidth);
     if (!s.isObject()) {
-        out << "no snapshot (the profile builds none)\n";
-        return out.str();
+        // Only a round that completed tells that the profile builds no snapshot.
+        if (frame.completed || frame.data_time) out << "no snapshot (the profile builds none)\n";
+        return without_trailing_blanks(out.str());
     }
 
     out << "Line     Voltage    Current      Power        Energy   Load%\n";

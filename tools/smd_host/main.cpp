@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,10 +40,6 @@ namespace {
 volatile sig_atomic_t interrupted = 0;
 
 void on_interrupt(int) { interrupted = 1; }
-
-// Exit status of a polling run in which no round completed (0, 1 and 2 are taken by success,
-// failure and usage).
-constexpr int kNoRoundCompleted = 3;
 
 // Held-back failed rounds after which their summary is printed even though they go on.
 constexpr int kMaxHeldFailures = 100;
@@ -139,13 +137,21 @@ int operator_profile(const Json::Value& settings, unsigned int data_id) {
     return profile;
 }
 
-// What the runner does after the last round: the snapshot file and the register write.
-void finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump) {
+// What the runner does after the last round: the snapshot file and the register write. Returns
+// false when a write was asked for and the unit did not confirm it (or it was not sent).
+bool finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump, RunObserver& observer) {
     if (!options.snapshot_path.empty()) save_snapshot(device, options.snapshot_path);
-    if (!options.write.empty()) {
-        if (pump == nullptr) throw UsageError{"--write needs a unit to write to"};
-        std::cerr << write_and_confirm(device, *pump, options.write) << "\n";
+    if (options.write.empty()) return true;
+    if (pump == nullptr) throw UsageError{"--write needs a unit to write to"};
+    // Ctrl-C means stop: no register of the unit is changed after it.
+    if (interrupted) {
+        std::cerr << write_not_sent(options.write) << "\n";
+        return false;
     }
+    const WriteOutcome outcome = write_and_confirm(device, *pump, options.write);
+    if (!outcome.failure.empty()) observer.on_request_failed(outcome.failure);
+    std::cerr << outcome.line << "\n";
+    return outcome.confirmed;
 }
 
 // Creates the plug-in's device, configures it and runs the job: the rounds or the replay.
@@ -170,9 +176,11 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     std::unique_ptr<ViewOutput> view;
     if (options.view) view = std::make_unique<ViewOutput>();
     RepeatedFailures repeats;
+    std::optional<std::time_t> data_time;  // when the last round that completed did
     auto after_round = [&](int round, const RoundTraffic& traffic, const std::string& last_error) {
+        const auto& tally = observer.tally();
+        if (tally.published > 0) data_time = std::time(nullptr);
         if (!view) {
-            const auto& tally = observer.tally();
             if (tally.published > 0) {
                 repeats.completed();
             } else if (!repeats.first_of_its_kind(round, stop_cause(tally, last_error))) {
@@ -186,6 +194,10 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         ViewFrame frame;
         frame.round = round;
         frame.profile = profile;
+        frame.completed = tally.published > 0;
+        if (!frame.completed) frame.stop_cause = stop_cause(tally, last_error);
+        frame.data_time = data_time;
+        frame.now = std::time(nullptr);
         frame.snapshot = parse_json(snapshot_text(*device));
         frame.reports = view_reports.take();
         frame.screen_rows = view->screen_rows();
@@ -209,7 +221,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
             after_round(++round, RoundTraffic{seconds_since(started), 0, 0}, std::string());
         }
         if (!interrupted && history.torn_tail()) std::cerr << "history: a torn last record was left out\n";
-        finish_job(options, *device, nullptr);
+        finish_job(options, *device, nullptr, observer);
         return 0;
     }
 
@@ -245,7 +257,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     }
     print_held_failures(repeats);
     view.reset();
-    finish_job(options, *device, &pump);
+    const bool written = finish_job(options, *device, &pump, observer);
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
@@ -256,6 +268,10 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     }
     if (rounds_completed < rounds_run) {
         std::cerr << "smd-host: " << rounds_completed << " of " << rounds_run << " rounds completed\n";
+    }
+    if (!written) {
+        std::cerr << "smd-host: the write was not confirmed\n";
+        return kWriteNotConfirmed;
     }
     return 0;
 }

@@ -44,7 +44,9 @@ struct RunnerOptions {
     std::vector<std::string> signals;    // --signals: the members to export (empty: every number)
 };
 
-// The runner's exit statuses beyond 0 (done), 1 (failed), 2 (a command line it cannot run) and 3 (no round completed).
+// The runner's exit statuses beyond 0 (done), 1 (failed) and 2 (a command line it cannot run).
+constexpr int kNoRoundCompleted = 3;   // a polling run or a replay in which no round completed
+constexpr int kWriteNotConfirmed = 4;  // the unit did not confirm --write (refused, no answer, not sent)
 constexpr int kCheckWarnings = 5;      // --check-config found warnings and no problem
 
 // Thrown for a command line that cannot be run; main prints the message and the usage.
