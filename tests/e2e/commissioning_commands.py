@@ -66,4 +66,27 @@ with tempfile.TemporaryDirectory() as work:
         assert rounds.stderr.startswith("smd-host: ") and message in rounds.stderr, rounds.stderr
         check = run(work, "--check-config")
         assert check.returncode == 1 and "load: " in check.stdout and message in check.stdout, check.stdout
+
+# Bad input, as a new user gives it: each is refused with one line naming the file or the option,
+# and an exit status of its own, quickly and without reading without end.
+with tempfile.TemporaryDirectory() as work:
+    files = {"list.json": "[1,2]", "text.json": '"hello"', "comma.json": '{"appSetting": {"b_mode": 1},}',
+             "extra.json": '{"appSetting": {}}\n{}', "ok.json": "{}\n"}
+    for name, text in files.items():
+        with open(os.path.join(work, name), "w", encoding="utf-8") as f:
+            f.write(text)
+    refused = [
+        (["--settings", "list.json"], 2, "smd-host: settings file list.json is not one JSON object: line 1, column 1:"),
+        (["--settings", "text.json"], 2, "settings file text.json is not one JSON object: line 1, column 1:"),
+        (["--settings", "comma.json"], 2, "settings file comma.json is not one JSON object: line 1, column 30:"),
+        (["--settings", "extra.json"], 2, "settings file extra.json is not one JSON object: line 2, column 1:"),
+        (["--check-config", "--settings", "comma.json"], 2, "settings file comma.json is not one JSON object"),
+        (["--settings", "/dev/zero"], 2, "settings file /dev/zero is larger than 4 MiB: not read"),
+        (["--registers", "/dev/urandom"], 2, "register file /dev/urandom is larger than 4 MiB: not read"),
+    ]
+    for args, status, message in refused:
+        done = run(work, *args)
+        assert done.returncode == status, (args, done.returncode, done.stderr)
+        assert message in done.stderr, (args, done.stderr)
+    assert run(work, "--settings", "ok.json").returncode == 0
 print("ok")

@@ -38,6 +38,9 @@ with tempfile.TemporaryDirectory() as work:
     registers = os.path.join(work, "r.json")
     dump = subprocess.run([simulator, "--dump-registers", registers], capture_output=True, text=True, timeout=30)
     assert dump.returncode == 0, dump.stderr
+    endless = subprocess.run([simulator, "--scenario", "/dev/zero"], capture_output=True, text=True, timeout=30)
+    assert endless.returncode == 1, (endless.returncode, endless.stderr)
+    assert "scenario file /dev/zero is larger than 4 MiB: not read" in endless.stderr, endless.stderr
 
     sim, port = start_simulator()
     try:

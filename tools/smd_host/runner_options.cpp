@@ -1,12 +1,12 @@
 #include "runner_options.h"
 
-#include <fstream>
 #include <sstream>
 
 #include <json/reader.h>
 #include <json/value.h>
 #include <boost/program_options.hpp>
 
+#include "number_parsing/json_file.h"
 #include "number_parsing/parse_number.h"
 
 namespace po = boost::program_options;
@@ -23,7 +23,6 @@ long parse_number(const std::string& text, long max, const std::string& what) {
 // A JSON object "REG": VALUE, registers in decimal or 0x hex.
 void read_register_file(const std::string& path, std::vector<std::pair<int, std::uint16_t>>& registers) {
     const Json::Value root = read_json_file(path, "register file");
-    if (!root.isObject()) throw UsageError{"register file " + path + " is not a JSON object"};
     for (const auto& key : root.getMemberNames()) {
         const Json::Value& value = root[key];
         if (!value.isIntegral()) throw UsageError{"register " + key + " in " + path + " is not an integer"};
@@ -34,15 +33,11 @@ void read_register_file(const std::string& path, std::vector<std::pair<int, std:
 }  // namespace
 
 Json::Value read_json_file(const std::string& path, const std::string& what) {
-    std::ifstream in(path);
-    if (!in) throw UsageError{"cannot read " + what + " " + path};
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    if (!Json::parseFromStream(builder, in, &root, &errors)) {
-        throw UsageError{what + " " + path + " is not JSON: " + errors};
+    try {
+        return read_json_object_file(path, what);
+    } catch (const JsonFileError& e) {
+        throw UsageError{e.what()};
     }
-    return root;
 }
 
 std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text) {

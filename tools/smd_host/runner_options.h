@@ -58,8 +58,8 @@ struct UsageError : std::runtime_error {
 // text in `help`).
 bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options, std::string& help);
 
-// The JSON value in the file at `path` (`what` names it in messages); throws UsageError when the
-// file cannot be read or is not JSON.
+// The JSON object in the file at `path` (`what` names it in messages), read strictly and bounded
+// in size; throws UsageError when the file cannot be read, is too large or is not one object.
 Json::Value read_json_file(const std::string& path, const std::string& what);
 
 // Parses "REG=VALUE" (decimal or 0x hex); throws UsageError when it is not one.

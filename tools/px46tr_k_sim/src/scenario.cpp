@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <unordered_map>
 
-#include <json/reader.h>
-
 #include "driver/signal_catalogue.h"
+#include "number_parsing/json_file.h"
 #include "number_parsing/parse_number.h"
 
 namespace unit_sim {
@@ -181,15 +179,11 @@ RegisterImage scenario_image(const Json::Value& scenario) {
 }
 
 Json::Value read_scenario(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ScenarioError("cannot read scenario file " + path);
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) {
-        throw ScenarioError("scenario file " + path + " is not a JSON object: " + errors);
+    try {
+        return read_json_object_file(path, "scenario file");
+    } catch (const JsonFileError& e) {
+        throw ScenarioError(e.what());
     }
-    return root;
 }
 
 Json::Value default_scenario() {
