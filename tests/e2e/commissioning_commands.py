@@ -5,6 +5,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 runner, examples = sys.argv[1], sys.argv[2]
 
@@ -39,6 +40,15 @@ with tempfile.TemporaryDirectory() as work:
     dirty = run(work, "--check-config")
     assert dirty.returncode == 1, dirty.stdout
     assert "problem: ./ini/1.yaml: ALARM 出线支路07开关告警: no alarm the driver reports" in dirty.stdout, dirty.stdout
+
+    # Thousands of unknown names, each with its nearest names, in seconds.
+    with open(os.path.join(work, "ini", "1.yaml"), "w", encoding="utf-8") as f:
+        f.write("AI:\n" + "".join(f'  环境温度{chr(0x4e00 + i)}: "0406101001,x"\n' for i in range(5000)) + "ALARM:\n")
+    started = time.monotonic()
+    many = run(work, "--check-config")
+    assert many.stdout.endswith("5000 problems\n") and "nearest: 环境温度" in many.stdout, many.stdout[-300:]
+    assert time.monotonic() - started < 15, time.monotonic() - started
+    shutil.copy(os.path.join(examples, "unicom.yaml"), os.path.join(work, "ini", "1.yaml"))
 
     mobile = run(work, "--check-config", "--b-mode", "3")
     assert "profile: 3 (mobile)" in mobile.stdout, mobile.stdout
@@ -83,10 +93,20 @@ with tempfile.TemporaryDirectory() as work:
         (["--check-config", "--settings", "comma.json"], 2, "settings file comma.json is not one JSON object"),
         (["--settings", "/dev/zero"], 2, "settings file /dev/zero is larger than 4 MiB: not read"),
         (["--registers", "/dev/urandom"], 2, "register file /dev/urandom is larger than 4 MiB: not read"),
+        (["--interval", "1e308"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
+        (["--interval", "nan"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
+        (["--trace", "/dev/full"], 1, "smd-host: cannot write trace file /dev/full: No space left on device\n"),
     ]
     for args, status, message in refused:
         done = run(work, *args)
         assert done.returncode == status, (args, done.returncode, done.stderr)
         assert message in done.stderr, (args, done.stderr)
     assert run(work, "--settings", "ok.json").returncode == 0
+    # Standard output that cannot be written: the plug-in's lines, the view, the catalogue.
+    for args in (["--rounds", "1"], ["--view"], ["--catalogue"]):
+        with open("/dev/full", "w") as full:
+            done = subprocess.run([runner, *args], cwd=work, stdout=full, stderr=subprocess.PIPE, text=True,
+                                  timeout=60)
+        assert done.returncode == 1, (args, done.returncode, done.stderr)
+        assert "smd-host: cannot write standard output" in done.stderr, done.stderr
 print("ok")

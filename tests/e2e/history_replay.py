@@ -3,9 +3,12 @@ them through LoadFromCache and gives the same snapshots; a torn last record is l
 import csv
 import json
 import os
+import struct
 import subprocess
 import sys
 import tempfile
+import time
+import zlib
 
 runner = sys.argv[1]
 
@@ -76,4 +79,18 @@ with tempfile.TemporaryDirectory() as work:
     assert "torn" in torn.stderr, torn.stderr
     again = run(work, "--replay", "polled.bin")
     assert again.stderr.count("record published") == 2, again.stderr
+
+    # Histories of which no record loads: the status of a run in which no round completed; refused
+    # records are not paced.
+    short = b"".join(b"PXRH" + struct.pack("<I", 10) + bytes(10) + struct.pack("<I", zlib.crc32(bytes(10)))
+                     for _ in range(3))
+    for name, content, message in (("empty.bin", b"", "it holds no whole record"),
+                                   ("short.bin", short, "3 refused")):
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(content)
+        started = time.monotonic()
+        nothing = run(work, "--replay", name, "--interval", "0", check=False)
+        assert time.monotonic() - started < 1.5, "refused records are not paced"
+        assert nothing.returncode == 3, (name, nothing.returncode, nothing.stderr)
+        assert f"smd-host: no record of {name} was loaded ({message})" in nothing.stderr, nothing.stderr
 print("ok")

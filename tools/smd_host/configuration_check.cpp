@@ -36,9 +36,15 @@ std::string lower_case(std::string text) {
     return text;
 }
 
-// "; nearest: A, B" from `names` for a name that is not among them.
+// "; nearest: A, B" from `names` (one of the catalogue's sets) for a name that is not among them;
+// each set is decoded for the search once.
 std::string hint(const std::string& name, const std::set<std::string>& names) {
-    return nearest_names_hint(name, std::vector<std::string>(names.begin(), names.end()));
+    static std::map<const std::set<std::string>*, NearestNames> searches;
+    auto found = searches.find(&names);
+    if (found == searches.end()) {
+        found = searches.emplace(&names, NearestNames({names.begin(), names.end()})).first;
+    }
+    return found->second.hint(name);
 }
 
 const Catalogue& catalogue() {

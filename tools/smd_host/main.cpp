@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -154,6 +156,32 @@ bool finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump, R
     return outcome.confirmed;
 }
 
+// Reports the files the run could not write (the trace, the view's frames); true when there were
+// none.
+bool write_errors_reported(const RunObserver& observer, const std::string& view_error) {
+    const std::string errors[] = {observer.trace_error(), view_error};
+    bool none = true;
+    for (const auto& error : errors) {
+        if (error.empty()) continue;
+        std::cerr << "smd-host: " << error << "\n";
+        none = false;
+    }
+    return none;
+}
+
+// Standard output flushed; false, with a message, when it could not be written (a full disk, a
+// closed pipe).
+bool standard_output_written() {
+    errno = 0;
+    std::cout.flush();
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good();
+    if (!written) {
+        std::cerr << "smd-host: cannot write standard output"
+                  << (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+    }
+    return written;
+}
+
 // Creates the plug-in's device, configures it and runs the job: the rounds or the replay.
 int drive_device(const RunnerOptions& options, const Json::Value& settings, const PluginLibrary& plugin) {
     RunObserver observer;
@@ -208,20 +236,30 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (!options.replay_path.empty()) {
         // The stored records one by one, as the host's cache hands them back; each gets a round
         // time of its own second, so that the snapshot is rebuilt for each.
+        // Only a record that was loaded is paced: a refused one builds no round to look at.
         RecordHistoryReader history(options.replay_path);
         int round = 0;
+        int loaded = 0;
+        bool pace = false;
         for (std::vector<std::uint8_t> record; history.next(record);) {
-            if (round > 0) pause_between_rounds(std::max(options.interval_seconds, 1.0));
+            if (pace) pause_between_rounds(std::max(options.interval_seconds, 1.0));
             if (interrupted) break;
             observer.start_round();
             const auto started = std::chrono::steady_clock::now();
-            if (!device->LoadFromCache(record.data(), static_cast<int>(record.size()))) {
-                std::cerr << "history record " << round << " refused: " << record.size() << " bytes\n";
-            }
+            pace = device->LoadFromCache(record.data(), static_cast<int>(record.size()));
+            if (!pace) std::cerr << "history record " << round << " refused: " << record.size() << " bytes\n";
+            loaded += pace ? 1 : 0;
             after_round(++round, RoundTraffic{seconds_since(started), 0, 0}, std::string());
         }
         if (!interrupted && history.torn_tail()) std::cerr << "history: a torn last record was left out\n";
         finish_job(options, *device, nullptr, observer);
+        if (!write_errors_reported(observer, view ? view->error() : std::string())) return 1;
+        if (loaded == 0 && !interrupted) {
+            std::cerr << "smd-host: no record of " << options.replay_path << " was loaded ("
+                      << (round == 0 ? "it holds no whole record" : std::to_string(round) + " refused")
+                      << ")\n";
+            return kNoRoundCompleted;
+        }
         return 0;
     }
 
@@ -256,11 +294,13 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         rounds_completed += completed ? 1 : 0;
     }
     print_held_failures(repeats);
+    const std::string view_error = view ? view->error() : std::string();
     view.reset();
     const bool written = finish_job(options, *device, &pump, observer);
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
+    if (!write_errors_reported(observer, view_error)) return 1;
     if (rounds_run > 0 && rounds_completed == 0) {
         std::cerr << "smd-host: no round completed in " << rounds_run
                   << (rounds_run == 1 ? " round" : " rounds") << "\n";
@@ -308,9 +348,10 @@ int main(int argc, char* argv[]) {
     try {
         if (!parse_runner_options(argc, argv, options, help)) {
             std::cout << help;
-            return 0;
+            return standard_output_written() ? 0 : 1;
         }
-        return run(options);
+        const int status = run(options);
+        return standard_output_written() ? status : 1;
     } catch (const UsageError& e) {
         std::cerr << "smd-host: " << e.what() << "\n" << help;
         return 2;

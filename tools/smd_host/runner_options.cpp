@@ -151,7 +151,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         throw UsageError{"--replay takes its records from the history, not from a unit"};
     }
     if (options.rounds < 0) throw UsageError{"--rounds must not be negative"};
-    if (options.interval_seconds < 0) throw UsageError{"--interval must not be negative"};
+    // A day at most: the pause is counted in nanoseconds, and NaN or infinity would be no pause.
+    if (!(options.interval_seconds >= 0 && options.interval_seconds <= 86400))
+        throw UsageError{"--interval must be from 0 to 86400 seconds"};
     if (!(options.timeout_seconds > 0 && options.timeout_seconds <= 60))
         throw UsageError{"--timeout must be above 0 and at most 60"};
     if (options.retries < 0 || options.retries > 10) throw UsageError{"--retries must be from 0 to 10"};
