@@ -95,12 +95,17 @@ with tempfile.TemporaryDirectory() as work:
         (["--registers", "/dev/urandom"], 2, "register file /dev/urandom is larger than 4 MiB: not read"),
         (["--interval", "1e308"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
         (["--interval", "nan"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
+        (["--rounds", "2", "snap.json"], 2, "smd-host: 'snap.json' belongs to no option (--help lists the options)\n"),
+        (["--b-mode", "3"], 2, "smd-host: --b-mode goes with --check-config (--help lists the options)\n"),
+        (["--index", "3"], 2, "smd-host: --index goes with --dump (--help lists the options)\n"),
+        (["--rounds", "x"], 2, "smd-host: the argument ('x') for option '--rounds' is invalid (--help lists the options)\n"),
         (["--trace", "/dev/full"], 1, "smd-host: cannot write trace file /dev/full: No space left on device\n"),
     ]
     for args, status, message in refused:
         done = run(work, *args)
         assert done.returncode == status, (args, done.returncode, done.stderr)
         assert message in done.stderr, (args, done.stderr)
+        assert status != 2 or done.stderr.count("\n") == 1, ("usage errors are one line", args, done.stderr)
     assert run(work, "--settings", "ok.json").returncode == 0
     # Standard output that cannot be written: the plug-in's lines, the view, the catalogue.
     for args in (["--rounds", "1"], ["--view"], ["--catalogue"]):

@@ -353,7 +353,7 @@ int main(int argc, char* argv[]) {
         const int status = run(options);
         return standard_output_written() ? status : 1;
     } catch (const UsageError& e) {
-        std::cerr << "smd-host: " << e.what() << "\n" << help;
+        std::cerr << "smd-host: " << e.what() << " (--help lists the options)\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "smd-host: " << e.what() << "\n";

@@ -115,12 +115,16 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
 
     po::variables_map vm;
     try {
-        po::store(po::command_line_parser(argc, argv).options(described).run(), vm);
+        const po::parsed_options parsed = po::command_line_parser(argc, argv).options(described).run();
+        // The runner takes no argument that is not an option's: a stray word is a mistake (a value
+        // whose option was forgotten), never silently ignored.
+        for (const auto& option : parsed.options) {
+            if (option.position_key >= 0 && !option.value.empty())
+                throw UsageError{"'" + option.value.front() + "' belongs to no option"};
+        }
+        po::store(parsed, vm);
         po::notify(vm);
     } catch (const po::error& e) {
-        std::ostringstream usage;
-        usage << described;
-        help = usage.str();
         throw UsageError{e.what()};
     }
     std::ostringstream usage;
@@ -132,7 +136,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         return false;
     }
     if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
+    if (options.b_mode && !options.check_config) throw UsageError{"--b-mode goes with --check-config"};
     if (vm.count("index")) options.dump_index = vm["index"].as<long>();
+    if (options.dump_index && options.dump_path.empty()) throw UsageError{"--index goes with --dump"};
     if (options.catalogue + options.check_config + !options.dump_path.empty() +
             !options.export_csv_path.empty() >
         1) {
