@@ -4,10 +4,12 @@ unit that is gone makes rounds fail quickly instead of hanging."""
 import json
 import os
 import re
+import select
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 
 runner, simulator = sys.argv[1], sys.argv[2]
 
@@ -108,6 +110,36 @@ with tempfile.TemporaryDirectory() as work:
         if sim.poll() is None:
             out = stop(sim)
             assert "stopped after" in out, out
+
+    # Serial devices named with colons, as /dev/serial/by-path names adapters: two pseudo-terminals
+    # joined back to back stand for a null-modem cable.
+    ends = [os.openpty() for _ in range(2)]
+    links = [os.path.join(work, f"pci-0000:00:14.0-usb-0:2:1.0-port{n}") for n in range(2)]
+    for link, (_, follower) in zip(links, ends):
+        os.symlink(os.ttyname(follower), link)
+
+    def cable():
+        leaders = [leader for leader, _ in ends]
+        while True:
+            for ready in select.select(leaders, [], [], 0.5)[0]:
+                try:
+                    data = os.read(ready, 4096)
+                except OSError:
+                    return
+                os.write(leaders[1 - leaders.index(ready)], data)
+
+    threading.Thread(target=cable, daemon=True).start()
+    serial_sim = subprocess.Popen([simulator, "--rtu", links[0] + ":19200:E"], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True)
+    try:
+        line = serial_sim.stdout.readline()
+        assert f"serving rtu:{links[0]}" in line, (line, serial_sim.stderr.read() if serial_sim.poll() else "")
+        serial = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:E:1", "--timeout", "2"], cwd=work,
+                                capture_output=True, text=True, timeout=60)
+        assert serial.returncode == 0, serial.stderr
+        assert "round 1: 62 reads, record published" in serial.stderr, serial.stderr
+    finally:
+        stop(serial_sim)
 
     # Each round waits out the link's back-off and tries to connect again, rather than failing at
     # once; no completed round is an exit status of its own.
