@@ -40,7 +40,7 @@ ViewFrame fixed_scenario_frame() {
 
 TEST(LiveView, RendersTheFixedScenario) {
     const std::string expected =
-        "px46tr_k  round 3  profile 1  2026-12-7 15:3:21\n"
+        "px46tr_k  round 3  profile 1  2026-12-07T15:03:21\n"
         "round completed\n"
         "Line     Voltage    Current      Power        Energy   Load%\n"
         "A        229.87      40.00      9.200       123.457   45.00\n"

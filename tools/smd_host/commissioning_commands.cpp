@@ -9,6 +9,7 @@
 
 #include "catalogue_listing.h"
 #include "configuration_check.h"
+#include "driver/signal_catalogue.h"
 #include "history_export.h"
 #include "host/record_history.h"
 #include "record_snapshot.h"
@@ -40,8 +41,11 @@ int dump_record(const RunnerOptions& options, std::ostream& out) {
     Json::StreamWriterBuilder builder;
     builder["emitUTF8"] = true;
     builder["indentation"] = "  ";
-    out << Json::writeString(builder, snapshot_of_record(wanted)) << "\n";
-    std::cerr << "record " << index << " of " << count
+    Json::Value snapshot = snapshot_of_record(wanted);
+    Json::Value& time = snapshot[px46tr_k::kUpdateTime];
+    if (time.isString()) time = iso_8601_time(time.asString());
+    out << Json::writeString(builder, snapshot) << "\n";
+    std::cerr << "record " << index << " (counted from 0) of " << count
               << (history.torn_tail() ? " (a torn last record left out)" : "") << "\n";
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "driver/signal_catalogue.h"
+#include "record_snapshot.h"
 #include "utf8_code_point.h"
 
 namespace {
@@ -133,7 +134,7 @@ std::string render_view(const ViewFrame& frame) {
     const Json::Value& s = frame.snapshot;
     std::ostringstream out;
     out << fit("px46tr_k  round " + std::to_string(frame.round) + "  profile " +
-                   std::to_string(frame.profile) + "  " + text_of(s[px46tr_k::kUpdateTime]),
+                   std::to_string(frame.profile) + "  " + iso_8601_time(text_of(s[px46tr_k::kUpdateTime])),
                kWidth)
         << "\n";
     out << wrapped(round_status(frame), kWidth);
