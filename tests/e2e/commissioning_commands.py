@@ -73,7 +73,7 @@ with tempfile.TemporaryDirectory() as work:
             f.write(text)
         rounds = run(work, "--rounds", "1")
         assert rounds.returncode == 1, (name, text, rounds.returncode, rounds.stderr)
-        assert rounds.stderr.startswith("smd-host: ") and message in rounds.stderr, rounds.stderr
+        assert rounds.stderr.startswith(f"smd-host: ./ini/{name}: ") and message in rounds.stderr, rounds.stderr
         check = run(work, "--check-config")
         assert check.returncode == 1 and "load: " in check.stdout and message in check.stdout, check.stdout
 

@@ -94,6 +94,29 @@ with tempfile.TemporaryDirectory() as work:
                 assert time.monotonic() - started < 0.2, (pdu.hex(), time.monotonic() - started)
                 assert reply[7:9] == bytes([pdu[0] | 0x80, code]), (pdu.hex(), reply.hex())
 
+        # A unit id the server does not serve gets no reply: the round line says what to check.
+        wrong_id = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}:5", "--timeout", "0.3", "--retries", "0"],
+                                  cwd=work, capture_output=True, text=True, timeout=60)
+        assert wrong_id.returncode == 3, wrong_id.stderr
+        assert "no reply from unit 5 within 0.3 s, check the unit id)" in wrong_id.stderr, wrong_id.stderr
+
+        # Ctrl-C in the middle of a round ends the run without counting that round as failed.
+        slow, slow_port = start_simulator("--delay", "20")
+        try:
+            cut = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{slow_port}", "--rounds", "0", "--interval", "0"],
+                                   cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            for line in cut.stderr:
+                if line.startswith("round 1:"):
+                    break
+            time.sleep(0.3)
+            cut.send_signal(signal.SIGINT)
+            rest = cut.communicate(timeout=30)[1]
+            assert cut.returncode == 0, (cut.returncode, rest)
+            assert re.search(r"^round 2: interrupted at step \d+ of 62$", rest, re.M), rest
+            assert "not completed" not in rest and "rounds completed\n" not in rest, rest
+        finally:
+            stop(slow)
+
         # A write the unit refuses says so, leaves a trace line and fails the run.
         refused = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--write", "2000=1",
                                   "--trace", "w.jsonl"], cwd=work, capture_output=True, text=True, timeout=60)

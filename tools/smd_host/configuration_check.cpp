@@ -18,7 +18,7 @@
 #include "framework/comparison.h"
 #include "framework/configuration_loader.h"
 
-#include "nearest_names.h"
+#include "number_parsing/nearest_names.h"
 
 namespace {
 
@@ -245,6 +245,25 @@ void check_threshold_groups(const AlarmTables& tables, const std::string& file, 
 }
 
 }  // namespace
+
+std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile,
+                                     const std::string& device_type) {
+    const std::string file =
+        configuration::find_configuration_file(data_id, device_type, profile, silent_sink());
+    if (file.empty()) return {};
+    OwnedAlarmTables tables;
+    const std::map<std::string, int> host_levels;
+    const std::map<std::string, float> host_thresholds;
+    std::atomic<std::int32_t> b_mode{profile};
+    const configuration::ConfigurationTarget target{
+        data_id, device_type, b_mode, tables.view(), host_levels, host_thresholds, silent_sink(), nullptr};
+    try {
+        configuration::load_configuration(Json::Value(Json::objectValue), target);
+    } catch (const std::exception& e) {
+        return file + ": " + e.what();
+    }
+    return {};
+}
 
 ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& request, std::ostream& out) {
     Json::Value settings = request.settings;

@@ -26,6 +26,11 @@ struct ConfigurationCheckResult {
     int warnings = 0;
 };
 
+// "FILE: message" when the configuration file the device would load in this folder under
+// `profile` fails to load by itself (a YAML or INI error); empty when it loads or there is none.
+std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile,
+                                     const std::string& device_type = "px46tr_k");
+
 // Runs the device's own configuration loading in the current folder, without polling, and prints
 // which file was chosen, the profile, the size of each table and every problem and warning, one
 // line each naming the file (or the settings) and the key. The loader's own diagnostic lines are

@@ -8,7 +8,7 @@
 
 #include "driver/signal_catalogue.h"
 #include "host/record_history.h"
-#include "nearest_names.h"
+#include "number_parsing/nearest_names.h"
 #include "record_snapshot.h"
 #include "runner_options.h"
 

@@ -24,6 +24,7 @@
 #include <json/value.h>
 
 #include "commissioning_commands.h"
+#include "configuration_check.h"
 #include "control_requests.h"
 #include "framework/configuration_loader.h"
 #include "host/bus_pump.h"
@@ -107,8 +108,8 @@ void print_round_summary(int round, const RunObserver::RoundTally& tally, const 
     char timing[96];
     std::snprintf(timing, sizeof timing, "; %.3f s, %zu requests, %zu failures", traffic.seconds,
                   traffic.requests, traffic.failures);
-    std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored << " history records"
-              << timing;
+    std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored
+              << " saved to the host's history" << timing;
     if (traffic.failures > 0 && tally.published > 0) std::cerr << " (" << last_error << ")";
     std::cerr << "\n";
 }
@@ -198,7 +199,15 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     std::unique_ptr<SPModbus> device = plugin.create_device();
     device->set_observer(&observer);
     device->Init(std::weak_ptr<SMDController>(), options.data_id, Json::Value(Json::objectValue));
-    device->InitSetting(settings);
+    try {
+        device->InitSetting(settings);
+    } catch (const std::exception& e) {
+        // The YAML and INI libraries' messages do not name the file; when the file alone fails to
+        // load, the message says which it is.
+        const std::string file_error = configuration_file_error(options.data_id, profile);
+        if (!file_error.empty()) throw std::runtime_error(file_error);
+        throw;
+    }
 
     // What follows each round: the view, or the summary line.
     std::unique_ptr<ViewOutput> view;
@@ -288,8 +297,18 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         }
         const RoundTraffic traffic{seconds_since(started), pump.carried() - carried, pump.failed() - failed};
         const bool completed = observer.tally().published > 0;
+        // A round that Ctrl-C cut short did not fail: it is neither shown nor counted.
+        if (interrupted && !completed) {
+            std::cerr << "round " << round << ": interrupted at step " << observer.tally().reads
+                      << " of 62\n";
+            break;
+        }
+        // Over TCP, a unit id that the server does not serve usually gets no reply at all.
+        std::string error = traffic.failures > 0 ? pump.last_error() : std::string();
+        if (unit.tcp && rounds_completed == 0 && error.find(": no reply from unit ") != std::string::npos)
+            error += ", check the unit id";
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
-        after_round(round, traffic, traffic.failures > 0 ? pump.last_error() : std::string());
+        after_round(round, traffic, error);
         ++rounds_run;
         rounds_completed += completed ? 1 : 0;
     }

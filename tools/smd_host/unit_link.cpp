@@ -22,6 +22,7 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     try {
         if (text.rfind("tcp:", 0) == 0) {
             endpoint = parse_tcp_endpoint(text.substr(4));
+            unit.tcp = true;
         } else if (text.rfind("rtu:", 0) == 0) {
             // The device's name may hold colons: the fields are read from the right.
             const auto [device, fields] = split_serial_device(text.substr(4), 3);

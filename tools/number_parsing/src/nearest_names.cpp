@@ -1,10 +1,10 @@
-#include "nearest_names.h"
+#include "number_parsing/nearest_names.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <utility>
 
-#include "utf8_code_point.h"
+#include "number_parsing/utf8_code_point.h"
 
 namespace {
 
