@@ -91,7 +91,7 @@ with tempfile.TemporaryDirectory() as work:
         (["--settings", "comma.json"], 2, "settings file comma.json is not one JSON object: line 1, column 30:"),
         (["--settings", "extra.json"], 2, "settings file extra.json is not one JSON object: line 2, column 1:"),
         (["--check-config", "--settings", "comma.json"], 2, "settings file comma.json is not one JSON object"),
-        (["--settings", "/dev/zero"], 2, "settings file /dev/zero is larger than 4 MiB: not read"),
+        (["--settings", "/dev/zero"], 2, "smd-host: settings file /dev/zero is larger than 4 MiB: not read\n"),
         (["--registers", "/dev/urandom"], 2, "register file /dev/urandom is larger than 4 MiB: not read"),
         (["--interval", "1e308"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
         (["--interval", "nan"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),

@@ -371,6 +371,9 @@ int main(int argc, char* argv[]) {
         }
         const int status = run(options);
         return standard_output_written() ? status : 1;
+    } catch (const InputFileError& e) {
+        std::cerr << "smd-host: " << e.what() << "\n";
+        return 2;
     } catch (const UsageError& e) {
         std::cerr << "smd-host: " << e.what() << " (--help lists the options)\n";
         return 2;

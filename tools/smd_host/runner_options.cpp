@@ -25,7 +25,8 @@ void read_register_file(const std::string& path, std::vector<std::pair<int, std:
     const Json::Value root = read_json_file(path, "register file");
     for (const auto& key : root.getMemberNames()) {
         const Json::Value& value = root[key];
-        if (!value.isIntegral()) throw UsageError{"register " + key + " in " + path + " is not an integer"};
+        if (!value.isIntegral())
+            throw InputFileError{"register " + key + " in " + path + " is not an integer"};
         registers.emplace_back(parse_register_assignment(key + "=" + std::to_string(value.asInt64())));
     }
 }
@@ -36,7 +37,7 @@ Json::Value read_json_file(const std::string& path, const std::string& what) {
     try {
         return read_json_object_file(path, what);
     } catch (const JsonFileError& e) {
-        throw UsageError{e.what()};
+        throw InputFileError{e.what()};
     }
 }
 
