@@ -5,6 +5,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 runner, examples = sys.argv[1], sys.argv[2]
 
@@ -20,8 +21,15 @@ with tempfile.TemporaryDirectory() as work:
     assert len(lines) == 1488 + 457, len(lines)
     assert "出线支路05电流越上线\talarm\tregister 7433 bit 4" in lines
 
+    # No file where the profile reads one is a problem; a file the profile does not read, a warning.
+    nothing = run(work, "--check-config")
+    assert nothing.returncode == 1 and "under profile 1 (unicom) no alarm is reported" in nothing.stdout, \
+        (nothing.returncode, nothing.stdout)
+
     os.makedirs(os.path.join(work, "ini"))
     shutil.copy(os.path.join(examples, "unicom.yaml"), os.path.join(work, "ini", "1.yaml"))
+    unread = run(work, "--check-config", "--b-mode", "5")
+    assert unread.returncode == 5 and unread.stdout.endswith("2 warnings\n"), (unread.returncode, unread.stdout)
     clean = run(work, "--check-config")
     assert clean.returncode == 0, clean.stdout + clean.stderr
     assert "file: ./ini/1.yaml" in clean.stdout and clean.stdout.endswith("clean\n"), clean.stdout
@@ -32,6 +40,15 @@ with tempfile.TemporaryDirectory() as work:
     dirty = run(work, "--check-config")
     assert dirty.returncode == 1, dirty.stdout
     assert "problem: ./ini/1.yaml: ALARM 出线支路07开关告警: no alarm the driver reports" in dirty.stdout, dirty.stdout
+
+    # Thousands of unknown names, each with its nearest names, in seconds.
+    with open(os.path.join(work, "ini", "1.yaml"), "w", encoding="utf-8") as f:
+        f.write("AI:\n" + "".join(f'  环境温度{chr(0x4e00 + i)}: "0406101001,x"\n' for i in range(5000)) + "ALARM:\n")
+    started = time.monotonic()
+    many = run(work, "--check-config")
+    assert many.stdout.endswith("5000 problems\n") and "nearest: 环境温度" in many.stdout, many.stdout[-300:]
+    assert time.monotonic() - started < 15, time.monotonic() - started
+    shutil.copy(os.path.join(examples, "unicom.yaml"), os.path.join(work, "ini", "1.yaml"))
 
     mobile = run(work, "--check-config", "--b-mode", "3")
     assert "profile: 3 (mobile)" in mobile.stdout, mobile.stdout
@@ -56,7 +73,45 @@ with tempfile.TemporaryDirectory() as work:
             f.write(text)
         rounds = run(work, "--rounds", "1")
         assert rounds.returncode == 1, (name, text, rounds.returncode, rounds.stderr)
-        assert rounds.stderr.startswith("smd-host: ") and message in rounds.stderr, rounds.stderr
+        assert rounds.stderr.startswith(f"smd-host: ./ini/{name}: ") and message in rounds.stderr, rounds.stderr
         check = run(work, "--check-config")
         assert check.returncode == 1 and "load: " in check.stdout and message in check.stdout, check.stdout
+
+# Bad input, as a new user gives it: each is refused with one line naming the file or the option,
+# and an exit status of its own, quickly and without reading without end.
+with tempfile.TemporaryDirectory() as work:
+    files = {"list.json": "[1,2]", "text.json": '"hello"', "comma.json": '{"appSetting": {"b_mode": 1},}',
+             "extra.json": '{"appSetting": {}}\n{}', "ok.json": "{}\n"}
+    for name, text in files.items():
+        with open(os.path.join(work, name), "w", encoding="utf-8") as f:
+            f.write(text)
+    refused = [
+        (["--settings", "list.json"], 2, "smd-host: settings file list.json is not one JSON object: line 1, column 1:"),
+        (["--settings", "text.json"], 2, "settings file text.json is not one JSON object: line 1, column 1:"),
+        (["--settings", "comma.json"], 2, "settings file comma.json is not one JSON object: line 1, column 30:"),
+        (["--settings", "extra.json"], 2, "settings file extra.json is not one JSON object: line 2, column 1:"),
+        (["--check-config", "--settings", "comma.json"], 2, "settings file comma.json is not one JSON object"),
+        (["--settings", "/dev/zero"], 2, "smd-host: settings file /dev/zero is larger than 4 MiB: not read\n"),
+        (["--registers", "/dev/urandom"], 2, "register file /dev/urandom is larger than 4 MiB: not read"),
+        (["--interval", "1e308"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
+        (["--interval", "nan"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
+        (["--rounds", "2", "snap.json"], 2, "smd-host: 'snap.json' belongs to no option (--help lists the options)\n"),
+        (["--b-mode", "3"], 2, "smd-host: --b-mode goes with --check-config (--help lists the options)\n"),
+        (["--index", "3"], 2, "smd-host: --index goes with --dump (--help lists the options)\n"),
+        (["--rounds", "x"], 2, "smd-host: the argument ('x') for option '--rounds' is invalid (--help lists the options)\n"),
+        (["--trace", "/dev/full"], 1, "smd-host: cannot write trace file /dev/full: No space left on device\n"),
+    ]
+    for args, status, message in refused:
+        done = run(work, *args)
+        assert done.returncode == status, (args, done.returncode, done.stderr)
+        assert message in done.stderr, (args, done.stderr)
+        assert status != 2 or done.stderr.count("\n") == 1, ("usage errors are one line", args, done.stderr)
+    assert run(work, "--settings", "ok.json").returncode == 0
+    # Standard output that cannot be written: the plug-in's lines, the view, the catalogue.
+    for args in (["--rounds", "1"], ["--view"], ["--catalogue"]):
+        with open("/dev/full", "w") as full:
+            done = subprocess.run([runner, *args], cwd=work, stdout=full, stderr=subprocess.PIPE, text=True,
+                                  timeout=60)
+        assert done.returncode == 1, (args, done.returncode, done.stderr)
+        assert "smd-host: cannot write standard output" in done.stderr, done.stderr
 print("ok")

@@ -3,9 +3,13 @@ them through LoadFromCache and gives the same snapshots; a torn last record is l
 import csv
 import json
 import os
+import re
+import struct
 import subprocess
 import sys
 import tempfile
+import time
+import zlib
 
 runner = sys.argv[1]
 
@@ -34,6 +38,8 @@ with tempfile.TemporaryDirectory() as work:
     assert polled[2]["出线支路05电流越上线"] == "告警" and polled[2]["AlertArray"]["出线支路05电流越上线"] is True
     assert polled[2]["A路进线总开关状态"] == "分闸"
     assert len({s["更新时间"] for s in polled}) == 3, "each round has its own stamp"
+    assert all(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d", s["更新时间"]) for s in polled), polled[0]["更新时间"]
+    assert "record 1 (counted from 0) of 3" in run(work, "--dump", "polled.bin", "--index", "1").stderr
 
     # The last record by default.
     assert dump(work, "polled.bin", 2) == json.loads(run(work, "--dump", "polled.bin").stdout)
@@ -53,14 +59,16 @@ with tempfile.TemporaryDirectory() as work:
 
     # CSV rows decoded as --dump decodes them: named members, or every numeric member.
     run(work, "--export-csv", "t.csv", "--history", "polled.bin", "--signals", "环境温度,A路进线总开关状态")
-    with open(os.path.join(work, "t.csv"), encoding="utf-8", newline="") as f:
+    with open(os.path.join(work, "t.csv"), "rb") as f:
+        assert f.read(3) == b"\xef\xbb\xbf", "a byte-order mark for spreadsheet programs"
+    with open(os.path.join(work, "t.csv"), encoding="utf-8-sig", newline="") as f:
         rows = list(csv.reader(f))
     assert rows[0] == ["time", "环境温度", "A路进线总开关状态"], rows[0]
     assert [r[0] for r in rows[1:]] == [s["更新时间"] for s in polled], rows
     assert [r[1] for r in rows[1:]] == ["21.5", "22.6", "22.6"], rows
     assert rows[3][2] == "分闸", rows
     run(work, "--export-csv", "all.csv", "--history", "polled.bin")
-    with open(os.path.join(work, "all.csv"), encoding="utf-8", newline="") as f:
+    with open(os.path.join(work, "all.csv"), encoding="utf-8-sig", newline="") as f:
         every = list(csv.reader(f))
     numeric = [k for k, v in polled[0].items() if isinstance(v, (int, float)) and not isinstance(v, bool)]
     assert sorted(every[0][1:]) == sorted(numeric) and len(every) == 4, every[0]
@@ -76,4 +84,18 @@ with tempfile.TemporaryDirectory() as work:
     assert "torn" in torn.stderr, torn.stderr
     again = run(work, "--replay", "polled.bin")
     assert again.stderr.count("record published") == 2, again.stderr
+
+    # Histories of which no record loads: the status of a run in which no round completed; refused
+    # records are not paced.
+    short = b"".join(b"PXRH" + struct.pack("<I", 10) + bytes(10) + struct.pack("<I", zlib.crc32(bytes(10)))
+                     for _ in range(3))
+    for name, content, message in (("empty.bin", b"", "it holds no whole record"),
+                                   ("short.bin", short, "3 refused")):
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(content)
+        started = time.monotonic()
+        nothing = run(work, "--replay", name, "--interval", "0", check=False)
+        assert time.monotonic() - started < 1.5, "refused records are not paced"
+        assert nothing.returncode == 3, (name, nothing.returncode, nothing.stderr)
+        assert f"smd-host: no record of {name} was loaded ({message})" in nothing.stderr, nothing.stderr
 print("ok")

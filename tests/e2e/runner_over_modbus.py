@@ -4,10 +4,15 @@ unit that is gone makes rounds fail quickly instead of hanging."""
 import json
 import os
 import re
+import select
+import socket
+import struct
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 runner, simulator = sys.argv[1], sys.argv[2]
 
@@ -38,6 +43,9 @@ with tempfile.TemporaryDirectory() as work:
     registers = os.path.join(work, "r.json")
     dump = subprocess.run([simulator, "--dump-registers", registers], capture_output=True, text=True, timeout=30)
     assert dump.returncode == 0, dump.stderr
+    endless = subprocess.run([simulator, "--scenario", "/dev/zero"], capture_output=True, text=True, timeout=30)
+    assert endless.returncode == 1, (endless.returncode, endless.stderr)
+    assert "scenario file /dev/zero is larger than 4 MiB: not read" in endless.stderr, endless.stderr
 
     sim, port = start_simulator()
     try:
@@ -61,8 +69,9 @@ with tempfile.TemporaryDirectory() as work:
         assert wire_records[0][:3914] == local_records[0][:3914]
         assert wire_records[2][:3914] == local_records[0][:3914]
 
+        # A write asked for after rounds that Ctrl-C ended is not sent.
         polling = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "0",
-                                    "--interval", "0.05", "--timeout", "5"],
+                                    "--interval", "0.05", "--timeout", "5", "--write", "300=7"],
                                    cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         seen = []
         for line in polling.stderr:
@@ -71,12 +80,102 @@ with tempfile.TemporaryDirectory() as work:
                 break
         polling.send_signal(signal.SIGINT)
         rest = polling.communicate(timeout=30)[1]
-        assert polling.returncode == 0, (polling.returncode, rest)
+        assert polling.returncode == 4, (polling.returncode, rest)
         assert "interrupted" in rest and "link: requests" in rest, rest
+        assert "write 300=7: not sent, the rounds were interrupted" in rest, rest
+
+        # Requests the unit refuses are answered at once, whatever the exception.
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as raw:
+            for pdu, code in ((struct.pack(">BHH", 3, 0, 0), 3), (struct.pack(">BHH", 3, 0, 126), 3),
+                              (struct.pack(">BHHBH", 16, 300, 1, 4, 7), 3), (struct.pack(">BHH", 3, 2000, 1), 2)):
+                started = time.monotonic()
+                raw.sendall(struct.pack(">HHHB", 9, 0, len(pdu) + 1, 1) + pdu)
+                reply = raw.recv(64)
+                assert time.monotonic() - started < 0.2, (pdu.hex(), time.monotonic() - started)
+                assert reply[7:9] == bytes([pdu[0] | 0x80, code]), (pdu.hex(), reply.hex())
+
+        # A unit id the server does not serve gets no reply: the round line says what to check.
+        wrong_id = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}:5", "--timeout", "0.3", "--retries", "0"],
+                                  cwd=work, capture_output=True, text=True, timeout=60)
+        assert wrong_id.returncode == 3, wrong_id.stderr
+        assert "no reply from unit 5 within 0.3 s, check the unit id)" in wrong_id.stderr, wrong_id.stderr
+
+        # Ctrl-C in the middle of a round ends the run without counting that round as failed.
+        slow, slow_port = start_simulator("--delay", "20")
+        try:
+            cut = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{slow_port}", "--rounds", "0", "--interval", "0"],
+                                   cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            for line in cut.stderr:
+                if line.startswith("round 1:"):
+                    break
+            time.sleep(0.3)
+            cut.send_signal(signal.SIGINT)
+            rest = cut.communicate(timeout=30)[1]
+            assert cut.returncode == 0, (cut.returncode, rest)
+            assert re.search(r"^round 2: interrupted at step \d+ of 62$", rest, re.M), rest
+            assert "not completed" not in rest and "rounds completed\n" not in rest, rest
+        finally:
+            stop(slow)
+
+        # A write the unit refuses says so, leaves a trace line and fails the run.
+        refused = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--write", "2000=1",
+                                  "--trace", "w.jsonl"], cwd=work, capture_output=True, text=True, timeout=60)
+        assert refused.returncode == 4, (refused.returncode, refused.stderr)
+        assert "write 2000=1: refused by the unit: exception 02 (illegal data address)\n" in refused.stderr, \
+            refused.stderr
+        with open(os.path.join(work, "w.jsonl"), encoding="utf-8") as trace:
+            assert any('"request failed"' in line and "exception 02" in line for line in trace)
+
+        # The view marks the rounds after the unit died: where they stopped, and the data's age.
+        viewing = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "4", "--view",
+                                    "--interval", "0.5", "--timeout", "1"],
+                                   cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        frames = ""
+        for line in viewing.stdout:
+            frames += line
+            if line.startswith("px46tr_k  round 2 "):
+                stop(sim)
+                break
+        frames = (frames + viewing.communicate(timeout=60)[0]).replace("\n  ", " ")
+        assert viewing.returncode == 0, viewing.returncode
+        assert "round completed; data of " in frames, frames
+        late = frames[frames.index("px46tr_k  round 4 "):]
+        assert re.search(r"ROUND NOT COMPLETED at step \d+ of 62 \(.*\); data of \d\d:\d\d:\d\d, \d+ s old", late), \
+            late
     finally:
         if sim.poll() is None:
             out = stop(sim)
             assert "stopped after" in out, out
+
+    # Serial devices named with colons, as /dev/serial/by-path names adapters: two pseudo-terminals
+    # joined back to back stand for a null-modem cable.
+    ends = [os.openpty() for _ in range(2)]
+    links = [os.path.join(work, f"pci-0000:00:14.0-usb-0:2:1.0-port{n}") for n in range(2)]
+    for link, (_, follower) in zip(links, ends):
+        os.symlink(os.ttyname(follower), link)
+
+    def cable():
+        leaders = [leader for leader, _ in ends]
+        while True:
+            for ready in select.select(leaders, [], [], 0.5)[0]:
+                try:
+                    data = os.read(ready, 4096)
+                except OSError:
+                    return
+                os.write(leaders[1 - leaders.index(ready)], data)
+
+    threading.Thread(target=cable, daemon=True).start()
+    serial_sim = subprocess.Popen([simulator, "--rtu", links[0] + ":19200:E"], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True)
+    try:
+        line = serial_sim.stdout.readline()
+        assert f"serving rtu:{links[0]}" in line, (line, serial_sim.stderr.read() if serial_sim.poll() else "")
+        serial = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:E:1", "--timeout", "2"], cwd=work,
+                                capture_output=True, text=True, timeout=60)
+        assert serial.returncode == 0, serial.stderr
+        assert "round 1: 62 reads, record published" in serial.stderr, serial.stderr
+    finally:
+        stop(serial_sim)
 
     # Each round waits out the link's back-off and tries to connect again, rather than failing at
     # once; no completed round is an exit status of its own.
@@ -90,6 +189,13 @@ with tempfile.TemporaryDirectory() as work:
                          rf"tcp:127\.0\.0\.1:{port} unit 1: cannot connect: .*, next attempt in {backoff} s\)",
                          gone.stderr), gone.stderr
     assert "no connection," not in gone.stderr, gone.stderr
+    view = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--rounds", "2", "--interval", "0",
+                           "--timeout", "1", "--view"], cwd=work, capture_output=True, text=True, timeout=60)
+    assert view.returncode == 3, (view.returncode, view.stderr)
+    assert "the profile builds none" not in view.stdout, view.stdout
+    shown = view.stdout.replace("\n  ", " ")
+    assert shown.count("ROUND NOT COMPLETED at step 1 of 62 (read ") == 2, view.stdout
+    assert "cannot connect" in shown and "no data: no round has completed yet" in shown, view.stdout
     assert re.search(r"rounds completed 0, abandoned 3, last round [0-9.]+ s; last failure: read ", gone.stderr), gone.stderr
     assert gone.stderr.rstrip().endswith("smd-host: no round completed in 3 rounds"), gone.stderr
     with open(os.path.join(work, "gone.jsonl"), encoding="utf-8") as trace:

@@ -12,7 +12,7 @@ with tempfile.TemporaryDirectory() as work:
                          cwd=work, capture_output=True, text=True, timeout=30)
     assert run.returncode == 0, run.stderr
     assert "rvSize is 0" in run.stdout, run.stdout
-    assert "round 1: 62 reads" in run.stderr, run.stderr
+    assert "round 1: 62 reads" in run.stderr and "1 saved to the host's history;" in run.stderr, run.stderr
     calls = [json.loads(line) for line in open(trace_path, encoding="utf-8")]
 
 names = [c["call"] for c in calls]

@@ -27,13 +27,14 @@ Json::Value json_file(const std::string& path) {
 
 struct CheckResult {
     int problems;
+    int warnings;
     std::string report;
 };
 
 CheckResult run_check(const ConfigurationCheckRequest& request) {
     std::ostringstream report;
-    const int problems = check_configuration(request, report);
-    return {problems, report.str()};
+    const ConfigurationCheckResult found = check_configuration(request, report);
+    return {found.problems, found.warnings, report.str()};
 }
 
 ConfigurationCheckRequest profile(int b_mode, Json::Value settings = Json::Value(Json::objectValue)) {
@@ -164,11 +165,54 @@ TEST(ConfigurationCheck, MalformedFileGivesTheLibrarysMessage) {
         << result.report;
 }
 
-TEST(ConfigurationCheck, NoFileIsNotAProblem) {
-    TempWorkDir dir;
-    const auto result = run_check(ConfigurationCheckRequest{});
-    EXPECT_EQ(result.problems, 0);
-    EXPECT_NE(result.report.find("file: none found"), std::string::npos);
+TEST(ConfigurationCheck, ProfilesAndFilesThatConfigureNothing) {
+    const std::string unicom_file =
+        "AI:\n  环境温度: \"0406101001,x\"\nALARM:\n  系统总告警状态: \"0417001001\"\n";
+    struct Case {
+        std::string file;  // empty: no configuration file
+        std::string settings_json;
+        int b_mode;  // -1: as the settings say
+        int problems;
+        int warnings;
+        std::string line;
+    } cases[] = {
+        {"", "{}", -1, 1, 0,
+         "problem: ini: file: none of ./ini/1.yaml, ./ini/1.ini, ./ini/px46tr_k.yaml, ./ini/px46tr_k.ini, "
+         "./ini/unicom/1.yaml, ./ini/unicom/1.ini, ./ini/unicom/px46tr_k.yaml, ./ini/unicom/px46tr_k.ini "
+         "exists: under profile 1 (unicom) no alarm is reported\n"},
+        {"", "{}", 3, 1, 0, "exists: under profile 3 (mobile) no alarm is reported\n"},
+        {"", "{}", 7, 1, 0,
+         "profile: 7 (no such profile)\ntables: AI 0, ALARM 0, alarm texts 0, alarm names 0, thresholds up 0 "
+         "up2 0 "
+         "low 0 low2 0\nproblem: settings: profile 7: names no profile: nothing is configured and no alarm "
+         "is "
+         "reported; the profiles are 1 (unicom), 2 (telecom), 3 (mobile), 5 (threshold groups)\n"},
+        {"", R"({"appSetting": {"b_mode": 9}})", -1, 1, 0, "problem: settings: profile 9: names no profile"},
+        {"", R"({"appSetting": {"b_mode": "three"}})", -1, 2, 0,
+         "problem: settings: appSetting b_mode: \"three\" is not a number; the device reads it as 0\n"},
+        {"", R"({"appSetting": {"b_mode": "3"}})", -1, 1, 0, "under profile 3 (mobile)"},
+        {"", "{}", 2, 0, 1, "warning: settings: profile 2 (telecom): configures no alarm table"},
+        {unicom_file, "{}", 5, 0, 2,
+         "warning: ./ini/1.yaml: AI: section not read under profile 5 (threshold groups): its entries are "
+         "unused\nwarning: ./ini/1.yaml: ALARM: section not read"},
+        {"ALARM:\n  环境温度_1: \"0418001001,upper\"\nAI:\n  x: y\n", "{}", 3, 0, 1,
+         "warning: ./ini/1.yaml: AI: section not read under profile 3 (mobile)"},
+        {unicom_file, "{}", -1, 0, 0, "clean\n"},
+    };
+    for (const Case& c : cases) {
+        TempWorkDir dir;
+        if (!c.file.empty()) dir.write("ini/1.yaml", c.file);
+        ConfigurationCheckRequest request;
+        if (c.b_mode >= 0) request = profile(c.b_mode);
+        std::istringstream text(c.settings_json);
+        Json::CharReaderBuilder builder;
+        std::string errors;
+        ASSERT_TRUE(Json::parseFromStream(builder, text, &request.settings, &errors)) << errors;
+        const auto result = run_check(request);
+        EXPECT_EQ(result.problems, c.problems) << result.report;
+        EXPECT_EQ(result.warnings, c.warnings) << result.report;
+        EXPECT_NE(result.report.find(c.line), std::string::npos) << c.line << "\n" << result.report;
+    }
 }
 
 }  // namespace

@@ -40,16 +40,17 @@ ViewFrame fixed_scenario_frame() {
 
 TEST(LiveView, RendersTheFixedScenario) {
     const std::string expected =
-        "px46tr_k  round 3  profile 1  2026-12-7 15:3:21\n"
+        "px46tr_k  round 3  profile 1  2026-12-07T15:03:21\n"
+        "round completed\n"
         "Line     Voltage    Current      Power        Energy   Load%\n"
         "A        229.87      40.00      9.200       123.457   45.00\n"
         "B          0.00       0.00      0.000         0.000    0.00\n"
         "Ambient 23.5 °C  45.0 %RH\n"
-        "Feeders carrying current or not normal: 3\n"
+        "Feeders: 2 not normal, 1 carrying current, 141 idle\n"
         "  No  Voltage  Current    Power   Load%  Switch  Alarms\n"
-        "   2   230.10    12.50     2.87   31.25  正常\n"
         "   5     0.00     0.00     0.00    0.00  正常    越上线\n"
         " 144     0.00     0.00     0.00    0.00  分闸    分闸\n"
+        "   2   230.10    12.50     2.87   31.25  正常\n"
         "Active alarms: 3\n"
         "  系统总告警状态\n"
         "  出线支路05电流越上线\n"
@@ -70,21 +71,31 @@ TEST(LiveView, NoLineIsWiderThanEightyColumns) {
     }
 }
 
-TEST(LiveView, ShortScreenKeepsTheFeedersThatAreNotNormal) {
+TEST(LiveView, ShortScreenKeepsTheHeaderAndTheFeedersThatAreNotNormal) {
     DeviceHarness h;
-    for (int n = 1; n <= 40; ++n) h.set_s32(px46tr_k::register_at(px46tr_k::feeder_field_offset(n, 12)), 500);
+    for (int n = 1; n <= 40; ++n) {
+        h.set_s32(px46tr_k::register_at(px46tr_k::feeder_field_offset(n, 12)), n == 20 ? 900 : 500);
+    }
     h.unit.set(4102 + 33, 3);       // feeder 33 opened
     h.unit.set(7424 + 9, 1u << 6);  // flag 150: feeder 7 over its upper limit
     h.run_round();
     ViewFrame frame;
     frame.snapshot = h.device.json_.detached_copy();
+    frame.completed = false;
+    frame.stop_cause =
+        "at step 12 of 62 (read 4096+7 on tcp:10.0.0.7:502 unit 1: no reply from unit 1 within 1 s)";
+    for (int i = 0; i < 30; ++i) frame.reports.push_back({"0418101001", "active", "系统总告警状态"});
     frame.screen_rows = 24;
     const std::string view = render_view(frame);
     std::istringstream lines(view);
     std::vector<std::string> all;
     for (std::string line; std::getline(lines, line);) all.push_back(line);
-    EXPECT_LE(all.size(), 24u) << view;
-    EXPECT_NE(view.find("Feeders carrying current or not normal: 40\n"), std::string::npos) << view;
+    EXPECT_LT(all.size(), 24u) << view;
+    EXPECT_EQ(all.at(0).rfind("px46tr_k  round", 0), 0u) << view;
+    EXPECT_NE(view.find("ROUND NOT COMPLETED at step 12"), std::string::npos) << view;
+    EXPECT_NE(view.find("Feeders: 2 not normal, 38 carrying current, 104 idle\n"), std::string::npos) << view;
+    EXPECT_NE(view.find("\n  20     0.00     9.00"), std::string::npos) << "the most loaded next\n" << view;
+    EXPECT_NE(view.find(" more reports\n"), std::string::npos) << view;
     EXPECT_NE(view.find("   7     0.00     5.00     0.00    0.00  正常    越上线\n"), std::string::npos)
         << view;
     EXPECT_NE(view.find("  33     0.00     5.00     0.00    0.00  分闸\n"), std::string::npos) << view;
@@ -124,10 +135,23 @@ TEST(LiveView, ReportsNameTheIdentifierUnderEachProfile) {
     EXPECT_EQ(group[1].state, "value 229.87");
 }
 
-TEST(LiveView, WithoutSnapshotSaysSo) {
+TEST(LiveView, WithoutSnapshotSaysWhy) {
     ViewFrame frame;
     frame.profile = 2;
-    EXPECT_NE(render_view(frame).find("no snapshot"), std::string::npos);
+    EXPECT_NE(render_view(frame).find("no snapshot (the profile builds none)"), std::string::npos);
+    // A link that is down: the failed step, not the profile, and the age of the data kept.
+    frame.completed = false;
+    frame.stop_cause = "at step 1 of 62 (read 0+32 on tcp:127.0.0.1:15999 unit 1: cannot connect)";
+    const std::string dead = render_view(frame);
+    EXPECT_EQ(dead.find("no snapshot"), std::string::npos) << dead;
+    EXPECT_NE(dead.find("ROUND NOT COMPLETED at step 1 of 62 (read 0+32 on tcp:127.0.0.1:15999 unit 1:\n"
+                        "  cannot connect); no data: no round has completed yet\n"),
+              std::string::npos)
+        << dead;
+    frame.now = 1000;
+    frame.data_time = 960;
+    frame.snapshot = fixed_scenario_frame().snapshot;
+    EXPECT_NE(render_view(frame).find(", 40 s old\n"), std::string::npos) << render_view(frame);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "driver/register_map.h"
 #include "number_parsing/parse_number.h"
+#include "number_parsing/serial_device.h"
 #include "unit_sim/scenario.h"
 #include "unit_sim/unit_server.h"
 
@@ -122,7 +123,11 @@ int run(int argc, char* argv[]) {
     try {
         if (!rtu.empty() && !tcp.empty()) throw UsageError{"--tcp and --rtu exclude each other"};
         if (!rtu.empty()) {
-            options.endpoint = parse_rtu_endpoint(rtu);
+            // The device's name may hold colons: the fields are read from the right.
+            const auto [device, fields] = split_serial_device(rtu, 2);
+            options.endpoint = parse_rtu_endpoint(fields.empty() ? "-" : "-:" + fields);
+            options.endpoint.device = device;
+            if (device.empty()) throw UsageError{"--rtu '" + rtu + "' names no serial device"};
             if (options.endpoint.baud == 0) options.endpoint.baud = 9600;
         } else {
             const std::string text = tcp.empty() ? "127.0.0.1:1502" : tcp;

@@ -9,6 +9,7 @@
 
 #include "catalogue_listing.h"
 #include "configuration_check.h"
+#include "driver/signal_catalogue.h"
 #include "history_export.h"
 #include "host/record_history.h"
 #include "record_snapshot.h"
@@ -40,8 +41,11 @@ int dump_record(const RunnerOptions& options, std::ostream& out) {
     Json::StreamWriterBuilder builder;
     builder["emitUTF8"] = true;
     builder["indentation"] = "  ";
-    out << Json::writeString(builder, snapshot_of_record(wanted)) << "\n";
-    std::cerr << "record " << index << " of " << count
+    Json::Value snapshot = snapshot_of_record(wanted);
+    Json::Value& time = snapshot[px46tr_k::kUpdateTime];
+    if (time.isString()) time = iso_8601_time(time.asString());
+    out << Json::writeString(builder, snapshot) << "\n";
+    std::cerr << "record " << index << " (counted from 0) of " << count
               << (history.torn_tail() ? " (a torn last record left out)" : "") << "\n";
     return 0;
 }
@@ -68,5 +72,7 @@ int check_config(const RunnerOptions& options) {
         request.has_profile = true;
         request.profile = *options.b_mode;
     }
-    return check_configuration(request, std::cout) == 0 ? 0 : 1;
+    const ConfigurationCheckResult found = check_configuration(request, std::cout);
+    if (found.problems > 0) return 1;
+    return found.warnings > 0 ? kCheckWarnings : 0;
 }

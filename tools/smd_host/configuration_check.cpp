@@ -3,15 +3,22 @@
 #include <cctype>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include <yaml-cpp/yaml.h>
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <json/writer.h>
 #include "driver/signal_catalogue.h"
 #include "framework/analogue_report.h"
 #include "framework/comparison.h"
 #include "framework/configuration_loader.h"
-#include "nearest_names.h"
+
+#include "number_parsing/nearest_names.h"
 
 namespace {
 
@@ -29,9 +36,15 @@ std::string lower_case(std::string text) {
     return text;
 }
 
-// "; nearest: A, B" from `names` for a name that is not among them.
+// "; nearest: A, B" from `names` (one of the catalogue's sets) for a name that is not among them;
+// each set is decoded for the search once.
 std::string hint(const std::string& name, const std::set<std::string>& names) {
-    return nearest_names_hint(name, std::vector<std::string>(names.begin(), names.end()));
+    static std::map<const std::set<std::string>*, NearestNames> searches;
+    auto found = searches.find(&names);
+    if (found == searches.end()) {
+        found = searches.emplace(&names, NearestNames({names.begin(), names.end()})).first;
+    }
+    return found->second.hint(name);
 }
 
 const Catalogue& catalogue() {
@@ -54,12 +67,123 @@ public:
         out_ << "problem: " << where << ": " << key << ": " << what << "\n";
         ++count_;
     }
+    void warn(const std::string& where, const std::string& key, const std::string& what) {
+        out_ << "warning: " << where << ": " << key << ": " << what << "\n";
+        ++warnings_;
+    }
     int count() const { return count_; }
+    int warnings() const { return warnings_; }
 
 private:
     std::ostream& out_;
     int count_ = 0;
+    int warnings_ = 0;
 };
+
+// The profiles that exist, for messages.
+constexpr const char* kProfileList = "1 (unicom), 2 (telecom), 3 (mobile), 5 (threshold groups)";
+
+// The profile's name in the report: the configuration folder's name is not enough, the threshold
+// groups read unicom's folder and a number that names no profile reads it too.
+std::string profile_description(std::int32_t b_mode) {
+    switch (static_cast<OperatorProfile>(b_mode)) {
+        case OperatorProfile::kUnicom:
+        case OperatorProfile::kTelecom:
+        case OperatorProfile::kMobile:
+            return profile_name(b_mode);
+        case OperatorProfile::kThresholdGroups:
+            return "threshold groups";
+    }
+    return "no such profile";
+}
+
+// The sections of the configuration file the profile reads.
+std::set<std::string> sections_read(std::int32_t b_mode) {
+    if (is_profile(b_mode, OperatorProfile::kUnicom)) return {"AI", "ALARM"};
+    if (is_profile(b_mode, OperatorProfile::kMobile)) return {"ALARM"};
+    return {};
+}
+
+// The top-level sections of a configuration file (YAML keys, INI sections), in file order; none
+// when the file cannot be read, which the load reports.
+std::vector<std::string> file_sections(const std::string& path) {
+    std::vector<std::string> sections;
+    try {
+        if (path.size() > 5 && path.compare(path.size() - 5, 5, ".yaml") == 0) {
+            const YAML::Node document = YAML::LoadFile(path);
+            if (!document.IsMap()) return {};
+            for (const auto& entry : document) sections.push_back(entry.first.as<std::string>());
+        } else {
+            boost::property_tree::ptree tree;
+            boost::property_tree::read_ini(path, tree);
+            for (const auto& entry : tree) sections.push_back(entry.first);
+        }
+    } catch (const std::exception&) {
+        return {};
+    }
+    return sections;
+}
+
+// "appSetting"/"b_mode" as the settings give it, when it is there but not a whole number: the
+// device reads it as atoi does, so "three" is profile 0.
+std::optional<std::string> b_mode_not_a_number(const Json::Value& settings) {
+    if (!settings.isObject() || !settings["appSetting"].isObject()) return std::nullopt;
+    const Json::Value& mode = settings["appSetting"]["b_mode"];
+    if (mode.isNull() || mode.isIntegral()) return std::nullopt;
+    if (mode.isString()) {
+        const std::string text = mode.asString();
+        std::size_t i = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+        bool digits = i < text.size();
+        for (; i < text.size(); ++i) digits = digits && std::isdigit(static_cast<unsigned char>(text[i]));
+        if (digits) return std::nullopt;
+        return "\"" + text + "\"";
+    }
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, mode);
+}
+
+// What the profile and the file found leave unconfigured.
+void check_profile_and_file(const ConfigurationCheckRequest& request, const Json::Value& settings,
+                            std::int32_t profile, const std::string& file, const std::string& settings_name,
+                            Problems& problems) {
+    const std::string named = std::to_string(profile) + " (" + profile_description(profile) + ")";
+    if (!request.has_profile) {
+        if (const auto text = b_mode_not_a_number(settings)) {
+            problems.add(settings_name, "appSetting b_mode",
+                         *text + " is not a number; the device reads it as " + std::to_string(profile));
+        }
+    }
+    if (profile_description(profile) == "no such profile") {
+        problems.add(
+            settings_name, "profile " + std::to_string(profile),
+            std::string(
+                "names no profile: nothing is configured and no alarm is reported; the profiles are ") +
+                kProfileList);
+    } else if (is_profile(profile, OperatorProfile::kTelecom)) {
+        problems.warn(
+            settings_name, "profile " + named,
+            "configures no alarm table: no alarm is reported; the profiles are " + std::string(kProfileList));
+    }
+    const std::set<std::string> wanted = sections_read(profile);
+    if (file.empty()) {
+        if (!wanted.empty()) {
+            std::string places;
+            for (const auto& path :
+                 configuration::candidate_paths(request.data_id, request.device_type, profile))
+                places += (places.empty() ? "" : ", ") + path;
+            problems.add("ini", "file",
+                         "none of " + places + " exists: under profile " + named + " no alarm is reported");
+        }
+        return;
+    }
+    for (const auto& section : file_sections(file)) {
+        if (!wanted.count(section)) {
+            problems.warn(file, section,
+                          "section not read under profile " + named + ": its entries are unused");
+        }
+    }
+}
 
 void check_unicom(const AlarmTables& t, const std::string& file, Problems& problems) {
     const Catalogue& c = catalogue();
@@ -122,7 +246,26 @@ void check_threshold_groups(const AlarmTables& tables, const std::string& file, 
 
 }  // namespace
 
-int check_configuration(const ConfigurationCheckRequest& request, std::ostream& out) {
+std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile,
+                                     const std::string& device_type) {
+    const std::string file =
+        configuration::find_configuration_file(data_id, device_type, profile, silent_sink());
+    if (file.empty()) return {};
+    OwnedAlarmTables tables;
+    const std::map<std::string, int> host_levels;
+    const std::map<std::string, float> host_thresholds;
+    std::atomic<std::int32_t> b_mode{profile};
+    const configuration::ConfigurationTarget target{
+        data_id, device_type, b_mode, tables.view(), host_levels, host_thresholds, silent_sink(), nullptr};
+    try {
+        configuration::load_configuration(Json::Value(Json::objectValue), target);
+    } catch (const std::exception& e) {
+        return file + ": " + e.what();
+    }
+    return {};
+}
+
+ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& request, std::ostream& out) {
     Json::Value settings = request.settings;
     if (request.has_profile) {
         if (!settings.isObject()) settings = Json::Value(Json::objectValue);
@@ -156,7 +299,7 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     }
     out << "file: " << (file.empty() ? "none found" : file) << "\n";
     const std::int32_t profile = b_mode;
-    out << "profile: " << profile << " (" << profile_name(profile) << ")\n";
+    out << "profile: " << profile << " (" << profile_description(profile) << ")\n";
     out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size() << ", alarm texts "
         << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size() << ", thresholds";
     for (const ThresholdGroupEntry& group : threshold_groups(t)) {
@@ -165,6 +308,8 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
     out << "\n";
     if (!failure.empty()) {
         problems.add(file.empty() ? settings_name : file, "load", failure);
+    } else {
+        check_profile_and_file(request, settings, profile, file, settings_name, problems);
     }
     switch (static_cast<OperatorProfile>(profile)) {
         case OperatorProfile::kUnicom:
@@ -179,6 +324,12 @@ int check_configuration(const ConfigurationCheckRequest& request, std::ostream& 
         default:
             break;
     }
-    out << (problems.count() == 0 ? "clean\n" : std::to_string(problems.count()) + " problems\n");
-    return problems.count();
+    std::string summary;
+    if (problems.count() > 0) summary = std::to_string(problems.count()) + " problems";
+    if (problems.warnings() > 0) {
+        summary += (summary.empty() ? "" : ", ") + std::to_string(problems.warnings()) +
+                   (problems.warnings() == 1 ? " warning" : " warnings");
+    }
+    out << (summary.empty() ? "clean" : summary) << "\n";
+    return {problems.count(), problems.warnings()};
 }

@@ -18,8 +18,21 @@ struct ConfigurationCheckRequest {
     std::int32_t profile = profile_value(kDefaultProfile);
 };
 
+// What a check found: problems keep configured alarms or rules from ever firing; warnings are
+// configurations that may be meant but usually are mistakes (a profile with no tables of its own,
+// file sections the profile does not read).
+struct ConfigurationCheckResult {
+    int problems = 0;
+    int warnings = 0;
+};
+
+// "FILE: message" when the configuration file the device would load in this folder under
+// `profile` fails to load by itself (a YAML or INI error); empty when it loads or there is none.
+std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile,
+                                     const std::string& device_type = "px46tr_k");
+
 // Runs the device's own configuration loading in the current folder, without polling, and prints
-// which file was chosen, the profile, the size of each table and every problem that would keep a
-// configured alarm or rule from ever firing, one line each naming the file and the key. The
-// loader's own diagnostic lines are not printed. Returns the number of problems.
-int check_configuration(const ConfigurationCheckRequest& request, std::ostream& out);
+// which file was chosen, the profile, the size of each table and every problem and warning, one
+// line each naming the file (or the settings) and the key. The loader's own diagnostic lines are
+// not printed.
+ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& request, std::ostream& out);

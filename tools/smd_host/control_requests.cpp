@@ -41,17 +41,39 @@ void save_snapshot(SPModbus& device, const std::string& path) {
     if (!out) throw std::runtime_error("cannot write snapshot file " + path);
 }
 
-std::string write_and_confirm(SPModbus& device, BusPump& pump, const std::vector<std::uint16_t>& words) {
+WriteOutcome write_and_confirm(SPModbus& device, BusPump& pump, const std::vector<std::uint16_t>& words) {
+    WriteOutcome result;
     const int code = words.size() == 2 ? kWriteRegister : kWriteRegisters;
     int out_len = 0;
     if (device.DeviceIoControl(code, words.data(), static_cast<int>(2 * words.size()), nullptr, 0, out_len) !=
         0) {
-        return describe(words) + ": refused by the device";
+        result.line = describe(words) + ": refused by the device";
+        return result;
     }
+    const std::size_t failed = pump.failed();
     pump.pump_all();
+    if (pump.failed() != failed) result.failure = pump.last_error();
     std::int32_t outcome = kPending;
     device.DeviceIoControl(kWriteOutcome, nullptr, 0, &outcome, sizeof outcome, out_len);
-    if (outcome == kConfirmed) return describe(words) + ": confirmed by the unit";
-    if (outcome == kPending) return describe(words) + ": not answered by the unit";
-    return describe(words) + ": not confirmed by the unit (outcome " + std::to_string(outcome) + ")";
+    result.confirmed = outcome == kConfirmed;
+    // The link says "unit 1 answered exception 02 (illegal data address)" for a unit that refused.
+    const auto refused = result.failure.find("answered exception ");
+    if (result.confirmed) {
+        result.line = describe(words) + ": confirmed by the unit";
+    } else if (refused != std::string::npos) {
+        result.line = describe(words) + ": refused by the unit: " +
+                      result.failure.substr(refused + std::string("answered ").size());
+    } else if (!result.failure.empty()) {
+        result.line = describe(words) + ": not answered by the unit (" + result.failure + ")";
+    } else if (outcome == kPending) {
+        result.line = describe(words) + ": not answered by the unit";
+    } else {
+        result.line =
+            describe(words) + ": not confirmed by the unit (outcome " + std::to_string(outcome) + ")";
+    }
+    return result;
+}
+
+std::string write_not_sent(const std::vector<std::uint16_t>& words) {
+    return describe(words) + ": not sent, the rounds were interrupted";
 }

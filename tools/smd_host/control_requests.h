@@ -16,7 +16,16 @@ std::string snapshot_text(SPModbus& device);
 // std::runtime_error when the device refuses or the file cannot be written.
 void save_snapshot(SPModbus& device, const std::string& path);
 
+// What became of a register write.
+struct WriteOutcome {
+    bool confirmed = false;
+    std::string line;     // for the user: whether the unit confirmed, refused or did not answer
+    std::string failure;  // the link's words for a request that failed (empty: none failed)
+};
+
 // Writes `words` (the register, then one or more values) with request 206 or 210, lets the pump
-// carry it to the unit and reads the outcome back with an unlisted code. Returns a line for the
-// user saying whether the unit confirmed the write.
-std::string write_and_confirm(SPModbus& device, BusPump& pump, const std::vector<std::uint16_t>& words);
+// carry it to the unit and reads the outcome back with an unlisted code.
+WriteOutcome write_and_confirm(SPModbus& device, BusPump& pump, const std::vector<std::uint16_t>& words);
+
+// The line for a write that was not sent because the rounds were interrupted.
+std::string write_not_sent(const std::vector<std::uint16_t>& words);

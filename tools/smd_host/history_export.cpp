@@ -8,7 +8,7 @@
 
 #include "driver/signal_catalogue.h"
 #include "host/record_history.h"
-#include "nearest_names.h"
+#include "number_parsing/nearest_names.h"
 #include "record_snapshot.h"
 #include "runner_options.h"
 
@@ -74,13 +74,14 @@ HistoryExport export_history_csv(const std::string& history_path, const std::vec
     const std::vector<std::string> columns = checked_columns(signals);
     const std::string time_member = round_time_member();
     RecordHistoryReader history(history_path);
-    out << "time";
+    // A byte-order mark first, so that spreadsheet programs read the Chinese names as UTF-8.
+    out << "\xEF\xBB\xBFtime";
     for (const auto& name : columns) out << ',' << csv_field(name);
     out << '\n';
     HistoryExport result;
     for (std::vector<std::uint8_t> record; history.next(record); ++result.rows) {
         const Json::Value snapshot = snapshot_of_record(record);
-        out << csv_field(value_text(snapshot[time_member]));
+        out << csv_field(iso_8601_time(value_text(snapshot[time_member])));
         for (const auto& name : columns) out << ',' << csv_field(value_text(snapshot[name]));
         out << '\n';
     }

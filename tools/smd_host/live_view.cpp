@@ -6,7 +6,8 @@
 #include <utility>
 
 #include "driver/signal_catalogue.h"
-#include "utf8_code_point.h"
+#include "number_parsing/utf8_code_point.h"
+#include "record_snapshot.h"
 
 namespace {
 
@@ -60,6 +61,42 @@ std::string without_trailing_blanks(const std::string& text) {
 
 std::string text_of(const Json::Value& value) { return value.isString() ? value.asString() : "-"; }
 
+// `text` cut at spaces into lines of at most `width` columns (a longer word is cut), each ending
+// in a new line; the lines after the first are indented by two.
+std::string wrapped(const std::string& text, std::size_t width) {
+    std::string out;
+    std::string line;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        if (!line.empty() && display_width(line) + 1 + display_width(word) > width) {
+            out += fit(line, width) + "\n";
+            line = "  ";
+        }
+        line += (line.empty() || line == "  " ? "" : " ") + word;
+    }
+    if (!line.empty()) out += fit(line, width) + "\n";
+    return out;
+}
+
+// "12:03:05" in local time.
+std::string clock_text(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+// Whether the round completed, and how old the shown data is.
+std::string round_status(const ViewFrame& frame) {
+    std::string status = frame.completed ? "round completed" : "ROUND NOT COMPLETED " + frame.stop_cause;
+    if (!frame.data_time) return frame.completed ? status : status + "; no data: no round has completed yet";
+    const long age = static_cast<long>(std::difftime(frame.now, *frame.data_time));
+    status += "; data of " + clock_text(*frame.data_time);
+    if (!frame.completed || age > 0) status += ", " + std::to_string(age) + " s old";
+    return status;
+}
+
 struct FeederColumn {
     const char* label;
     const char* format;  // the catalogue's name format
@@ -97,12 +134,14 @@ std::string render_view(const ViewFrame& frame) {
     const Json::Value& s = frame.snapshot;
     std::ostringstream out;
     out << fit("px46tr_k  round " + std::to_string(frame.round) + "  profile " +
-                   std::to_string(frame.profile) + "  " + text_of(s[px46tr_k::kUpdateTime]),
+                   std::to_string(frame.profile) + "  " + iso_8601_time(text_of(s[px46tr_k::kUpdateTime])),
                kWidth)
         << "\n";
+    out << wrapped(round_status(frame), kWidth);
     if (!s.isObject()) {
-        out << "no snapshot (the profile builds none)\n";
-        return out.str();
+        // Only a round that completed tells that the profile builds no snapshot.
+        if (frame.completed || frame.data_time) out << "no snapshot (the profile builds none)\n";
+        return without_trailing_blanks(out.str());
     }
 
     out << "Line     Voltage    Current      Power        Energy   Load%\n";
@@ -127,10 +166,12 @@ std::string render_view(const ViewFrame& frame) {
                                   {"分闸", px46tr_k::kFeederSwitchOpen.format}};
     struct FeederRow {
         int n;
-        int rank;  // 0 alarmed, opened or invalid; 1 idle; 2 only carrying current
+        bool abnormal;   // alarmed, opened or invalid
+        double current;  // for the order of those carrying current
         std::string text;
     };
     std::vector<FeederRow> feeders;
+    std::size_t idle_feeders = 0;
     for (int n = 1; n <= px46tr_k::kFeederCount; ++n) {
         const std::string feeder = px46tr_k::feeder_name(n);
         auto measurement = [&](std::size_t m) {
@@ -145,17 +186,31 @@ std::string render_view(const ViewFrame& frame) {
                 alarms += std::string(alarms.empty() ? "" : " ") + flag.label;
             }
         }
-        const bool idle = state == px46tr_k::kIdle && alarms.empty();
-        const bool abnormal = state != px46tr_k::kNormal || !alarms.empty();
-        const bool carries = measurement(1).isNumeric() && measurement(1).asDouble() != 0.0;
-        if (!carries && !abnormal) continue;
+        const double current = measurement(1).isNumeric() ? measurement(1).asDouble() : 0.0;
+        // Idle: nothing wrong and no current, whether the switch reads idle or normal.
+        const bool idle =
+            alarms.empty() && current == 0.0 && (state == px46tr_k::kIdle || state == px46tr_k::kNormal);
+        const bool abnormal = !idle && (state != px46tr_k::kNormal || !alarms.empty());
+        idle_feeders += idle ? 1 : 0;
+        if (idle) continue;
         char no[8];
         std::snprintf(no, sizeof no, "%4d", n);
         std::ostringstream row;
         row << no << number(measurement(0), 2, 9) << number(measurement(1), 2, 9)
             << number(measurement(2), 2, 9) << number(measurement(4), 2, 8) << "  " << fit(state, 8)
-            << fit(alarms, 30) << "\n";
-        feeders.push_back({n, abnormal ? (idle ? 1 : 0) : 2, row.str()});
+            << fit(alarms, 30);
+        feeders.push_back({n, abnormal, current, row.str()});
+    }
+    // Feeders that are not normal first, in feeder order, then the most loaded.
+    std::stable_sort(feeders.begin(), feeders.end(), [](const FeederRow& a, const FeederRow& b) {
+        if (a.abnormal != b.abnormal) return a.abnormal;
+        return !a.abnormal && a.current > b.current;
+    });
+    std::size_t abnormal_feeders = 0;
+    std::vector<std::string> feeder_lines;
+    for (const auto& row : feeders) {
+        abnormal_feeders += row.abnormal ? 1 : 0;
+        feeder_lines.push_back(row.text);
     }
 
     // Active alarms: every coded member of the catalogue that reads 告警.
@@ -163,42 +218,54 @@ std::string render_view(const ViewFrame& frame) {
     for (const auto& signal : px46tr_k::snapshot_signals()) {
         if (signal.coding != Coding::number && signal.coding != Coding::time_text &&
             text_of(s[signal.name]) == px46tr_k::kAlarm) {
-            active.push_back(signal.name);
+            active.push_back("  " + fit(signal.name, kWidth - 2));
         }
     }
-
-    // On a screen of limited height the feeder table gives way first: alarmed, opened or invalid
-    // feeders stay, then idle ones, then those only carrying current, shown in feeder order.
-    const std::size_t total = feeders.size();
-    std::size_t room = total;
-    if (frame.screen_rows > 0) {
-        // Five lines above the table, its title, header and "more" line, two list titles and the
-        // line the cursor rests on.
-        const std::size_t other_lines = 5 + 3 + 2 + 1 + active.size() + frame.reports.size();
-        const std::size_t budget = frame.screen_rows > other_lines ? frame.screen_rows - other_lines : 0;
-        room = std::min(total, std::max<std::size_t>(budget, 5));
-    }
-    if (room < total) {
-        std::stable_sort(feeders.begin(), feeders.end(),
-                         [](const FeederRow& a, const FeederRow& b) { return a.rank < b.rank; });
-        feeders.resize(room);
-        std::sort(feeders.begin(), feeders.end(),
-                  [](const FeederRow& a, const FeederRow& b) { return a.n < b.n; });
-    }
-    out << "Feeders carrying current or not normal: " << total << "\n";
-    if (!feeders.empty()) {
-        out << "  No  Voltage  Current    Power   Load%  Switch  Alarms\n";
-        for (const auto& row : feeders) out << row.text;
-    }
-    if (room < total) out << "  ... " << total - room << " more feeders (a taller window shows them)\n";
-
-    out << "Active alarms: " << active.size() << "\n";
-    for (const auto& name : active) out << "  " << fit(name, kWidth - 2) << "\n";
-
-    out << "Reports this round: " << frame.reports.size() << "\n";
+    std::vector<std::string> report_lines;
     for (const auto& report : frame.reports) {
-        out << "  " << fit(report.identifier, 24) << fit(report.state, 14) << fit(report.name, kWidth - 40)
-            << "\n";
+        report_lines.push_back("  " + fit(report.identifier, 24) + fit(report.state, 14) +
+                               fit(report.name, kWidth - 40));
     }
+
+    // On a screen of limited height the header stays whole and the three lists share the lines
+    // left, a line at a time in turn; a list that is cut ends in a line saying how many more
+    // there are.
+    std::vector<std::string>* lists[] = {&feeder_lines, &active, &report_lines};
+    std::size_t shown[] = {feeder_lines.size(), active.size(), report_lines.size()};
+    if (frame.screen_rows > 0) {
+        const std::string above = out.str();
+        const std::size_t header = static_cast<std::size_t>(std::count(above.begin(), above.end(), '\n'));
+        // The three list titles, the table's column line and the line the cursor rests on.
+        const std::size_t fixed = header + 3 + (feeder_lines.empty() ? 0 : 1) + 1;
+        std::size_t budget = frame.screen_rows > fixed ? frame.screen_rows - fixed : 0;
+        std::fill(std::begin(shown), std::end(shown), 0);
+        for (bool given = true; given && budget > 0;) {
+            given = false;
+            for (std::size_t i = 0; i < 3 && budget > 0; ++i) {
+                if (shown[i] < lists[i]->size()) {
+                    ++shown[i];
+                    --budget;
+                    given = true;
+                }
+            }
+        }
+    }
+    // Lines of list `i`, the last of its room given to "... N more" when it is cut.
+    auto print = [&](std::size_t i, const char* more) {
+        const std::vector<std::string>& lines = *lists[i];
+        const bool cut = shown[i] < lines.size();
+        const std::size_t items = cut && shown[i] > 0 ? shown[i] - 1 : shown[i];
+        for (std::size_t k = 0; k < items; ++k) out << lines[k] << "\n";
+        if (cut && shown[i] > 0) out << "  ... " << lines.size() - items << more << "\n";
+    };
+
+    out << "Feeders: " << abnormal_feeders << " not normal, " << feeders.size() - abnormal_feeders
+        << " carrying current, " << idle_feeders << " idle\n";
+    if (!feeder_lines.empty()) out << "  No  Voltage  Current    Power   Load%  Switch  Alarms\n";
+    print(0, " more feeders (a taller window shows them)");
+    out << "Active alarms: " << active.size() << "\n";
+    print(1, " more alarms");
+    out << "Reports this round: " << frame.reports.size() << "\n";
+    print(2, " more reports");
     return without_trailing_blanks(out.str());
 }

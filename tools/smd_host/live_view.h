@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,14 @@ private:
 struct ViewFrame {
     int round = 0;
     int profile = profile_value(kDefaultProfile);
+    // Whether the round completed and, when it did not, where and why it stopped ("at step 1 of
+    // 62 (...)", the words of the round line).
+    bool completed = true;
+    std::string stop_cause;
+    // When the round that built the shown data completed (none: no round has completed yet), and
+    // the time of this frame, for the age of the data.
+    std::optional<std::time_t> data_time;
+    std::time_t now = 0;
     Json::Value snapshot;  // the device's snapshot after the round (null when none was built)
     std::vector<ViewReport> reports;
     // Lines of the screen the view has to fit in (0: no limit). The feeder table is cut first,

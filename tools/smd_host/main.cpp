@@ -8,10 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -20,6 +24,7 @@
 #include <json/value.h>
 
 #include "commissioning_commands.h"
+#include "configuration_check.h"
 #include "control_requests.h"
 #include "framework/configuration_loader.h"
 #include "host/bus_pump.h"
@@ -38,10 +43,6 @@ namespace {
 volatile sig_atomic_t interrupted = 0;
 
 void on_interrupt(int) { interrupted = 1; }
-
-// Exit status of a polling run in which no round completed (0, 1 and 2 are taken by success,
-// failure and usage).
-constexpr int kNoRoundCompleted = 3;
 
 // Held-back failed rounds after which their summary is printed even though they go on.
 constexpr int kMaxHeldFailures = 100;
@@ -107,8 +108,8 @@ void print_round_summary(int round, const RunObserver::RoundTally& tally, const 
     char timing[96];
     std::snprintf(timing, sizeof timing, "; %.3f s, %zu requests, %zu failures", traffic.seconds,
                   traffic.requests, traffic.failures);
-    std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored << " history records"
-              << timing;
+    std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored
+              << " saved to the host's history" << timing;
     if (traffic.failures > 0 && tally.published > 0) std::cerr << " (" << last_error << ")";
     std::cerr << "\n";
 }
@@ -139,13 +140,47 @@ int operator_profile(const Json::Value& settings, unsigned int data_id) {
     return profile;
 }
 
-// What the runner does after the last round: the snapshot file and the register write.
-void finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump) {
+// What the runner does after the last round: the snapshot file and the register write. Returns
+// false when a write was asked for and the unit did not confirm it (or it was not sent).
+bool finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump, RunObserver& observer) {
     if (!options.snapshot_path.empty()) save_snapshot(device, options.snapshot_path);
-    if (!options.write.empty()) {
-        if (pump == nullptr) throw UsageError{"--write needs a unit to write to"};
-        std::cerr << write_and_confirm(device, *pump, options.write) << "\n";
+    if (options.write.empty()) return true;
+    if (pump == nullptr) throw UsageError{"--write needs a unit to write to"};
+    // Ctrl-C means stop: no register of the unit is changed after it.
+    if (interrupted) {
+        std::cerr << write_not_sent(options.write) << "\n";
+        return false;
     }
+    const WriteOutcome outcome = write_and_confirm(device, *pump, options.write);
+    if (!outcome.failure.empty()) observer.on_request_failed(outcome.failure);
+    std::cerr << outcome.line << "\n";
+    return outcome.confirmed;
+}
+
+// Reports the files the run could not write (the trace, the view's frames); true when there were
+// none.
+bool write_errors_reported(const RunObserver& observer, const std::string& view_error) {
+    const std::string errors[] = {observer.trace_error(), view_error};
+    bool none = true;
+    for (const auto& error : errors) {
+        if (error.empty()) continue;
+        std::cerr << "smd-host: " << error << "\n";
+        none = false;
+    }
+    return none;
+}
+
+// Standard output flushed; false, with a message, when it could not be written (a full disk, a
+// closed pipe).
+bool standard_output_written() {
+    errno = 0;
+    std::cout.flush();
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good();
+    if (!written) {
+        std::cerr << "smd-host: cannot write standard output"
+                  << (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+    }
+    return written;
 }
 
 // Creates the plug-in's device, configures it and runs the job: the rounds or the replay.
@@ -164,15 +199,25 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     std::unique_ptr<SPModbus> device = plugin.create_device();
     device->set_observer(&observer);
     device->Init(std::weak_ptr<SMDController>(), options.data_id, Json::Value(Json::objectValue));
-    device->InitSetting(settings);
+    try {
+        device->InitSetting(settings);
+    } catch (const std::exception& e) {
+        // The YAML and INI libraries' messages do not name the file; when the file alone fails to
+        // load, the message says which it is.
+        const std::string file_error = configuration_file_error(options.data_id, profile);
+        if (!file_error.empty()) throw std::runtime_error(file_error);
+        throw;
+    }
 
     // What follows each round: the view, or the summary line.
     std::unique_ptr<ViewOutput> view;
     if (options.view) view = std::make_unique<ViewOutput>();
     RepeatedFailures repeats;
+    std::optional<std::time_t> data_time;  // when the last round that completed did
     auto after_round = [&](int round, const RoundTraffic& traffic, const std::string& last_error) {
+        const auto& tally = observer.tally();
+        if (tally.published > 0) data_time = std::time(nullptr);
         if (!view) {
-            const auto& tally = observer.tally();
             if (tally.published > 0) {
                 repeats.completed();
             } else if (!repeats.first_of_its_kind(round, stop_cause(tally, last_error))) {
@@ -186,6 +231,10 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         ViewFrame frame;
         frame.round = round;
         frame.profile = profile;
+        frame.completed = tally.published > 0;
+        if (!frame.completed) frame.stop_cause = stop_cause(tally, last_error);
+        frame.data_time = data_time;
+        frame.now = std::time(nullptr);
         frame.snapshot = parse_json(snapshot_text(*device));
         frame.reports = view_reports.take();
         frame.screen_rows = view->screen_rows();
@@ -196,20 +245,30 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (!options.replay_path.empty()) {
         // The stored records one by one, as the host's cache hands them back; each gets a round
         // time of its own second, so that the snapshot is rebuilt for each.
+        // Only a record that was loaded is paced: a refused one builds no round to look at.
         RecordHistoryReader history(options.replay_path);
         int round = 0;
+        int loaded = 0;
+        bool pace = false;
         for (std::vector<std::uint8_t> record; history.next(record);) {
-            if (round > 0) pause_between_rounds(std::max(options.interval_seconds, 1.0));
+            if (pace) pause_between_rounds(std::max(options.interval_seconds, 1.0));
             if (interrupted) break;
             observer.start_round();
             const auto started = std::chrono::steady_clock::now();
-            if (!device->LoadFromCache(record.data(), static_cast<int>(record.size()))) {
-                std::cerr << "history record " << round << " refused: " << record.size() << " bytes\n";
-            }
+            pace = device->LoadFromCache(record.data(), static_cast<int>(record.size()));
+            if (!pace) std::cerr << "history record " << round << " refused: " << record.size() << " bytes\n";
+            loaded += pace ? 1 : 0;
             after_round(++round, RoundTraffic{seconds_since(started), 0, 0}, std::string());
         }
         if (!interrupted && history.torn_tail()) std::cerr << "history: a torn last record was left out\n";
-        finish_job(options, *device, nullptr);
+        finish_job(options, *device, nullptr, observer);
+        if (!write_errors_reported(observer, view ? view->error() : std::string())) return 1;
+        if (loaded == 0 && !interrupted) {
+            std::cerr << "smd-host: no record of " << options.replay_path << " was loaded ("
+                      << (round == 0 ? "it holds no whole record" : std::to_string(round) + " refused")
+                      << ")\n";
+            return kNoRoundCompleted;
+        }
         return 0;
     }
 
@@ -238,17 +297,29 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         }
         const RoundTraffic traffic{seconds_since(started), pump.carried() - carried, pump.failed() - failed};
         const bool completed = observer.tally().published > 0;
+        // A round that Ctrl-C cut short did not fail: it is neither shown nor counted.
+        if (interrupted && !completed) {
+            std::cerr << "round " << round << ": interrupted at step " << observer.tally().reads
+                      << " of 62\n";
+            break;
+        }
+        // Over TCP, a unit id that the server does not serve usually gets no reply at all.
+        std::string error = traffic.failures > 0 ? pump.last_error() : std::string();
+        if (unit.tcp && rounds_completed == 0 && error.find(": no reply from unit ") != std::string::npos)
+            error += ", check the unit id";
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
-        after_round(round, traffic, traffic.failures > 0 ? pump.last_error() : std::string());
+        after_round(round, traffic, error);
         ++rounds_run;
         rounds_completed += completed ? 1 : 0;
     }
     print_held_failures(repeats);
+    const std::string view_error = view ? view->error() : std::string();
     view.reset();
-    finish_job(options, *device, &pump);
+    const bool written = finish_job(options, *device, &pump, observer);
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
+    if (!write_errors_reported(observer, view_error)) return 1;
     if (rounds_run > 0 && rounds_completed == 0) {
         std::cerr << "smd-host: no round completed in " << rounds_run
                   << (rounds_run == 1 ? " round" : " rounds") << "\n";
@@ -256,6 +327,10 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     }
     if (rounds_completed < rounds_run) {
         std::cerr << "smd-host: " << rounds_completed << " of " << rounds_run << " rounds completed\n";
+    }
+    if (!written) {
+        std::cerr << "smd-host: the write was not confirmed\n";
+        return kWriteNotConfirmed;
     }
     return 0;
 }
@@ -292,11 +367,15 @@ int main(int argc, char* argv[]) {
     try {
         if (!parse_runner_options(argc, argv, options, help)) {
             std::cout << help;
-            return 0;
+            return standard_output_written() ? 0 : 1;
         }
-        return run(options);
+        const int status = run(options);
+        return standard_output_written() ? status : 1;
+    } catch (const InputFileError& e) {
+        std::cerr << "smd-host: " << e.what() << "\n";
+        return 2;
     } catch (const UsageError& e) {
-        std::cerr << "smd-host: " << e.what() << "\n" << help;
+        std::cerr << "smd-host: " << e.what() << " (--help lists the options)\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "smd-host: " << e.what() << "\n";

@@ -1,5 +1,6 @@
 #include "record_snapshot.h"
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -21,6 +22,18 @@ public:
 };
 
 }  // namespace
+
+std::string iso_8601_time(const std::string& driver_time) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char rest = 0;
+    if (std::sscanf(driver_time.c_str(), "%d-%d-%d %d:%d:%d%c", &year, &month, &day, &hour, &minute, &second,
+                    &rest) != 6) {
+        return driver_time;
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute, second);
+    return text;
+}
 
 Json::Value snapshot_of_record(const std::vector<std::uint8_t>& record) {
     return RecordSnapshot().build(record);

@@ -1,23 +1,31 @@
 #include "run_observer.h"
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 #include <json/writer.h>
 
-TraceWriter::TraceWriter(const std::string& path) : out_(path, std::ios::out | std::ios::trunc) {
+TraceWriter::TraceWriter(const std::string& path) : path_(path), out_(path, std::ios::out | std::ios::trunc) {
     if (!out_) throw std::runtime_error("cannot write trace file " + path);
 }
 
 void TraceWriter::on_host_call(const HostCall& call) { write_line(call.name, call.args); }
 
 void TraceWriter::write_line(const std::string& call, const Json::Value& args) {
+    if (!error_.empty()) return;
     Json::Value line(Json::objectValue);
     line["call"] = call;
     line["args"] = args;
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;
+    errno = 0;
     out_ << Json::writeString(builder, line) << '\n' << std::flush;
+    if (!out_) {
+        error_ =
+            "cannot write trace file " + path_ + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+    }
 }
 
 void RunObserver::open_trace(const std::string& path) { trace_ = std::make_unique<TraceWriter>(path); }

@@ -16,9 +16,14 @@ public:
     explicit TraceWriter(const std::string& path);
     void on_host_call(const HostCall& call) override;
     void write_line(const std::string& call, const Json::Value& args);
+    // Why the trace could not be written ("cannot write trace file t.jsonl: No space left on
+    // device"); empty while it could. After a failed write nothing more is written.
+    const std::string& error() const { return error_; }
 
 private:
+    std::string path_;
     std::ofstream out_;
+    std::string error_;
 };
 
 // The runner's view of the host calls a device makes: it tallies what a round did for the round
@@ -45,6 +50,9 @@ public:
     void pass_reports_to(HostObserver& listener) { reports_ = &listener; }
     // A request the link could not carry: a trace line {"call": "request failed", "args": [why]}.
     void on_request_failed(const std::string& error);
+
+    // Why the trace file could not be written; empty when it could, or when none is open.
+    std::string trace_error() const { return trace_ ? trace_->error() : std::string(); }
 
     const RoundTally& tally() const { return tally_; }
     void start_round() { tally_ = RoundTally{}; }

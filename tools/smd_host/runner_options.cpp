@@ -1,12 +1,12 @@
 #include "runner_options.h"
 
-#include <fstream>
 #include <sstream>
 
 #include <json/reader.h>
 #include <json/value.h>
 #include <boost/program_options.hpp>
 
+#include "number_parsing/json_file.h"
 #include "number_parsing/parse_number.h"
 
 namespace po = boost::program_options;
@@ -23,10 +23,10 @@ long parse_number(const std::string& text, long max, const std::string& what) {
 // A JSON object "REG": VALUE, registers in decimal or 0x hex.
 void read_register_file(const std::string& path, std::vector<std::pair<int, std::uint16_t>>& registers) {
     const Json::Value root = read_json_file(path, "register file");
-    if (!root.isObject()) throw UsageError{"register file " + path + " is not a JSON object"};
     for (const auto& key : root.getMemberNames()) {
         const Json::Value& value = root[key];
-        if (!value.isIntegral()) throw UsageError{"register " + key + " in " + path + " is not an integer"};
+        if (!value.isIntegral())
+            throw InputFileError{"register " + key + " in " + path + " is not an integer"};
         registers.emplace_back(parse_register_assignment(key + "=" + std::to_string(value.asInt64())));
     }
 }
@@ -34,15 +34,11 @@ void read_register_file(const std::string& path, std::vector<std::pair<int, std:
 }  // namespace
 
 Json::Value read_json_file(const std::string& path, const std::string& what) {
-    std::ifstream in(path);
-    if (!in) throw UsageError{"cannot read " + what + " " + path};
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    if (!Json::parseFromStream(builder, in, &root, &errors)) {
-        throw UsageError{what + " " + path + " is not JSON: " + errors};
+    try {
+        return read_json_object_file(path, what);
+    } catch (const JsonFileError& e) {
+        throw InputFileError{e.what()};
     }
-    return root;
 }
 
 std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text) {
@@ -120,12 +116,16 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
 
     po::variables_map vm;
     try {
-        po::store(po::command_line_parser(argc, argv).options(described).run(), vm);
+        const po::parsed_options parsed = po::command_line_parser(argc, argv).options(described).run();
+        // The runner takes no argument that is not an option's: a stray word is a mistake (a value
+        // whose option was forgotten), never silently ignored.
+        for (const auto& option : parsed.options) {
+            if (option.position_key >= 0 && !option.value.empty())
+                throw UsageError{"'" + option.value.front() + "' belongs to no option"};
+        }
+        po::store(parsed, vm);
         po::notify(vm);
     } catch (const po::error& e) {
-        std::ostringstream usage;
-        usage << described;
-        help = usage.str();
         throw UsageError{e.what()};
     }
     std::ostringstream usage;
@@ -137,7 +137,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         return false;
     }
     if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
+    if (options.b_mode && !options.check_config) throw UsageError{"--b-mode goes with --check-config"};
     if (vm.count("index")) options.dump_index = vm["index"].as<long>();
+    if (options.dump_index && options.dump_path.empty()) throw UsageError{"--index goes with --dump"};
     if (options.catalogue + options.check_config + !options.dump_path.empty() +
             !options.export_csv_path.empty() >
         1) {
@@ -156,7 +158,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         throw UsageError{"--replay takes its records from the history, not from a unit"};
     }
     if (options.rounds < 0) throw UsageError{"--rounds must not be negative"};
-    if (options.interval_seconds < 0) throw UsageError{"--interval must not be negative"};
+    // A day at most: the pause is counted in nanoseconds, and NaN or infinity would be no pause.
+    if (!(options.interval_seconds >= 0 && options.interval_seconds <= 86400))
+        throw UsageError{"--interval must be from 0 to 86400 seconds"};
     if (!(options.timeout_seconds > 0 && options.timeout_seconds <= 60))
         throw UsageError{"--timeout must be above 0 and at most 60"};
     if (options.retries < 0 || options.retries > 10) throw UsageError{"--retries must be from 0 to 10"};

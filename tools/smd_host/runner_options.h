@@ -44,17 +44,29 @@ struct RunnerOptions {
     std::vector<std::string> signals;    // --signals: the members to export (empty: every number)
 };
 
+// The runner's exit statuses beyond 0 (done), 1 (failed) and 2 (a command line it cannot run).
+constexpr int kNoRoundCompleted = 3;   // a polling run or a replay in which no round completed
+constexpr int kWriteNotConfirmed = 4;  // the unit did not confirm --write (refused, no answer, not sent)
+constexpr int kCheckWarnings = 5;      // --check-config found warnings and no problem
+
 // Thrown for a command line that cannot be run; main prints the message and the usage.
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// Thrown for a file named on the command line that cannot be used (a settings or register file
+// that cannot be read or is not one JSON object); main prints the message alone, which names the
+// file.
+struct InputFileError : UsageError {
+    using UsageError::UsageError;
 };
 
 // Parses the command line. Returns false when only the help or the version was asked for (its
 // text in `help`).
 bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options, std::string& help);
 
-// The JSON value in the file at `path` (`what` names it in messages); throws UsageError when the
-// file cannot be read or is not JSON.
+// The JSON object in the file at `path` (`what` names it in messages), read strictly and bounded
+// in size; throws InputFileError when the file cannot be read, is too large or is not one object.
 Json::Value read_json_file(const std::string& path, const std::string& what);
 
 // Parses "REG=VALUE" (decimal or 0x hex); throws UsageError when it is not one.

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "host/modbus_link.h"
+#include "number_parsing/serial_device.h"
 
 UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     UnitLink unit;
@@ -21,8 +22,13 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     try {
         if (text.rfind("tcp:", 0) == 0) {
             endpoint = parse_tcp_endpoint(text.substr(4));
+            unit.tcp = true;
         } else if (text.rfind("rtu:", 0) == 0) {
-            endpoint = parse_rtu_endpoint(text.substr(4));
+            // The device's name may hold colons: the fields are read from the right.
+            const auto [device, fields] = split_serial_device(text.substr(4), 3);
+            endpoint = parse_rtu_endpoint(fields.empty() ? "-" : "-:" + fields);
+            endpoint.device = device;
+            if (device.empty()) throw std::invalid_argument("'" + text + "' names no serial device");
             if (endpoint.baud == 0) endpoint.baud = device_baud;
         } else {
             throw std::invalid_argument(

@@ -13,6 +13,7 @@ struct UnitLink {
     std::unique_ptr<BusLink> link;
     SimulatedUnit* simulated = nullptr;  // --unit sim only
     LinkCounters* counters = nullptr;    // real lines only
+    bool tcp = false;                    // a Modbus TCP line
 };
 
 // `device_baud` is the device's own rate, used when --unit names none for RTU. Throws UsageError for

@@ -4,18 +4,23 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace {
 
-void write_all(int fd, const std::string& text) {
+// False, with errno set, when the text could not be written whole.
+bool write_all(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 }  // namespace
@@ -42,7 +47,10 @@ ViewOutput::~ViewOutput() {
 void ViewOutput::show(const std::string& frame) {
     const int fd = view_fd_ >= 0 ? view_fd_ : STDOUT_FILENO;
     // Home the cursor and clear the screen on a terminal; a blank line between plain frames.
-    write_all(fd, terminal_ ? "\x1b[H\x1b[2J" + frame : frame + "\n");
+    if (!error_.empty()) return;
+    if (!write_all(fd, terminal_ ? "\x1b[H\x1b[2J" + frame : frame + "\n")) {
+        error_ = std::string("cannot write standard output: ") + std::strerror(errno);
+    }
 }
 
 std::size_t ViewOutput::screen_rows() const {

@@ -16,8 +16,11 @@ public:
     void show(const std::string& frame);
     // Lines of the terminal the view is shown on; 0 when it is no terminal.
     std::size_t screen_rows() const;
+    // Why a frame could not be written; empty while every frame was.
+    const std::string& error() const { return error_; }
 
 private:
+    std::string error_;
     int view_fd_ = -1;
     bool terminal_ = false;
 };

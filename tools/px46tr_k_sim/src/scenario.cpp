@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <unordered_map>
 
-#include <json/reader.h>
-
 #include "driver/signal_catalogue.h"
+#include "number_parsing/json_file.h"
+#include "number_parsing/nearest_names.h"
 #include "number_parsing/parse_number.h"
 
 namespace unit_sim {
@@ -36,6 +35,25 @@ const px46tr_k::AlarmInfo* find_alarm(const std::string& name) {
     static const auto index = index_by_name(px46tr_k::reportable_alarms());
     const auto found = index.find(name);
     return found == index.end() ? nullptr : found->second;
+}
+
+// The nearest names of a misspelt signal or alarm, as the runner's configuration check gives them.
+const NearestNames& nearest_signals() {
+    static const NearestNames names = [] {
+        std::vector<std::string> all;
+        for (const auto& s : px46tr_k::snapshot_signals()) all.push_back(s.name);
+        return NearestNames(std::move(all));
+    }();
+    return names;
+}
+
+const NearestNames& nearest_alarms() {
+    static const NearestNames names = [] {
+        std::vector<std::string> all;
+        for (const auto& a : px46tr_k::reportable_alarms()) all.push_back(a.name);
+        return NearestNames(std::move(all));
+    }();
+    return names;
 }
 
 [[noreturn]] void fail(const std::string& what, const std::string& why) {
@@ -114,7 +132,7 @@ void set_signal(RegisterImage& image, const px46tr_k::SignalInfo& info, const Js
 
 void set_alarm(RegisterImage& image, const std::string& name, bool active) {
     const px46tr_k::AlarmInfo* alarm = find_alarm(name);
-    if (alarm == nullptr) fail("alarm \"" + name + "\"", "no such alarm");
+    if (alarm == nullptr) fail("alarm \"" + name + "\"", "no such alarm" + nearest_alarms().hint(name));
     switch (alarm->source.kind) {
         case SignalSource::Kind::flag:
             set_flag(image, alarm->source, active);
@@ -157,7 +175,7 @@ void apply_scenario(const Json::Value& scenario, RegisterImage& image) {
     const Json::Value& signals = member(scenario, "signals");
     for (const auto& name : signals.getMemberNames()) {
         const px46tr_k::SignalInfo* info = find_signal(name);
-        if (info == nullptr) fail("signal \"" + name + "\"", "no such signal");
+        if (info == nullptr) fail("signal \"" + name + "\"", "no such signal" + nearest_signals().hint(name));
         set_signal(image, *info, signals[name]);
     }
     const Json::Value& alarms = member(scenario, "alarms");
@@ -181,15 +199,11 @@ RegisterImage scenario_image(const Json::Value& scenario) {
 }
 
 Json::Value read_scenario(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ScenarioError("cannot read scenario file " + path);
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) {
-        throw ScenarioError("scenario file " + path + " is not a JSON object: " + errors);
+    try {
+        return read_json_object_file(path, "scenario file");
+    } catch (const JsonFileError& e) {
+        throw ScenarioError(e.what());
     }
-    return root;
 }
 
 Json::Value default_scenario() {

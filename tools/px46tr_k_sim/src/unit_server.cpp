@@ -277,8 +277,15 @@ UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* reque
     const int count = function == MODBUS_FC_WRITE_SINGLE_REGISTER ? 1 : (pdu[3] << 8) | pdu[4];
     const int max =
         function == MODBUS_FC_READ_HOLDING_REGISTERS ? MODBUS_MAX_READ_REGISTERS : MODBUS_MAX_WRITE_REGISTERS;
+    // A count out of range, or a byte count that does not match it, is answered here: libmodbus
+    // would answer it only after its response time-out (0.5 s), which a master with a shorter
+    // time-out sees as no answer.
+    if (count < 1 || count > max || (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && pdu[5] != 2 * count)) {
+        modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+        return Handling::keep;
+    }
     std::lock_guard<std::mutex> lock(image_mutex_);
-    if (count >= 1 && count <= max && !RegisterImage::in_map(start, count)) {
+    if (!RegisterImage::in_map(start, count)) {
         modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
     } else {
         if (options_.drift && function == MODBUS_FC_READ_HOLDING_REGISTERS && start == 0) {

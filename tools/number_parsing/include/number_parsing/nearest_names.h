@@ -11,3 +11,17 @@ std::vector<std::string> nearest_names(const std::string& name, const std::vecto
 
 // "; nearest: A, B" for a misspelt `name`, or "" when no candidate is close.
 std::string nearest_names_hint(const std::string& name, const std::vector<std::string>& candidates);
+
+// The same search over a fixed set of candidates asked many times (a configuration with thousands
+// of names): the candidates are decoded once, and those whose length alone puts them too far are
+// passed over.
+class NearestNames {
+public:
+    explicit NearestNames(std::vector<std::string> candidates);
+    std::vector<std::string> find(const std::string& name, std::size_t limit = 3) const;
+    std::string hint(const std::string& name) const;
+
+private:
+    std::vector<std::string> names_;
+    std::vector<std::u32string> decoded_;
+};

@@ -1,4 +1,4 @@
-#include "utf8_code_point.h"
+#include "number_parsing/utf8_code_point.h"
 
 #include <algorithm>
 

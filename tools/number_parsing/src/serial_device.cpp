@@ -1,0 +1,48 @@
+#include "number_parsing/serial_device.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+namespace {
+
+bool digits(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// Whether `part` can be field number `field` (0 BAUD, 1 PARITY, 2 UNIT).
+bool fits_field(const std::string& part, std::size_t field) {
+    switch (field) {
+        case 0:
+            return digits(part);
+        case 1:
+            return part.empty() ||
+                   (part.size() == 1 && std::string("NEOneo").find(part[0]) != std::string::npos);
+        default:
+            return !part.empty() && digits(part);
+    }
+}
+
+}  // namespace
+
+std::pair<std::string, std::string> split_serial_device(const std::string& text, std::size_t max_fields) {
+    std::vector<std::string> parts;
+    for (std::size_t start = 0;;) {
+        const auto colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    for (std::size_t fields = std::min(max_fields, parts.size() - 1); fields > 0; --fields) {
+        const std::size_t first = parts.size() - fields;
+        bool fits = true;
+        for (std::size_t f = 0; f < fields && fits; ++f) fits = fits_field(parts[first + f], f);
+        if (!fits) continue;
+        std::string device = parts[0];
+        for (std::size_t i = 1; i < first; ++i) device += ":" + parts[i];
+        std::string tail = parts[first];
+        for (std::size_t i = first + 1; i < parts.size(); ++i) tail += ":" + parts[i];
+        return {device, tail};
+    }
+    return {text, ""};
+}
