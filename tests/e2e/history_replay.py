@@ -8,7 +8,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import zlib
 
 runner = sys.argv[1]
@@ -85,17 +84,15 @@ with tempfile.TemporaryDirectory() as work:
     again = run(work, "--replay", "polled.bin")
     assert again.stderr.count("record published") == 2, again.stderr
 
-    # Histories of which no record loads: the status of a run in which no round completed; refused
-    # records are not paced.
+    # Histories of which no record loads: the status of a run in which no round completed. Refused
+    # records are not paced: a hundred of them at one a minute would outlast the run's time-out.
     short = b"".join(b"PXRH" + struct.pack("<I", 10) + bytes(10) + struct.pack("<I", zlib.crc32(bytes(10)))
-                     for _ in range(3))
+                     for _ in range(100))
     for name, content, message in (("empty.bin", b"", "it holds no whole record"),
-                                   ("short.bin", short, "3 refused")):
+                                   ("short.bin", short, "100 refused")):
         with open(os.path.join(work, name), "wb") as f:
             f.write(content)
-        started = time.monotonic()
-        nothing = run(work, "--replay", name, "--interval", "0", check=False)
-        assert time.monotonic() - started < 1.5, "refused records are not paced"
+        nothing = run(work, "--replay", name, "--interval", "60", check=False)
         assert nothing.returncode == 3, (name, nothing.returncode, nothing.stderr)
         assert f"smd-host: no record of {name} was loaded ({message})" in nothing.stderr, nothing.stderr
 print("ok")

@@ -84,14 +84,13 @@ with tempfile.TemporaryDirectory() as work:
         assert "interrupted" in rest and "link: requests" in rest, rest
         assert "write 300=7: not sent, the rounds were interrupted" in rest, rest
 
-        # Requests the unit refuses are answered at once, whatever the exception.
-        with socket.create_connection(("127.0.0.1", port), timeout=5) as raw:
+        # Requests the unit refuses are answered at once, whatever the exception: a master that
+        # waits a quarter of a second (the simulator's own time-out is twice that) gets them.
+        with socket.create_connection(("127.0.0.1", port), timeout=0.25) as raw:
             for pdu, code in ((struct.pack(">BHH", 3, 0, 0), 3), (struct.pack(">BHH", 3, 0, 126), 3),
                               (struct.pack(">BHHBH", 16, 300, 1, 4, 7), 3), (struct.pack(">BHH", 3, 2000, 1), 2)):
-                started = time.monotonic()
                 raw.sendall(struct.pack(">HHHB", 9, 0, len(pdu) + 1, 1) + pdu)
                 reply = raw.recv(64)
-                assert time.monotonic() - started < 0.2, (pdu.hex(), time.monotonic() - started)
                 assert reply[7:9] == bytes([pdu[0] | 0x80, code]), (pdu.hex(), reply.hex())
 
         # A unit id the server does not serve gets no reply: the round line says what to check.
