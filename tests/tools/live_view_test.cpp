@@ -32,7 +32,7 @@ ViewFrame fixed_scenario_frame() {
     ViewFrame frame;
     frame.round = 3;
     frame.profile = 1;
-    frame.snapshot = h.device.json_.detached_copy();
+    frame.snapshot = h.device.json_.root();
     frame.reports = {{"0418101001", "active", "系统总告警状态"},
                      {"0418102001", "clear", "出线支路05电流越上线"}};
     return frame;
@@ -77,7 +77,7 @@ TEST(LiveView, ShortScreenKeepsTheFeedersThatAreNotNormal) {
     h.unit.set(7424 + 9, 1u << 6);  // flag 150: feeder 7 over its upper limit
     h.run_round();
     ViewFrame frame;
-    frame.snapshot = h.device.json_.detached_copy();
+    frame.snapshot = h.device.json_.root();
     frame.screen_rows = 24;
     const std::string view = render_view(frame);
     std::istringstream lines(view);
