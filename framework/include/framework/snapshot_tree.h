@@ -42,10 +42,10 @@ public:
     // end_build(). Releases what the last build displaced, and drops the tree when it is not the
     // one noted after its last change.
     void begin_build();
-    // Notes the tree as the build left it.
+    // Notes the tree as the build left it, when the build changed it.
     void end_build() {
         building_ = false;
-        note_layout();
+        if (changed_) note_layout();
     }
     // The value kept as slot `slot`, or null when no build has kept one yet.
     Json::Value* kept(std::size_t slot) const { return slot < slots_.size() ? slots_[slot] : nullptr; }
@@ -83,9 +83,12 @@ private:
     std::vector<Json::Value> retired_;  // displaced since the last build began
     std::uint64_t version_ = 0;
     bool building_ = false;  // the tree's own changes until end_build(): not noted one by one
+    bool changed_ = false;   // members inserted, or looked up for an insertion, in this build
 };
 
 inline Json::Value& SnapshotTree::operator[](const std::string& name) {
+    // In a build, the caller may insert into the member it finds.
+    changed_ = changed_ || building_;
     if (root_.isObject() && root_.isMember(name)) return root_[name];
     if (!building_ && !intact()) drop();
     Json::Value& value = root_[name];
@@ -99,17 +102,18 @@ inline void SnapshotTree::begin_build() {
     retired_.clear();
     if (!intact()) drop();
     building_ = true;
+    changed_ = false;
 }
 
 template <typename Visit>
 void SnapshotTree::walk(Visit&& visit) const {
     if (!root_.isObject()) return;
     const char* end = nullptr;
-    for (auto member = root_.begin(); member != root_.end(); ++member) {
+    for (auto member = root_.begin(), members_end = root_.end(); member != members_end; ++member) {
         visit(&*member);
         visit(member.memberName(&end));
         if (!member->isObject()) continue;
-        for (auto entry = member->begin(); entry != member->end(); ++entry) {
+        for (auto entry = member->begin(), entries_end = member->end(); entry != entries_end; ++entry) {
             visit(&*entry);
             visit(entry.memberName(&end));
         }
@@ -142,6 +146,7 @@ inline void SnapshotTree::drop() {
 
 inline Json::Value& SnapshotTree::keep(std::size_t slot, const char* object, const std::string& name) {
     ++version_;
+    changed_ = true;
     Json::Value& parent = object != nullptr ? root_[Json::StaticString(object)] : root_;
     Json::Value& value = parent[Json::StaticString(name.c_str())];
     if (slots_.size() <= slot) slots_.resize(slot + 1, nullptr);
