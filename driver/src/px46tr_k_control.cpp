@@ -125,7 +125,7 @@ int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
     {
         std::lock_guard<std::mutex> lock(json_mutex_);
         version = json_.version();
-        if (text_version_ != version) tree = json_.detached_copy();
+        if (text_version_ != version) tree = json_.root();
     }
     if (tree) {
         text_ = Json::FastWriter().write(*tree);

@@ -131,6 +131,7 @@ void PX46TR_K::GenJsonData() {
         }
     }
     build_.active = false;
+    json_.end_build();
 }
 
 void PX46TR_K::_px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int /*unused*/,
@@ -205,12 +206,13 @@ void PX46TR_K::write_coded(const MemberName& name, Coding coding, unsigned int v
     next_member();
 }
 
-// "Y-M-D h:m:s", plain decimals without leading zeros, kept in the snapshot's own buffer.
+// "Y-M-D h:m:s", plain decimals without leading zeros: a text of the round's own, so that a copy
+// of the tree keeps its round's time.
 void PX46TR_K::write_update_time(const std::uint8_t* stamp) {
     char text[32];
     std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(read_u16(stamp)), stamp[2],
                   stamp[3], stamp[4], stamp[5], stamp[6]);
-    json_.write_buffered_text(build_.slot++, snapshot_signals().back().name, text);
+    json_.assign_owned_text(slot_value(MemberName::whole(kUpdateTime), nullptr), text);
     next_member();
 }
 

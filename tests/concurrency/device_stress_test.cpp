@@ -134,7 +134,7 @@ std::map<unsigned, Json::Value> reference_snapshots(std::int32_t profile) {
         device.place_completed_record(record.data());
         device.update_time_ = boost::posix_time::time_from_string("2000-01-01 00:00:00");
         device.GenJsonData();
-        snapshots[k] = device.json_.detached_copy();
+        snapshots[k] = device.json_.root();
         snapshots[k].removeMember("更新时间");
     }
     return snapshots;

@@ -32,7 +32,7 @@ ViewFrame fixed_scenario_frame() {
     ViewFrame frame;
     frame.round = 3;
     frame.profile = 1;
-    frame.snapshot = h.device.json_.detached_copy();
+    frame.snapshot = h.device.json_.root();
     frame.reports = {{"0418101001", "active", "系统总告警状态"},
                      {"0418102001", "clear", "出线支路05电流越上线"}};
     return frame;
@@ -80,7 +80,7 @@ TEST(LiveView, ShortScreenKeepsTheHeaderAndTheFeedersThatAreNotNormal) {
     h.unit.set(7424 + 9, 1u << 6);  // flag 150: feeder 7 over its upper limit
     h.run_round();
     ViewFrame frame;
-    frame.snapshot = h.device.json_.detached_copy();
+    frame.snapshot = h.device.json_.root();
     frame.completed = false;
     frame.stop_cause =
         "at step 12 of 62 (read 4096+7 on tcp:10.0.0.7:502 unit 1: no reply from unit 1 within 1 s)";

@@ -17,7 +17,7 @@ public:
         place_completed_record(record.data());
         update_time_ = boost::posix_time::ptime(boost::gregorian::date(1970, 1, 1));
         GenJsonData();
-        return json_.detached_copy();
+        return json_.root();
     }
 };
 

@@ -80,7 +80,7 @@ public:
     // Rebuilds the snapshot json_ from the record once per completed round (update_time_), with
     // json_mutex_ held throughout: every member of the signal catalogue, the "AlertArray" entries
     // and "更新时间". The first build inserts the members; later ones assign their values in
-    // place. Members are never removed.
+    // place. Members are never removed; a tree that its holder has edited since is built anew.
     void GenJsonData() override;
 
     // Writes (206, 210), control requests passed to the host (310, 320), the snapshot as text

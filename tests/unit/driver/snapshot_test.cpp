@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -319,6 +320,59 @@ TEST(SnapshotRebuild, EachRoundsTextIsAFreshDevicesForTheSameRecordAndHistory) {
     EXPECT_EQ(h.device.json_.root()[kAlertArray].size(), 457u + 6u) << "every alarm-only entry appeared";
 }
 
+// The address request 803 hands out, as the host takes it: not const.
+Json::Value* snapshot_address(TestDevice& device) {
+    Json::Value* tree = nullptr;
+    int length = 0;
+    EXPECT_EQ(device.DeviceIoControl(803, nullptr, 0, &tree, sizeof tree, length), 0);
+    return tree;
+}
+
+// A host edits the tree it got through 803, then a rule looks up a new name in a round of the
+// same second (no build) and a round with another record follows: the build finds the tree not
+// the one it built, builds it anew, and the snapshot is a fresh device's for the same record.
+TEST(SnapshotRebuild, ATreeEditedByTheHostIsBuiltAnew) {
+    const std::pair<const char*, void (*)(Json::Value&)> edits[] = {
+        {"remove a member", [](Json::Value& t) { t.removeMember("环境温度"); }},
+        {"remove an entry", [](Json::Value& t) { t[kEntries].removeMember("出线支路05电流越上线"); }},
+        {"empty the tree", [](Json::Value& t) { t = Json::Value(Json::objectValue); }},
+        {"replace the tree", [](Json::Value& t) { t = Json::Value(Json::arrayValue); }},
+        {"remove one, add another",
+         [](Json::Value& t) {
+             t.removeMember("环境温度");
+             t["环境温度0"] = 1;  // in the removed member's place in the member order
+         }},
+        {"entries replaced by a number", [](Json::Value& t) { t[kEntries] = 5; }},
+        {"the time replaced by an object",
+         [](Json::Value& t) {
+             t["更新时间"] = Json::Value(Json::objectValue);
+             t["更新时间"]["x"] = "y";
+         }},
+    };
+    auto fill = [](DeviceHarness& h, std::uint32_t seed) {
+        fill_registers(h.unit, seed);
+        for (int reg = 4096; reg <= 4102; ++reg) h.unit.set(reg, 1);  // every alarm-only entry
+    };
+    for (const auto& [edit, apply] : edits) {
+        DeviceHarness h;
+        fill(h, 1);
+        h.run_round();
+        apply(*snapshot_address(h.device));
+        h.device.ai_signals_["规则信号"] = {"0406101001", "规则信号"};
+        h.run_round();
+        fill(h, 2);
+        h.clock.advance(1);
+        h.run_round();
+
+        DeviceHarness fresh;
+        fresh.device.ai_signals_ = h.device.ai_signals_;
+        fresh.clock.set(h.clock.local_now());
+        const std::vector<std::uint8_t> record = h.device.record();
+        ASSERT_TRUE(fresh.device.LoadFromCache(record.data(), static_cast<int>(record.size())));
+        EXPECT_TRUE(h.device.json_.root() == fresh.device.json_.root()) << edit;
+    }
+}
+
 TEST(SnapshotTime, UpdateTimeIsPlainDecimals) {
     const std::pair<const char*, const char*> cases[] = {
         {"2026-12-07 15:03:21", "2026-12-7 15:3:21"},
@@ -330,6 +384,20 @@ TEST(SnapshotTime, UpdateTimeIsPlainDecimals) {
         h.run_round();
         EXPECT_EQ(h.device.json_["更新时间"], text);
     }
+}
+
+// A plain copy of the tree is the host's own: a later round or the device's end leaves its time.
+TEST(SnapshotTime, ACopyKeepsItsRoundsTime) {
+    auto h = std::make_unique<DeviceHarness>();
+    h->clock.set(time_from_string("2026-12-07 15:03:21"));
+    h->run_round();
+    const Json::Value copy = *snapshot_address(h->device);
+    h->clock.advance(61);
+    h->run_round();
+    EXPECT_EQ(h->device.json_["更新时间"], "2026-12-7 15:4:22");
+    EXPECT_EQ(copy["更新时间"], "2026-12-7 15:3:21");
+    h.reset();
+    EXPECT_EQ(copy["更新时间"], "2026-12-7 15:3:21");
 }
 
 }  // namespace
