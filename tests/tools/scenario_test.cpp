@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "driver/record_fields.h"
 #include "driver/register_map.h"
 #include "driver/signal_catalogue.h"
 #include "host/modbus_endpoint.h"
+#include "runner_options.h"
 #include "unit_sim/drift.h"
 #include "unit_sim/scenario.h"
 
@@ -156,15 +160,62 @@ TEST(ScenarioEncoding, RefusesWhatTheUnitCannotHold) {
     Json::Value alarm;
     alarm["alarms"].append("出线支路01电流越上限");
     refused(alarm, "no such alarm; nearest: 出线支路01电流越上线");
-    Json::Value reg;
-    reg["registers"]["7466"] = 1;
-    refused(reg);
-    reg = Json::Value();
-    reg["registers"]["4"] = 65536;
-    refused(reg);
     Json::Value unknown;
     unknown["signal"] = Json::objectValue;
     refused(unknown);
+}
+
+// Register numbers and values at their limits and one past: the runner's --set and --write take
+// any Modbus register and 16-bit value, a scenario's registers only the unit's 0 to 7465.
+TEST(NumberLimits, RegistersAndValuesUpToTheirLimits) {
+    struct Case {
+        const char* where;  // --set, --write or scenario
+        const char* text;   // REG=VALUE; in a scenario the value is a JSON integer
+        bool accepted;
+        int reg;
+        long value;
+    } const cases[] = {
+        {"--set", "65535=65535", true, 65535, 65535},
+        {"--set", "0xFFFF=0xffff", true, 65535, 65535},
+        {"--set", "65536=1", false, 0, 0},
+        {"--set", "1=65536", false, 0, 0},
+        {"--set", "1=0x10000", false, 0, 0},
+        {"--write", "0xFFFF=65535", true, 65535, 65535},
+        {"--write", "0x10000=1", false, 0, 0},
+        {"--write", "1=65536", false, 0, 0},
+        {"scenario", "7465=65535", true, 7465, 65535},
+        {"scenario", "0x1D29=1", true, 7465, 1},
+        {"scenario", "7466=1", false, 0, 0},
+        {"scenario", "0x1D2A=1", false, 0, 0},
+        {"scenario", "4=65536", false, 0, 0},
+        {"scenario", "4=-1", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const std::string where = c.where;
+        const std::string text = c.text;
+        // The register and the value taken; none when refused.
+        std::optional<std::vector<long>> got;
+        try {
+            if (where == "scenario") {
+                const auto eq = text.find('=');
+                Json::Value s;
+                s["registers"][text.substr(0, eq)] = Json::Int64{std::stoll(text.substr(eq + 1), nullptr, 0)};
+                got = std::vector<long>{c.reg, scenario_image(s).get(c.reg)};
+            } else {
+                const char* argv[] = {"smd-host", c.where, c.text};
+                RunnerOptions options;
+                std::string help;
+                parse_runner_options(3, argv, options, help);
+                got = where == "--set"
+                          ? std::vector<long>{options.registers.at(0).first, options.registers.at(0).second}
+                          : std::vector<long>(options.write.begin(), options.write.end());
+            }
+        } catch (const UsageError&) {
+        } catch (const ScenarioError&) {
+        }
+        const auto want = c.accepted ? std::optional(std::vector<long>{c.reg, c.value}) : std::nullopt;
+        EXPECT_EQ(got, want) << where << " " << text;
+    }
 }
 
 TEST(UnitMap, AnswersOnlyTheRegistersOfTheMap) {

@@ -177,16 +177,21 @@ std::vector<std::uint8_t> text(const std::string& s) { return std::vector<std::u
 TEST(ControlRequests, UnparsableJsonNeverReachesTheHost) {
     const std::vector<std::vector<std::uint8_t>> bad = {
         text("{\"signal_id\":"), text("{\"a\":1"), text("not json"), text(std::string(5000, '[')), {}};
-    for (const int code : {310, 320}) {
+    // 310 is parsed under every profile, 320 under every one but 1.
+    const struct {
+        int code;
+        int b_mode;
+    } requests[] = {{310, 1}, {310, 3}, {320, 2}, {320, 3}, {320, 5}};
+    for (const auto [code, b_mode] : requests) {
         for (const auto& in : bad) {
             DeviceHarness h;
-            h.device.b_mode_ = 3;
+            h.device.b_mode_ = b_mode;
             h.device.write_result_ = 1;
-            EXPECT_EQ(control(h.device, code, in, nullptr, 0).result, -1) << code;
+            EXPECT_EQ(control(h.device, code, in, nullptr, 0).result, -1) << code << " under " << b_mode;
             EXPECT_EQ(h.device.step_, code);
             EXPECT_EQ(h.device.write_result_, -1);
             EXPECT_EQ(h.calls.named("OpenPort").size(), 1u);
-            EXPECT_TRUE(h.calls.named("DeviceIoControl").empty());
+            EXPECT_TRUE(h.calls.named("DeviceIoControl").empty()) << code << " under " << b_mode;
         }
     }
 }

@@ -18,7 +18,8 @@ using boost::posix_time::time_from_string;
 constexpr char kEntries[] = "AlertArray";
 
 // The value a member must have, read from the simulated unit's registers through the catalogue's
-// own description of its source (not through the record offsets the writers use).
+// own description of its source (not through the record offsets the writers use). The divisors are
+// the catalogue's too: SnapshotNumbers checks them against literal values.
 Json::Value expected_value(const SignalInfo& s, const SimulatedUnit& unit) {
     unsigned int raw = 0;
     switch (s.source.kind) {
@@ -107,27 +108,45 @@ TEST(SnapshotCatalogue, BuildsOnlyUnderProfilesThatEvaluateRules) {
 
 // --- Numbers -----------------------------------------------------------------------------------
 
+// One row for each divisor the catalogue declares, with its value written out: the catalogue and
+// the build share their divisors, so only a literal catches a wrong one.
 TEST(SnapshotNumbers, SinglePrecisionQuotientsWidenedAfterwards) {
+    struct Case {
+        int reg;
+        bool pair;  // a signed 32-bit pair, else one unsigned register
+        std::int64_t raw;
+        const char* member;
+        double value;
+    } const cases[] = {
+        {0, false, 0xFFFF, "系统硬件编码", 65535.0},
+        {1, false, 106, "系统软件版本号", 106.0},
+        {2, false, 2023, "系统序列号1", 2023.0},
+        {3, false, 1187, "系统序列号2", 1187.0},
+        {4, true, 22987, "A路进线-电压", 229.8699951171875},
+        {4 + 2, true, 0x0FA0, "A路路进线-电流", 40.0},
+        {4 + 4, true, -2147483647 - 1, "A路进线-有功功率", -2147483.75},  // most negative
+        {18 + 6, true, 1234567, "B路进线-有功电能", 123.45670318603516},  // /10 then /1000
+        {4 + 12, true, 5401, "A路进线-电流负载比", 54.009998321533203},
+        {32, true, 12345, "出线支路01电压", 123.44999694824219},
+        {32 + 2, true, -100, "出线支路02电压", -1.0},  // 0xFFFF, 0xFF9C
+        {32 + 6, true, 65536, "出线支路01电流", 655.3599853515625},
+        {4247, false, 65526, "环境温度", 6552.60009765625},
+        {4248, false, 657, "环境湿度", 65.699996948242188},
+    };
     DeviceHarness h;
-    h.set_s32(32, 12345);               // feeder 1 voltage
-    h.set_s32(32 + 2, -100);            // feeder 2 voltage: 0xFFFF, 0xFF9C
-    h.set_s32(32 + 6, 65536);           // feeder 1 current: 0x0001, 0x0000
-    h.set_s32(4 + 2, 0x0FA0);           // line A current
-    h.set_s32(18 + 6, 1234567);         // line B energy: /10 then /1000
-    h.set_s32(4 + 4, -2147483647 - 1);  // line A power, most negative
-    h.unit.set(4247, 65526);            // temperature, unsigned
-    h.unit.set(0, 0xFFFF);              // hardware code, unsigned and unscaled
+    for (const auto& c : cases) {
+        if (c.pair) {
+            h.set_s32(c.reg, static_cast<std::int32_t>(c.raw));
+        } else {
+            h.unit.set(c.reg, static_cast<std::uint16_t>(c.raw));
+        }
+    }
     h.run_round();
     const Json::Value& json = h.device.json_.root();
-    EXPECT_DOUBLE_EQ(json["出线支路01电压"].asDouble(), 123.44999694824219);
-    EXPECT_DOUBLE_EQ(json["出线支路02电压"].asDouble(), -1.0);
-    EXPECT_DOUBLE_EQ(json["出线支路01电流"].asDouble(), 655.3599853515625);
-    EXPECT_DOUBLE_EQ(json["A路路进线-电流"].asDouble(), 40.0);
-    EXPECT_DOUBLE_EQ(json["B路进线-有功电能"].asDouble(), 123.45670318603516);
-    EXPECT_DOUBLE_EQ(json["A路进线-有功功率"].asDouble(), -2147483.75);
-    EXPECT_DOUBLE_EQ(json["环境温度"].asDouble(), 6552.60009765625);
-    EXPECT_DOUBLE_EQ(json["系统硬件编码"].asDouble(), 65535.0);
-    EXPECT_TRUE(json["系统硬件编码"].isDouble()) << "numbers are JSON reals";
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(json[c.member].asDouble(), c.value) << c.member;
+        EXPECT_TRUE(json[c.member].isDouble()) << c.member << ": numbers are JSON reals";
+    }
 }
 
 // --- Codings and entries -------------------------------------------------------------------------

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "device_harness.h"
@@ -218,11 +220,16 @@ TEST(AnalogueSignals, UnreadableMembersAndShortIdentifiersAreSkipped) {
         EXPECT_TRUE(h.calls.named("CheckThreshold").empty()) << value;
         EXPECT_TRUE(h.calls.named("CheckAOReport").empty()) << value;
     }
-    AnalogueDevice h;
-    h.device.ai_signals_["模拟量1"] = {"AI012345", "0418001"};
-    h.device.json_["模拟量1"] = 50.0;
-    complete_round(h);
-    EXPECT_TRUE(h.calls.named("CheckThreshold").empty()) << "8 bytes make no template identifier";
+    // 9 bytes are the shortest identifier with a template identifier.
+    const std::pair<const char*, const char*> identifiers[] = {{"AI012345", ""}, {"AI0123456", "AI0623451"}};
+    for (const auto& [id, template_id] : identifiers) {
+        AnalogueDevice h;
+        h.device.ai_signals_["模拟量1"] = {id, "0418001"};
+        h.device.json_["模拟量1"] = 50.0;
+        complete_round(h);
+        const auto checks = h.calls.named("CheckThreshold");
+        EXPECT_EQ(checks.empty() ? "" : checks.at(0).args[0].asString(), template_id) << id;
+    }
 }
 
 // --- Threshold groups ---------------------------------------------------------------------------
@@ -254,6 +261,45 @@ TEST(ProfileRules, OnlyTheActiveProfileIsEvaluated) {
         h.device.b_mode_ = mode;
         complete_round(h);
         EXPECT_TRUE(h.calls.named("CheckThresholdBool").empty()) << "profile " << mode;
+    }
+}
+
+// The rules read the snapshot while they report, so the reports are made with the snapshot mutex
+// held: a snapshot requested on another thread meanwhile waits for the evaluation to end.
+TEST(ProfileRules, ReportsAreMadeWithTheSnapshotMutexHeld) {
+    struct SnapshotMutexProbe : HostCallObserver {
+        explicit SnapshotMutexProbe(TestDevice& d) : device(d) {}
+        void on_host_call(const HostCall& call) override {
+            if (call.name != "CheckThreshold" && call.name != "CheckAOReport" &&
+                call.name != "CheckThresholdBool")
+                return;
+            reports.push_back(call.name);
+            std::thread([this] {
+                if (device.json_mutex_.try_lock()) {
+                    device.json_mutex_.unlock();
+                    ++free;
+                }
+            }).join();
+        }
+        TestDevice& device;
+        std::vector<std::string> reports;
+        int free = 0;
+    };
+    const std::pair<int, std::vector<std::string>> cases[] = {
+        {1, {"CheckThreshold", "CheckAOReport"}}, {3, {"CheckThresholdBool"}}, {5, {"CheckThresholdBool"}}};
+    for (const auto& [mode, expected] : cases) {
+        AnalogueDevice h;  // an analogue signal, a comparison rule and an upper threshold
+        h.device.alarm_rules_["a_1"] = "AL01,upper";
+        h.device.alarm_levels_["AL01"] = 1;
+        h.device.up_thresholds_["a"] = Rule{"A001", 1, 0, false, 1};
+        h.device.json_["模拟量1"] = 12.5;
+        h.device.json_["a"] = 5.0;
+        h.device.b_mode_ = mode;
+        SnapshotMutexProbe probe(h.device);
+        h.device.set_observer(&probe);
+        complete_round(h);
+        EXPECT_EQ(probe.reports, expected) << "profile " << mode;
+        EXPECT_EQ(probe.free, 0) << "profile " << mode;
     }
 }
 
