@@ -43,10 +43,16 @@ FUZZ_SECONDS ?= 600
 fuzz:
 	bash scripts/run-fuzzers.sh $(FUZZ_SECONDS)
 
-# The Debian package of the build, written into $(BUILD).
-.PHONY: package
-package: build
+# The Debian package of the build and its debug symbols, written into $(BUILD); `make lintian`
+# checks the package as CI does (no error, no warning).
+.PHONY: package lintian
+package: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target smd-host px46tr_k px46tr_k-sim manual_pages changelog
 	cd $(BUILD) && cpack -G DEB
+
+lintian: package
+	@bash scripts/setup-deps.sh lintian
+	lintian --fail-on error,warning --info --pedantic $(BUILD)/px46tr-k_*.deb $(BUILD)/px46tr-k-dbgsym_*.ddeb
 
 clean:
 	rm -rf $(BUILD)
