@@ -18,8 +18,14 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD)
 
+# What `make run` needs, and no more: the runner, the plug-in it loads, the simulator that writes
+# the unit's registers, and their libraries. `make test`, `make bench` and `make package` build
+# the rest they need.
+RUN_TARGETS = smd-host px46tr_k px46tr_k-sim
+
 # The main job: the stand-in host runner against the built-in simulated unit.
-run: build
+run: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target $(RUN_TARGETS)
 	$(BUILD)/bin/px46tr_k-sim --dump-registers $(UNIT_REGISTERS)
 	cd $(BUILD) && ./bin/smd-host $(RUN_ARGS)
 
@@ -47,7 +53,7 @@ fuzz:
 # checks the package as CI does (no error, no warning).
 .PHONY: package lintian
 package: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) --target smd-host px46tr_k px46tr_k-sim manual_pages changelog
+	cmake --build $(BUILD) --target $(RUN_TARGETS) manual_pages changelog
 	cd $(BUILD) && cpack -G DEB
 
 lintian: package
