@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing. With the argument
 # "clang", also clang; with "fuzz", what the fuzz build needs: clang and its libFuzzer and
-# sanitizer runtimes; with "lintian", the package checker CI runs on the Debian package.
+# sanitizer runtimes; with "lintian", the package checker CI runs on the Debian package; with
+# "format", clang-format.
 # Quiet: one line per step on standard error; apt's and dpkg's own output goes to a log, shown
 # only when a step fails.
 set -euo pipefail
@@ -17,6 +18,7 @@ case "${1:-}" in
   clang) packages+=(clang) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   lintian) packages+=(lintian) ;;
+  format) packages+=(clang-format) ;;
 esac
 missing=()
 for p in "${packages[@]}"; do
