@@ -22,7 +22,7 @@ with tempfile.TemporaryDirectory() as work:
 
     # No file where the profile reads one is a problem; a file the profile does not read, a warning.
     nothing = run(work, "--check-config")
-    assert nothing.returncode == 1 and "under profile 1 (unicom) no alarm is reported" in nothing.stdout, \
+    assert nothing.returncode == 1 and "under profile 1 (unicom) no alarm is reported\n1 problem\n" in nothing.stdout, \
         (nothing.returncode, nothing.stdout)
 
     os.makedirs(os.path.join(work, "ini"))

@@ -325,7 +325,9 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
             break;
     }
     std::string summary;
-    if (problems.count() > 0) summary = std::to_string(problems.count()) + " problems";
+    if (problems.count() > 0) {
+        summary = std::to_string(problems.count()) + (problems.count() == 1 ? " problem" : " problems");
+    }
     if (problems.warnings() > 0) {
         summary += (summary.empty() ? "" : ", ") + std::to_string(problems.warnings()) +
                    (problems.warnings() == 1 ? " warning" : " warnings");
