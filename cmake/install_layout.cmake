@@ -1,9 +1,9 @@
 # `cmake --install` in the places Debian uses under the prefix: the programs in bin, the plug-in in a
 # directory of its own under lib/<multiarch> (where a host is pointed at it), the stand-in host's
-# library in one private to the programs, the README, the examples, the copyright and the changelog
-# under share/doc, manual pages in man1. The private directories are the same whatever the prefix,
-# so an install under /usr and the package lay the files out alike; neither is a directory the
-# dynamic linker searches, so the package needs no ldconfig.
+# library in one private to the programs, the README and the pages it links, the examples, the
+# copyright and the changelog under share/doc, manual pages in man1. The private directories are
+# the same whatever the prefix, so an install under /usr and the package lay the files out alike;
+# neither is a directory the dynamic linker searches, so the package needs no ldconfig.
 set(PX46_PACKAGE_NAME px46tr-k)  # Debian package names take no underscore
 set(CMAKE_INSTALL_DOCDIR share/doc/${PX46_PACKAGE_NAME} CACHE PATH "documentation (DATAROOTDIR/doc/px46tr-k)")
 include(GNUInstallDirs)
@@ -27,7 +27,8 @@ target_compile_definitions(smd-host PRIVATE PX46_PLUGIN_DIR_FROM_BIN="${plugin_d
 install(TARGETS smd-host px46tr_k-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS px46tr_k LIBRARY DESTINATION ${PX46_PLUGIN_INSTALL_DIR})
 install(TARGETS smdhost LIBRARY DESTINATION ${PX46_HOST_LIBRARY_INSTALL_DIR})
-install(FILES README.md debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md CONTRIBUTING.md debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # The changelog kept in debian/changelog, compressed as Debian ships it. Its latest entry is the

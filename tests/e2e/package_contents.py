@@ -28,11 +28,14 @@ with tempfile.TemporaryDirectory() as work:
         r"\./usr/share/man/man1/smd-host\.1\.gz", r"\./usr/share/man/man1/px46tr_k-sim\.1\.gz",
         r"\./usr/share/doc/px46tr-k/README\.md", r"\./usr/share/doc/px46tr-k/examples/unicom\.yaml",
         r"\./usr/share/doc/px46tr-k/copyright", r"\./usr/share/doc/px46tr-k/changelog\.gz",
+        r"\./usr/share/doc/px46tr-k/CONTRIBUTING\.md", r"\./usr/share/doc/px46tr-k/docs/architecture\.md",
     ]
     for pattern in expected:
         assert [f for f in files if re.fullmatch(pattern, f)], (pattern, sorted(files))
     examples = os.listdir(os.path.join(sys.argv[3], "examples"))
-    assert len(files) == len(expected) - 1 + len(examples), sorted(files)  # and nothing else
+    pages = os.listdir(os.path.join(sys.argv[3], "docs"))
+    # And nothing else (one example and one page are among the expected).
+    assert len(files) == len(expected) - 2 + len(examples) + len(pages), sorted(files)
 
     def field(name):
         shown = subprocess.run(["dpkg-deb", "-f", packages[0], name], capture_output=True, text=True, timeout=30)
