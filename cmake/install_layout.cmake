@@ -35,8 +35,8 @@ install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 # version being built: a release bumps both.
 file(STRINGS debian/changelog latest_entry LIMIT_COUNT 1)
 if(NOT latest_entry MATCHES "^${PX46_PACKAGE_NAME} \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "debian/changelog starts with '${latest_entry}': its latest entry must be version "
-                      "${PROJECT_VERSION}, the version in project()")
+  message(FATAL_ERROR "the latest entry of debian/changelog must be version ${PROJECT_VERSION}, the "
+                      "version in project()")
 endif()
 set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
 add_custom_command(OUTPUT ${changelog}
