@@ -18,8 +18,14 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD)
 
+# What `make run` needs, and no more: the runner, the plug-in it loads, the simulator that writes
+# the unit's registers, and their libraries. `make test`, `make bench` and `make package` build
+# the rest they need.
+RUN_TARGETS = smd-host px46tr_k px46tr_k-sim
+
 # The main job: the stand-in host runner against the built-in simulated unit.
-run: build
+run: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target $(RUN_TARGETS)
 	$(BUILD)/bin/px46tr_k-sim --dump-registers $(UNIT_REGISTERS)
 	cd $(BUILD) && ./bin/smd-host $(RUN_ARGS)
 
@@ -43,10 +49,16 @@ FUZZ_SECONDS ?= 600
 fuzz:
 	bash scripts/run-fuzzers.sh $(FUZZ_SECONDS)
 
-# The Debian package of the build, written into $(BUILD).
-.PHONY: package
-package: build
+# The Debian package of the build and its debug symbols, written into $(BUILD); `make lintian`
+# checks the package as CI does (no error, no warning).
+.PHONY: package lintian
+package: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target $(RUN_TARGETS) manual_pages changelog
 	cd $(BUILD) && cpack -G DEB
+
+lintian: package
+	@bash scripts/setup-deps.sh lintian
+	lintian --fail-on error,warning --info --pedantic $(BUILD)/px46tr-k_*.deb $(BUILD)/px46tr-k-dbgsym_*.ddeb
 
 clean:
 	rm -rf $(BUILD)

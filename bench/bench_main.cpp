@@ -1,8 +1,10 @@
 // The benchmark program's entry: runs the benchmarks in a working folder holding the example
-// configuration, and after the usual table prints how many times a steady round the first round
-// costs, and the plug-in's share of a steady round (the steady round less the host's round).
+// configuration, and after the library's own report prints how many times a steady round the first
+// round costs, and the plug-in's share of a steady round (the steady round less the host's round).
+// The library's flags hold: --benchmark_format picks the report on standard output, and with json
+// or csv the two figures go to standard error, so that standard output stays one document a tool
+// can read.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -13,15 +15,17 @@
 
 namespace {
 
-// The console table, remembering the CPU time per iteration of each benchmark as it goes (the
-// median when repetitions are asked for).
-class RoundRatioReporter : public benchmark::ConsoleReporter {
+// The report the library's flags ask for, remembering the CPU time per iteration of each
+// benchmark as it goes (the median when repetitions are asked for).
+class RoundRatioReporter : public benchmark::BenchmarkReporter {
 public:
-    // Colours on a terminal only, so that a saved run reads as plain text.
-    RoundRatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
+    // The library keeps the display reporter it makes for the flags; it is not ours to delete.
+    RoundRatioReporter() : display_(*benchmark::CreateDefaultDisplayReporter()) {}
+
+    bool ReportContext(const Context& context) override { return display_.ReportContext(context); }
 
     void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
+        display_.ReportRuns(runs);
         for (const Run& run : runs) {
             if (run.error_occurred) continue;
             const std::string name = run.run_name.function_name;
@@ -34,16 +38,19 @@ public:
     }
 
     void Finalize() override {
-        ConsoleReporter::Finalize();
+        display_.Finalize();
+        const bool console = dynamic_cast<benchmark::ConsoleReporter*>(&display_) != nullptr;
+        std::FILE* out = console ? stdout : stderr;
+        std::fflush(stdout);
         const double* first = find("BM_FirstRound");
         const double* steady = find("BM_SteadyRound");
         const double* host = find("BM_HostRound");
         if (first != nullptr && steady != nullptr) {
-            std::printf("first round / steady round (CPU): %.1f\n", *first / *steady);
+            std::fprintf(out, "first round / steady round (CPU): %.1f\n", *first / *steady);
         }
         if (steady != nullptr && host != nullptr) {
-            std::printf("plug-in share of a steady round (steady - host, CPU): %.1f us\n",
-                        (*steady - *host) / 1000.0);
+            std::fprintf(out, "plug-in share of a steady round (steady - host, CPU): %.1f us\n",
+                         (*steady - *host) / 1000.0);
         }
     }
 
@@ -53,6 +60,7 @@ private:
         return it == cpu_ns_.end() ? nullptr : &it->second;
     }
 
+    benchmark::BenchmarkReporter& display_;
     std::map<std::string, double> cpu_ns_;
 };
 

@@ -1,4 +1,5 @@
-# Manual pages made from the programs' own --help and --version by help2man, at build time.
+# Manual pages made from the programs' own --help and --version by help2man, at build time, with
+# the synopsis, exit statuses, files, examples and references of man/PROGRAM.h2m.
 find_program(HELP2MAN_EXECUTABLE help2man REQUIRED)
 
 set(manual_pages)
@@ -11,9 +12,10 @@ foreach(program_and_name IN ITEMS "smd-host|stand-in host runner for the px46tr_
   # Compressed as Debian ships manual pages, without a time stamp so that builds compare.
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND ${HELP2MAN_EXECUTABLE} --no-info --name=${name} --output=${page} $<TARGET_FILE:${program}>
+    COMMAND ${HELP2MAN_EXECUTABLE} --no-info --name=${name} --include=${PROJECT_SOURCE_DIR}/man/${program}.h2m
+            --output=${page} $<TARGET_FILE:${program}>
     COMMAND gzip -9nf ${page}
-    DEPENDS ${program}
+    DEPENDS ${program} ${PROJECT_SOURCE_DIR}/man/${program}.h2m
     COMMENT "Manual page of ${program}"
     VERBATIM)
   list(APPEND manual_pages ${page}.gz)

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing. With the argument
 # "clang", also clang; with "fuzz", what the fuzz build needs: clang and its libFuzzer and
-# sanitizer runtimes.
+# sanitizer runtimes; with "lintian", the package checker CI runs on the Debian package; with
+# "format", clang-format.
+# Quiet: one line per step on standard error; apt's and dpkg's own output goes to a log, shown
+# only when a step fails.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -14,15 +17,29 @@ packages=(
 case "${1:-}" in
   clang) packages+=(clang) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
+  lintian) packages+=(lintian) ;;
+  format) packages+=(clang-format) ;;
 esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}" >&2
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+[ ${#missing[@]} -gt 0 ] || exit 0
+
+sudo_cmd=""
+[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+log=$(mktemp "${TMPDIR:-/tmp}/setup-deps.XXXXXX.log")
+step() {
+  echo "setup-deps: $1" >&2
+  shift
+  if ! "$@" >>"$log" 2>&1; then
+    echo "setup-deps: failed; the last lines of $log:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  fi
+}
+step "updating the package lists" $sudo_cmd apt-get update -qq
+step "installing ${missing[*]}" $sudo_cmd env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq -o Dpkg::Use-Pty=0 --no-install-recommends "${missing[@]}"
+echo "setup-deps: done" >&2
+rm -f "$log"

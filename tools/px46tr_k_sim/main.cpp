@@ -66,22 +66,25 @@ int run(int argc, char* argv[]) {
     Faults faults;
     po::options_description described("px46tr_k-sim: the px46tr_k monitoring unit on a Modbus line");
     described.add_options()("help,h", "show the options")("version", "print the version")(
-        "tcp", po::value(&tcp),
-        "[HOST:]PORT: serve Modbus TCP (default 127.0.0.1:1502; port 0 picks a free one)")(
-        "rtu", po::value(&rtu), "DEVICE[:BAUD[:PARITY]]: serve Modbus RTU on a serial device (9600, N)")(
-        "unit", po::value(&unit)->default_value(1),
+        "tcp", po::value(&tcp)->value_name("[HOST:]PORT"),
+        "serve Modbus TCP (default 127.0.0.1:1502; port 0 picks a free one)")(
+        "rtu", po::value(&rtu)->value_name("DEVICE[:BAUD[:PARITY]]"),
+        "serve Modbus RTU on a serial device (9600, N)")(
+        "unit", po::value(&unit)->value_name("N")->default_value(1),
         "unit address answered; on TCP also 0 and 255, the ids of a server addressed directly")(
-        "scenario", po::value(&scenario_path), "JSON scenario file (default: a live unit)")(
-        "print-scenario", po::bool_switch(&print_scenario), "print the default scenario and exit")(
-        "dump-registers", po::value(&dump_path),
+        "scenario", po::value(&scenario_path)->value_name("FILE"),
+        "JSON scenario file (default: a live unit)")("print-scenario", po::bool_switch(&print_scenario),
+                                                     "print the default scenario and exit")(
+        "dump-registers", po::value(&dump_path)->value_name("FILE"),
         "write the scenario's registers as {\"REG\": VALUE} to FILE and exit")(
         "drift", po::bool_switch(&drift), "measured values move every round, energies count up")(
-        "delay", po::value(&delay), "MS[:EVERY]: delay every EVERYth reply (default every one) by MS")(
-        "drop", po::value(&faults.drop_every), "EVERY: leave every EVERYth request unanswered")(
-        "exception", po::value(&exception),
-        "EVERY[:CODE]: answer every EVERYth request with exception CODE (4)")(
-        "close", po::value(&faults.close_every),
-        "EVERY: close the connection on every EVERYth request (TCP)");
+        "delay", po::value(&delay)->value_name("MS[:EVERY]"),
+        "delay every EVERYth reply (default every one) by MS")(
+        "drop", po::value(&faults.drop_every)->value_name("EVERY"), "leave every EVERYth request unanswered")(
+        "exception", po::value(&exception)->value_name("EVERY[:CODE]"),
+        "answer every EVERYth request with exception CODE (4)")(
+        "close", po::value(&faults.close_every)->value_name("EVERY"),
+        "close the connection on every EVERYth request (TCP)");
     po::variables_map vm;
     try {
         po::store(po::command_line_parser(argc, argv).options(described).run(), vm);

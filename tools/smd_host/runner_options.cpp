@@ -73,46 +73,55 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     std::string signals;
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
     described.add_options()("help,h", "show the options")("version", "print the version")(
-        "plugin", po::value(&options.plugin_path),
+        "plugin", po::value(&options.plugin_path)->value_name("PATH"),
         "plug-in library (default: the one beside smd-host, else the installed one)")(
-        "settings", po::value(&options.settings_path), "JSON settings object for InitSetting (default {})")(
-        "data-id", po::value(&options.data_id)->default_value(1), "data identifier of the device")(
-        "rounds", po::value(&options.rounds)->default_value(1), "polling rounds to run (0: until Ctrl-C)")(
-        "interval", po::value(&options.interval_seconds)->default_value(1.0), "seconds between rounds")(
-        "set", po::value(&sets)->composing(), "REG=VALUE: set a register of the simulated unit (repeatable)")(
-        "set-at", po::value(&sets_at)->composing(),
-        "K:REG=VALUE: set a register before round K (repeatable)")(
-        "registers", po::value(&register_file), "JSON object {\"REG\": VALUE} of registers to set")(
-        "trace", po::value(&options.trace_path), "write every host call as one JSON line to FILE")(
-        "snapshot", po::value(&options.snapshot_path),
+        "settings", po::value(&options.settings_path)->value_name("FILE"),
+        "JSON settings object for InitSetting (default {})")(
+        "data-id", po::value(&options.data_id)->value_name("N")->default_value(1),
+        "data identifier of the device")("rounds",
+                                         po::value(&options.rounds)->value_name("N")->default_value(1),
+                                         "polling rounds to run (0: until Ctrl-C)")(
+        "interval", po::value(&options.interval_seconds)->value_name("SECONDS")->default_value(1.0),
+        "seconds between rounds")("set", po::value(&sets)->value_name("REG=VALUE")->composing(),
+                                  "set a register of the simulated unit (repeatable)")(
+        "set-at", po::value(&sets_at)->value_name("K:REG=VALUE")->composing(),
+        "set a register before round K (repeatable)")("registers",
+                                                      po::value(&register_file)->value_name("FILE"),
+                                                      "JSON object {\"REG\": VALUE} of registers to set")(
+        "trace", po::value(&options.trace_path)->value_name("FILE"),
+        "write every host call as one JSON line to FILE")(
+        "snapshot", po::value(&options.snapshot_path)->value_name("FILE"),
         "write the snapshot text (request 801) to FILE after the last round")(
-        "write", po::value(&write),
-        "REG=VALUE[,VALUE...]: after the rounds, write registers of the unit (206 or 210) and report whether "
-        "it confirmed")("unit", po::value(&options.unit)->default_value("sim"),
+        "write", po::value(&write)->value_name("REG=VALUE[,VALUE...]"),
+        "after the rounds, write registers of the unit (206 or 210) and report whether "
+        "it confirmed")("unit", po::value(&options.unit)->value_name("LINK")->default_value("sim"),
                         "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]")(
-        "timeout", po::value(&options.timeout_seconds)->default_value(1.0),
-        "seconds to wait for a reply on a real line")("retries",
-                                                      po::value(&options.retries)->default_value(1),
-                                                      "further attempts after a time-out or a lost line")(
-        "pause", po::value(&options.pause_seconds)->default_value(0.0),
+        "timeout", po::value(&options.timeout_seconds)->value_name("SECONDS")->default_value(1.0),
+        "seconds to wait for a reply on a real line")(
+        "retries", po::value(&options.retries)->value_name("N")->default_value(1),
+        "further attempts after a time-out or a lost line")(
+        "pause", po::value(&options.pause_seconds)->value_name("SECONDS")->default_value(0.0),
         "seconds of quiet between requests on a real line")(
         "view", po::bool_switch(&options.view),
         "after each round, a compact view of the unit instead of the raw output")(
-        "history", po::value(&options.history_path), "append every published record to FILE")(
-        "replay", po::value(&options.replay_path),
+        "history", po::value(&options.history_path)->value_name("FILE"),
+        "append every published record to FILE")(
+        "replay", po::value(&options.replay_path)->value_name("FILE"),
         "feed the records of history FILE through LoadFromCache instead of polling")(
         "catalogue", po::bool_switch(&options.catalogue),
         "list every snapshot member and alarm name with its kind and source, then exit")(
         "check-config", po::bool_switch(&options.check_config),
         "check the configuration the device would load in this folder, then exit")(
-        "b-mode", po::value<std::int32_t>(), "with --check-config: the operator profile to check under")(
-        "dump", po::value(&options.dump_path), "print a record of history FILE as its snapshot, then exit")(
-        "index", po::value<long>(), "with --dump: the record to print, from 0 (default: the last)")(
-        "export-csv", po::value(&options.export_csv_path),
+        "b-mode", po::value<std::int32_t>()->value_name("N"),
+        "with --check-config: the operator profile to check under")(
+        "dump", po::value(&options.dump_path)->value_name("FILE"),
+        "print a record of history FILE as its snapshot, then exit")(
+        "index", po::value<long>()->value_name("N"),
+        "with --dump: the record to print, from 0 (default: the last)")(
+        "export-csv", po::value(&options.export_csv_path)->value_name("FILE"),
         "write the records of --history FILE as CSV rows to this file (round time, then the members), then "
-        "exit")(
-        "signals", po::value(&signals),
-        "with --export-csv: NAME,NAME... the snapshot members to export (default: every numeric member)");
+        "exit")("signals", po::value(&signals)->value_name("NAME,NAME..."),
+                "with --export-csv: the snapshot members to export (default: every numeric member)");
 
     po::variables_map vm;
     try {
