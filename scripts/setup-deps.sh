@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing. With the argument
+# Installs the Debian packages the build and its tests need (socat bridges a serial line over
+# TCP in the wire tests), only those that are missing. With the argument
 # "clang", also clang; with "fuzz", what the fuzz build needs: clang and its libFuzzer and
 # sanitizer runtimes; with "lintian", the package checker CI runs on the Debian package; with
 # "format", clang-format.
@@ -13,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev python3
   help2man dpkg-dev file
+  socat
 )
 case "${1:-}" in
   clang) packages+=(clang) ;;

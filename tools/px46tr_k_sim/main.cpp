@@ -84,7 +84,9 @@ int run(int argc, char* argv[]) {
         "exception", po::value(&exception)->value_name("EVERY[:CODE]"),
         "answer every EVERYth request with exception CODE (4)")(
         "close", po::value(&faults.close_every)->value_name("EVERY"),
-        "close the connection on every EVERYth request (TCP)");
+        "close the connection on every EVERYth request (TCP)")(
+        "ready-after", po::value(&faults.ready_after_ms)->value_name("MS"),
+        "ignore requests that come within MS of a connection opening, as a slow gateway does (TCP)");
     po::variables_map vm;
     try {
         po::store(po::command_line_parser(argc, argv).options(described).run(), vm);
@@ -112,6 +114,7 @@ int run(int argc, char* argv[]) {
             throw UsageError{"exception code from 1 to 255"};
     }
     if (faults.drop_every < 0 || faults.close_every < 0) throw UsageError{"--drop and --close take a count"};
+    if (faults.ready_after_ms < 0) throw UsageError{"--ready-after takes milliseconds"};
 
     const RegisterImage image =
         scenario_image(scenario_path.empty() ? default_scenario() : read_scenario(scenario_path));

@@ -308,6 +308,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         if (unit.tcp && rounds_completed == 0 && error.find(": no reply from unit ") != std::string::npos)
             error += ", check the unit id";
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
+        if (options.close_after_round && unit.modbus) unit.modbus->close_line();
         after_round(round, traffic, error);
         ++rounds_run;
         rounds_completed += completed ? 1 : 0;

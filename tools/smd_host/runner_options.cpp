@@ -71,6 +71,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     std::string register_file;
     std::string write;
     std::string signals;
+    std::string rts;
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
     described.add_options()("help,h", "show the options")("version", "print the version")(
         "plugin", po::value(&options.plugin_path)->value_name("PATH"),
@@ -102,6 +103,21 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "further attempts after a time-out or a lost line")(
         "pause", po::value(&options.pause_seconds)->value_name("SECONDS")->default_value(0.0),
         "seconds of quiet between requests on a real line")(
+        "busy-retries", po::value(&options.busy_retries)->value_name("N")->default_value(0),
+        "further attempts of a request the unit answers busy (exception 06)")(
+        "busy-wait", po::value(&options.busy_wait_seconds)->value_name("SECONDS")->default_value(1.0),
+        "seconds before each of those attempts")(
+        "pause-after-connect", po::value(&options.pause_after_connect_seconds)->value_name("SECONDS"),
+        "seconds of quiet after a connection is made, before the first request")(
+        "close-after-round", po::bool_switch(&options.close_after_round),
+        "close the connection after each round and open it again for the next")(
+        "rs485", po::bool_switch(&options.rs485), "rtu: put the serial device in RS-485 mode")(
+        "rts", po::value(&rts)->value_name("up|down"),
+        "rtu: drive RTS while sending, up or down (adapters whose RTS pin switches the transceiver)")(
+        "rts-delay", po::value(&options.rts_delay_us)->value_name("MICROSECONDS"),
+        "rtu: with --rts, the delay before and after sending")(
+        "trace-frames", po::value(&options.trace_frames_path)->value_name("FILE"),
+        "write every request and reply frame on a real line to FILE, one line each")(
         "view", po::bool_switch(&options.view),
         "after each round, a compact view of the unit instead of the raw output")(
         "history", po::value(&options.history_path)->value_name("FILE"),
@@ -175,6 +191,24 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     if (options.retries < 0 || options.retries > 10) throw UsageError{"--retries must be from 0 to 10"};
     if (!(options.pause_seconds >= 0 && options.pause_seconds <= 10))
         throw UsageError{"--pause must be from 0 to 10"};
+    if (options.busy_retries < 0 || options.busy_retries > 100)
+        throw UsageError{"--busy-retries must be from 0 to 100"};
+    if (!(options.busy_wait_seconds >= 0 && options.busy_wait_seconds <= 60))
+        throw UsageError{"--busy-wait must be from 0 to 60"};
+    if (!(options.pause_after_connect_seconds >= 0 && options.pause_after_connect_seconds <= 60))
+        throw UsageError{"--pause-after-connect must be from 0 to 60"};
+    if (!rts.empty()) {
+        if (rts != "up" && rts != "down") throw UsageError{"--rts must be up or down"};
+        options.rts = rts == "up" ? 1 : -1;
+    }
+    if (vm.count("rts-delay") &&
+        (options.rts == 0 || options.rts_delay_us < 0 || options.rts_delay_us > 1000000))
+        throw UsageError{"--rts-delay goes with --rts and must be from 0 to 1000000"};
+    // Serial settings asked for on a line that has none would be silently ignored.
+    if ((options.rs485 || options.rts != 0) && options.unit.rfind("rtu:", 0) != 0)
+        throw UsageError{"--rs485 and --rts apply to --unit rtu: only"};
+    if (!options.trace_frames_path.empty() && options.unit == "sim")
+        throw UsageError{"--trace-frames applies to a real line (--unit tcp: or rtu:)"};
     if (!register_file.empty()) read_register_file(register_file, options.registers);
     for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));
     if (!write.empty()) options.write = parse_write_request(write);

@@ -27,13 +27,21 @@ struct RunnerOptions {
         std::uint16_t value;
     };
     std::vector<RoundRegister> set_at;
-    std::string unit = "sim";    // sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]
-    double timeout_seconds = 1;  // response time-out of a real line
-    int retries = 1;             // further attempts of a request that timed out or was lost
-    double pause_seconds = 0;    // quiet between requests on a real line
-    bool view = false;           // --view: a compact view of the unit after each round
-    std::string history_path;    // --history: append every published record to FILE
-    std::string replay_path;     // --replay: feed a history's records through LoadFromCache
+    std::string unit = "sim";                // sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]
+    double timeout_seconds = 1;              // response time-out of a real line
+    int retries = 1;                         // further attempts of a request that timed out or was lost
+    double pause_seconds = 0;                // quiet between requests on a real line
+    int busy_retries = 0;                    // further attempts of a request the unit answered busy (06)
+    double busy_wait_seconds = 1;            // wait before each of them
+    double pause_after_connect_seconds = 0;  // quiet after a connection is made
+    bool close_after_round = false;          // close the line after each round
+    bool rs485 = false;                      // rtu: the kernel's RS-485 mode
+    int rts = 0;                             // rtu: 1 RTS up while sending, -1 down, 0 untouched
+    int rts_delay_us = -1;                   // rtu: delay around sending with RTS (-1: libmodbus's)
+    std::string trace_frames_path;           // every frame on the wire, one line each
+    bool view = false;                       // --view: a compact view of the unit after each round
+    std::string history_path;                // --history: append every published record to FILE
+    std::string replay_path;                 // --replay: feed a history's records through LoadFromCache
     // Commissioning commands that do not poll.
     bool catalogue = false;              // --catalogue: list every signal and alarm name
     bool check_config = false;           // --check-config: check the configuration in this folder

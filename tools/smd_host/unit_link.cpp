@@ -1,5 +1,7 @@
 #include "unit_link.h"
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 #include "host/modbus_link.h"
@@ -41,8 +43,34 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     settings.response_timeout = options.timeout_seconds;
     settings.retries = options.retries;
     settings.pause = options.pause_seconds;
+    settings.busy_retries = options.busy_retries;
+    settings.busy_wait = options.busy_wait_seconds;
+    settings.pause_after_connect = options.pause_after_connect_seconds;
+    settings.rs485 = options.rs485;
+    settings.rts = options.rts;
+    settings.rts_delay_us = options.rts_delay_us;
+    if (!options.trace_frames_path.empty()) {
+        unit.frame_trace.reset(std::fopen(options.trace_frames_path.c_str(), "w"), [](std::FILE* f) {
+            if (f != nullptr) std::fclose(f);
+        });
+        if (!unit.frame_trace) {
+            throw InputFileError{"cannot write the frame trace " + options.trace_frames_path + ": " +
+                                 std::strerror(errno)};
+        }
+        settings.frame_trace = unit.frame_trace.get();
+    }
     auto link = std::make_unique<ModbusLink>(endpoint, settings);
     unit.counters = &link->counters();
+    unit.modbus = link.get();
+    // A setting the serial device refuses shows before any round, as a command it cannot run.
+    if (options.rs485 || options.rts != 0) {
+        try {
+            std::string unopened;
+            link->open(unopened);
+        } catch (const LinkSettingRefused& e) {
+            throw InputFileError{e.device + " refuses --" + e.setting + ": " + e.reason};
+        }
+    }
     unit.link = std::move(link);
     return unit;
 }

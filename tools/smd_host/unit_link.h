@@ -1,21 +1,26 @@
 #pragma once
 
+#include <cstdio>
 #include <memory>
 
 #include "host/bus_link.h"
 #include "host/link_counters.h"
+#include "host/modbus_link.h"
 #include "host/simulated_unit.h"
 #include "runner_options.h"
 
 // The link the runner polls the unit over, as --unit asks: the in-process simulated unit (with
 // the --registers and --set values) or a real Modbus TCP or RTU line.
 struct UnitLink {
+    std::shared_ptr<std::FILE> frame_trace;  // --trace-frames, closed after the link
     std::unique_ptr<BusLink> link;
+    ModbusLink* modbus = nullptr;        // real lines only
     SimulatedUnit* simulated = nullptr;  // --unit sim only
     LinkCounters* counters = nullptr;    // real lines only
     bool tcp = false;                    // a Modbus TCP line
 };
 
 // `device_baud` is the device's own rate, used when --unit names none for RTU. Throws UsageError for
-// a --unit it cannot use.
+// a --unit it cannot use, InputFileError for a --trace-frames file it cannot write or a serial
+// device that refuses --rs485 or --rts.
 UnitLink make_unit_link(const RunnerOptions& options, int device_baud);

@@ -9,15 +9,15 @@ void LinkCounters::book_round(bool completed, double seconds) {
 }
 
 std::string LinkCounters::describe() const {
-    char text[320];
+    char text[360];
     std::snprintf(text, sizeof text,
                   "requests %llu, replies %llu, failures %llu, time-outs %llu, exceptions %llu, "
-                  "retries %llu, reconnects %llu, rounds completed %llu, abandoned %llu, "
+                  "retries %llu, busy retries %llu, reconnects %llu, rounds completed %llu, abandoned %llu, "
                   "last round %.3f s",
                   static_cast<unsigned long long>(requests), static_cast<unsigned long long>(replies),
                   static_cast<unsigned long long>(failures), static_cast<unsigned long long>(timeouts),
                   static_cast<unsigned long long>(exceptions), static_cast<unsigned long long>(retries),
-                  static_cast<unsigned long long>(reconnects),
+                  static_cast<unsigned long long>(busy_retries), static_cast<unsigned long long>(reconnects),
                   static_cast<unsigned long long>(rounds_completed),
                   static_cast<unsigned long long>(rounds_abandoned), last_round_seconds);
     return last_failure.empty() ? text : text + ("; last failure: " + last_failure);

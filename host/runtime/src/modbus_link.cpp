@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -87,6 +88,55 @@ const char* check_request(const ModbusRequest& r) {
     return nullptr;
 }
 
+void sleep_seconds(double seconds) {
+    if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// libmodbus's debug output, while a request is on the line, turned into frame trace lines:
+// "[01][03]..." is a request as sent, "<01><03>..." a reply as received, "ERROR ..." what went
+// wrong. Each line is stamped when it ends, in milliseconds since the link was made.
+struct FrameSink {
+    std::FILE* out;
+    BusLink::Clock::time_point start;
+    std::string pending;
+
+    void line(const std::string& text) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(BusLink::Clock::now() - start);
+        std::string hex;
+        std::size_t i = 0;
+        const char open = text.empty() ? 0 : text[0];
+        while ((open == '[' || open == '<') && i + 4 <= text.size() && text[i] == open) {
+            hex += (hex.empty() ? "" : " ") + text.substr(i + 1, 2);
+            i += 4;
+        }
+        const std::size_t error = text.find("ERROR ", i);
+        const std::string rest = error == std::string::npos ? "" : text.substr(error + 6);
+        if (!hex.empty()) {
+            std::fprintf(out, "%lld ms %c %s%s%s\n", static_cast<long long>(ms.count()),
+                         open == '[' ? '>' : '<', hex.c_str(), rest.empty() ? "" : " ! ", rest.c_str());
+        } else if (!rest.empty()) {
+            std::fprintf(out, "%lld ms ! %s\n", static_cast<long long>(ms.count()), rest.c_str());
+        }
+    }
+    static ssize_t write(void* cookie, const char* data, std::size_t size) {
+        auto* sink = static_cast<FrameSink*>(cookie);
+        sink->pending.append(data, size);
+        for (std::size_t end; (end = sink->pending.find('\n')) != std::string::npos;) {
+            sink->line(sink->pending.substr(0, end));
+            sink->pending.erase(0, end + 1);
+        }
+        std::fflush(sink->out);
+        return static_cast<ssize_t>(size);
+    }
+    static int close(void* cookie) {
+        auto* sink = static_cast<FrameSink*>(cookie);
+        if (!sink->pending.empty()) sink->line(sink->pending);
+        std::fflush(sink->out);
+        delete sink;
+        return 0;
+    }
+};
+
 }  // namespace
 
 ModbusLink::ModbusLink(ModbusEndpoint endpoint, LinkSettings settings)
@@ -107,11 +157,44 @@ ModbusLink::ModbusLink(ModbusEndpoint endpoint, LinkSettings settings)
     const int timeout_us = std::max(1, static_cast<int>(std::lround(settings_.response_timeout * 1e6)));
     modbus_set_response_timeout(ctx_, static_cast<std::uint32_t>(timeout_us / 1000000),
                                 static_cast<std::uint32_t>(timeout_us % 1000000));
+    if (settings_.frame_trace != nullptr) {
+        auto* sink = new FrameSink{settings_.frame_trace, created_, {}};
+        debug_sink_ = fopencookie(sink, "w", {nullptr, &FrameSink::write, nullptr, &FrameSink::close});
+        if (debug_sink_ == nullptr) {
+            delete sink;
+            modbus_free(ctx_);
+            throw std::runtime_error("cannot make the frame trace");
+        }
+        // Each line ends when the frame has gone out or come in: that is when it is stamped.
+        std::setvbuf(debug_sink_, nullptr, _IOLBF, 0);
+    }
 }
 
 ModbusLink::~ModbusLink() {
     disconnect();
     modbus_free(ctx_);
+    if (debug_sink_ != nullptr) std::fclose(debug_sink_);
+}
+
+// Runs a libmodbus request call with its debug output (printf to stdout, errors to stderr) sent
+// to the frame trace, so that the runner's standard output and error stay its own.
+template <typename Call>
+auto ModbusLink::traced(Call call) {
+    if (debug_sink_ == nullptr) return call();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::FILE* const out = stdout;
+    std::FILE* const err = stderr;
+    stdout = stderr = debug_sink_;
+    modbus_set_debug(ctx_, TRUE);
+    const auto rc = call();
+    const int error = errno;
+    modbus_set_debug(ctx_, FALSE);
+    std::fflush(debug_sink_);
+    stdout = out;
+    stderr = err;
+    errno = error;
+    return rc;
 }
 
 LinkResult ModbusLink::transact(const ModbusRequest& request) {
@@ -123,8 +206,7 @@ LinkResult ModbusLink::transact(const ModbusRequest& request) {
         counters_.last_failure = result.error;
         return result;
     }
-    for (int attempt_number = 0;; ++attempt_number) {
-        if (attempt_number > 0) ++counters_.retries;
+    for (int attempt_number = 0, busy = 0;;) {
         result.words.clear();
         const Attempt outcome = attempt(request, result);
         if (outcome == Attempt::ok) {
@@ -133,12 +215,22 @@ LinkResult ModbusLink::transact(const ModbusRequest& request) {
             ++counters_.replies;
             return result;
         }
-        if (outcome == Attempt::final || attempt_number >= settings_.retries) {
+        // A busy unit is asked again after a wait, apart from the retries of a lost reply.
+        if (outcome == Attempt::busy && busy < settings_.busy_retries) {
+            ++busy;
+            ++counters_.busy_retries;
+            sleep_seconds(settings_.busy_wait);
+            continue;
+        }
+        if (outcome != Attempt::retryable || attempt_number >= settings_.retries) {
             ++counters_.failures;
+            if (busy > 0) result.error += ", still after " + std::to_string(busy) + " busy retries";
             result.error = describe_request(request) + " on " + endpoint_.describe() + ": " + result.error;
             counters_.last_failure = result.error;
             return result;
         }
+        ++attempt_number;
+        ++counters_.retries;
     }
 }
 
@@ -166,15 +258,20 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
     switch (request.kind) {
         case ModbusRequest::Kind::read_registers:
             result.words.resize(static_cast<std::size_t>(request.count));
-            rc = modbus_read_registers(ctx_, request.start, request.count, result.words.data());
+            rc = traced([&] {
+                return modbus_read_registers(ctx_, request.start, request.count, result.words.data());
+            });
             break;
         case ModbusRequest::Kind::write_register:
             expected = 1;
             result.words.resize(1);
-            rc = write_register_echoed(request.start, request.values[0], result.words[0]);
+            rc = traced(
+                [&] { return write_register_echoed(request.start, request.values[0], result.words[0]); });
             break;
         case ModbusRequest::Kind::write_registers:
-            rc = modbus_write_registers(ctx_, request.start, request.count, request.values.data());
+            rc = traced([&] {
+                return modbus_write_registers(ctx_, request.start, request.count, request.values.data());
+            });
             result.words = {16, static_cast<std::uint16_t>(request.count)};
             break;
     }
@@ -204,7 +301,7 @@ ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult
         // A TCP server that stands for units behind it answers 0B for a unit id it does not reach.
         if (code == 0x0B) result.error += ": no " + unit + " there, check the unit id";
         ++counters_.exceptions;
-        return Attempt::final;
+        return code == 0x06 ? Attempt::busy : Attempt::final;
     }
     if (error == ETIMEDOUT) {
         result.error = "no reply from " + unit + " within " + timeout_text(settings_.response_timeout);
@@ -259,6 +356,8 @@ bool ModbusLink::connect(std::string& error) {
     ever_connected_ = true;
     connected_ = true;
     backoff_ = 0;
+    // Some gateways drop a request sent right after the connection opens.
+    sleep_seconds(settings_.pause_after_connect);
     return true;
 }
 
@@ -271,6 +370,21 @@ bool ModbusLink::connect_rtu(std::string& error) {
         modbus_close(ctx_);
         error = "cannot use the serial device: descriptor at or above FD_SETSIZE";
         return false;
+    }
+    const auto refuse = [this](const char* setting) {
+        const std::string reason = modbus_strerror(errno);
+        modbus_close(ctx_);
+        throw LinkSettingRefused(endpoint_.device, setting, reason);
+    };
+    if (settings_.rs485 && modbus_rtu_set_serial_mode(ctx_, MODBUS_RTU_RS485) == -1) refuse("rs485");
+    if (settings_.rts != 0) {
+        // libmodbus ignores a failed RTS ioctl: a device without modem lines is found here.
+        int lines = 0;
+        if (ioctl(modbus_get_socket(ctx_), TIOCMGET, &lines) == -1) refuse("rts");
+        if (modbus_rtu_set_rts(ctx_, settings_.rts > 0 ? MODBUS_RTU_RTS_UP : MODBUS_RTU_RTS_DOWN) == -1 ||
+            (settings_.rts_delay_us >= 0 && modbus_rtu_set_rts_delay(ctx_, settings_.rts_delay_us) == -1)) {
+            refuse("rts");
+        }
     }
     return true;
 }

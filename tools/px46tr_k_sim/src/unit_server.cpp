@@ -202,6 +202,8 @@ void UnitServer::serve_rtu() {
 // it serves: a request of any other function is taken whole and answered, never left half read.
 void UnitServer::serve_tcp(modbus_t* ctx) {
     const int fd = modbus_get_socket(ctx);
+    const auto ready =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.faults.ready_after_ms);
     std::uint8_t frame[kMbapLength - 1 + kMaxMbapCount];
     while (wait_readable(fd)) {
         if (!receive_rest(fd, frame, kMbapLength)) return;
@@ -210,6 +212,7 @@ void UnitServer::serve_tcp(modbus_t* ctx) {
         if (!receive_rest(fd, frame + kMbapLength, count - 1)) return;
         const bool modbus = frame[2] == 0 && frame[3] == 0;
         if (!modbus || count < 2) continue;  // another protocol's frame, or no function: discarded
+        if (std::chrono::steady_clock::now() < ready) continue;  // a gateway not ready yet loses it
         if (handle(ctx, frame, kMbapLength - 1 + count) == Handling::close) return;
     }
 }

@@ -32,6 +32,7 @@ struct Faults {
     int exception_every = 0;  // answer every Nth request with an exception
     int exception_code = 4;   // server device failure
     int close_every = 0;      // close the connection on every Nth request (TCP; RTU: dropped)
+    int ready_after_ms = 0;   // TCP: ignore requests this soon after the connection opened
 };
 
 struct ServerOptions {
