@@ -1,10 +1,13 @@
 """smd-host against px46tr_k-sim over loopback Modbus TCP, both as programs: full rounds give the
 record the in-process unit gives for the same scenario, --rounds 0 ends cleanly on Ctrl-C, and a
-unit that is gone makes rounds fail quickly instead of hanging."""
+unit that is gone makes rounds fail quickly instead of hanging. The link options meet the faults
+they are for (a busy unit, a gateway not ready after connecting), RS-485 settings are refused by a
+pseudo-terminal, and a serial line reaches the simulator through a socat TCP bridge."""
 import json
 import os
 import re
 import select
+import shutil
 import socket
 import struct
 import signal
@@ -146,6 +149,42 @@ with tempfile.TemporaryDirectory() as work:
             out = stop(sim)
             assert "stopped after" in out, out
 
+    # Link options against the faults they are for: simulator faults, runner options, exit status,
+    # what the link line or the round lines say. Each case gets a fresh simulator.
+    link_cases = (
+        (["--exception", "5:6"], [], 3, "exceptions 2, retries 0, busy retries 0, "),
+        (["--exception", "5:6"], ["--busy-retries", "1", "--busy-wait", "0"], 0,
+         r"replies 124, failures 0, time-outs 0, exceptions 30, retries 0, busy retries 30, reconnects 0, "
+         r"rounds completed 2"),
+        (["--exception", "1:6"], ["--busy-retries", "2", "--busy-wait", "0.01"], 3,
+         r"unit 1 answered exception 06 \(server device busy\), still after 2 busy retries"),
+        ([], ["--close-after-round"], 0, "reconnects 1, rounds completed 2, abandoned 0"),
+        (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0"], 3, "no reply from unit 1 within 0.3 s"),
+        (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0", "--pause-after-connect", "2"], 0,
+         "reconnects 0, rounds completed 2, abandoned 0"),
+    )
+    for sim_args, runner_args, status, expected in link_cases:
+        case_sim, case_port = start_simulator(*sim_args)
+        try:
+            frames = os.path.join(work, "frames.txt")
+            case = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{case_port}", "--rounds", "2", "--interval", "0",
+                                   "--trace-frames", frames, *runner_args],
+                                  cwd=work, capture_output=True, text=True, timeout=60)
+        finally:
+            stop(case_sim)
+        assert case.returncode == status, (sim_args, runner_args, case.returncode, case.stderr)
+        assert re.search(expected, case.stderr), (sim_args, runner_args, case.stderr)
+        # libmodbus's debug output goes to the frame trace only, never to the runner's own output.
+        assert "ERROR" not in case.stderr and not re.search(r"\[[0-9A-F]{2}\]|<[0-9A-F]{2}>", case.stdout), case
+        with open(frames, encoding="utf-8") as trace:
+            lines = trace.read().splitlines()
+        requests = int(re.search(r"link: requests (\d+)", case.stderr).group(1))
+        assert sum(" > " in line for line in lines) >= requests, (requests, lines[:4])
+        assert all(re.fullmatch(r"\d+ ms ([<>] [0-9A-F]{2}( [0-9A-F]{2})*( ! .+)?|! .+)", line) for line in lines), \
+            lines
+        if sim_args[:1] == ["--exception"]:
+            assert any(re.search(r" < 00 [0-9A-F]{2} 00 00 00 03 01 83 06$", line) for line in lines), lines[:12]
+
     # Serial devices named with colons, as /dev/serial/by-path names adapters: two pseudo-terminals
     # joined back to back stand for a null-modem cable.
     ends = [os.openpty() for _ in range(2)]
@@ -173,8 +212,54 @@ with tempfile.TemporaryDirectory() as work:
                                 capture_output=True, text=True, timeout=60)
         assert serial.returncode == 0, serial.stderr
         assert "round 1: 62 reads, record published" in serial.stderr, serial.stderr
+        # A pseudo-terminal has no RS-485 mode and no RTS line: the run stops, naming both.
+        for asked, refused in ((["--rs485"], "--rs485"), (["--rts", "up", "--rts-delay", "500"], "--rts")):
+            rs485 = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:E:1", *asked], cwd=work,
+                                   capture_output=True, text=True, timeout=60)
+            assert rs485.returncode == 2, (asked, rs485.returncode, rs485.stderr)
+            assert rs485.stderr == f"smd-host: {links[1]} refuses {refused}: Inappropriate ioctl for device\n", \
+                rs485.stderr
     finally:
         stop(serial_sim)
+
+    # A serial unit behind a serial-to-Ethernet gateway in transparent mode: one socat stands for
+    # the gateway (the simulator's serial line on a TCP port), another is the bridge a site runs
+    # to reach such a gateway, a pseudo-terminal the runner opens as an RTU line.
+    if shutil.which("socat") is None:
+        print("skipped the RTU over TCP bridge: socat is not installed (scripts/setup-deps.sh installs it)")
+    else:
+        with socket.socket() as free:
+            free.bind(("127.0.0.1", 0))
+            gateway_port = free.getsockname()[1]
+        gateway_tty, bridge_tty = os.path.join(work, "gateway-tty"), os.path.join(work, "bridge-tty")
+        gateway = subprocess.Popen(["socat", f"pty,link={gateway_tty},raw,echo=0",
+                                    f"tcp-listen:{gateway_port},bind=127.0.0.1,reuseaddr"], stderr=subprocess.PIPE)
+        bridged_sim = bridge = None
+        try:
+            while not os.path.exists(gateway_tty):
+                assert gateway.poll() is None, gateway.stderr.read()
+                time.sleep(0.05)
+            bridged_sim = subprocess.Popen([simulator, "--rtu", gateway_tty + ":19200"], stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, text=True)
+            assert "serving rtu:" in bridged_sim.stdout.readline()
+            bridge = subprocess.Popen(["socat", f"pty,link={bridge_tty},raw,echo=0", f"tcp:127.0.0.1:{gateway_port}"],
+                                      stderr=subprocess.PIPE)
+            while not os.path.exists(bridge_tty):
+                assert bridge.poll() is None, bridge.stderr.read()
+                time.sleep(0.05)
+            bridged = subprocess.run([runner, "--unit", f"rtu:{bridge_tty}:19200", "--rounds", "2", "--interval", "0",
+                                      "--timeout", "2", "--trace-frames", "bridge.txt"],
+                                     cwd=work, capture_output=True, text=True, timeout=60)
+            assert bridged.returncode == 0, bridged.stderr
+            assert "replies 124, failures 0" in bridged.stderr, bridged.stderr
+            with open(os.path.join(work, "bridge.txt"), encoding="utf-8") as trace:
+                first = trace.readline()
+            assert re.fullmatch(r"\d+ ms > 01 03 00 00 00 04 44 09\n", first), first  # RTU: address, PDU, CRC
+        finally:
+            for process in (bridge, bridged_sim, gateway):
+                if process is not None and process.poll() is None:
+                    process.send_signal(signal.SIGINT)
+                    process.wait(timeout=20)
 
     # Each round waits out the link's back-off and tries to connect again, rather than failing at
     # once; no completed round is an exit status of its own.
