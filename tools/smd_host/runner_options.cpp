@@ -104,20 +104,22 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "pause", po::value(&options.pause_seconds)->value_name("SECONDS")->default_value(0.0),
         "seconds of quiet between requests on a real line")(
         "busy-retries", po::value(&options.busy_retries)->value_name("N")->default_value(0),
-        "further attempts of a request the unit answers busy (exception 06)")(
-        "busy-wait", po::value(&options.busy_wait_seconds)->value_name("SECONDS")->default_value(1.0),
-        "seconds before each of those attempts")(
+        "further attempts of a request the unit answers busy (exception 06), for units busy while they "
+        "measure")("busy-wait",
+                   po::value(&options.busy_wait_seconds)->value_name("SECONDS")->default_value(1.0),
+                   "seconds before each of those attempts, as long as the unit stays busy")(
         "pause-after-connect", po::value(&options.pause_after_connect_seconds)->value_name("SECONDS"),
-        "seconds of quiet after a connection is made, before the first request")(
+        "seconds of quiet after a connection is made, for gateways that drop a request sent at once")(
         "close-after-round", po::bool_switch(&options.close_after_round),
-        "close the connection after each round and open it again for the next")(
-        "rs485", po::bool_switch(&options.rs485), "rtu: put the serial device in RS-485 mode")(
+        "close the connection after each round, for units and gateways that allow few connections")(
+        "rs485", po::bool_switch(&options.rs485),
+        "rtu: put the serial device in RS-485 mode, for UARTs whose driver switches the transceiver")(
         "rts", po::value(&rts)->value_name("up|down"),
         "rtu: drive RTS while sending, up or down (adapters whose RTS pin switches the transceiver)")(
         "rts-delay", po::value(&options.rts_delay_us)->value_name("MICROSECONDS"),
         "rtu: with --rts, the delay before and after sending")(
         "trace-frames", po::value(&options.trace_frames_path)->value_name("FILE"),
-        "write every request and reply frame on a real line to FILE, one line each")(
+        "write every request and reply frame on a real line to FILE, to see what the unit really sent")(
         "view", po::bool_switch(&options.view),
         "after each round, a compact view of the unit instead of the raw output")(
         "history", po::value(&options.history_path)->value_name("FILE"),
