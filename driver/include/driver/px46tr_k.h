@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -157,10 +157,9 @@ private:
         std::size_t slot = 0;    // the value's slot: members and their entries, in build order
     } build_;
 
-    // The 801 text of the snapshot and the tree's version it was written from (text_mutex_).
-    // text_mutex_ is taken before json_mutex_; with json_mutex_ held it is only tried (a build
-    // releasing a stale text), never waited for.
-    std::mutex text_mutex_;
-    std::string text_;
-    std::optional<std::uint64_t> text_version_;
+    // The 801 text of the snapshot, if kept, and the tree's version it was written from
+    // (json_mutex_). A request takes its own reference to the text under the lock and copies it out
+    // after, so a build may drop the kept one meanwhile.
+    std::shared_ptr<const std::string> text_;
+    std::uint64_t text_version_ = 0;
 };
