@@ -1,13 +1,10 @@
 #include <cstddef>
 #include <cstring>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "driver/build_order.h"
 #include "driver/px46tr_k.h"
-#include "driver/record_fields.h"
 #include "driver/signal_catalogue.h"
 
 using namespace px46tr_k;
@@ -50,50 +47,29 @@ int report_feeder_alarm(std::int32_t b_mode, const AlarmReporter& reporter, cons
 
 void PX46TR_K::RunCheckThreshold() {
     if (!is_profile(b_mode_, OperatorProfile::kUnicom)) return;
-    const AlarmReporter reporter{*this, alarm_rules_, check_seq_};
-    const std::uint8_t* record = record_bytes();
+    // Comparing the rules with those bound costs a walk over the configured entries; looking every
+    // catalogue name up in them, as binding does, costs one search per name.
+    if (alarm_binding_.rules != alarm_rules_) bind_alarms();
+    const std::vector<AlarmInfo>& alarms = reportable_alarms();
+    for (const BoundAlarm& bound : alarm_binding_.alarms) {
+        const AlarmInfo& alarm = alarms[bound.position];
+        CheckThresholdBool(kReportLevel, bound.id, bound.id, alarm.name, alarm.name,
+                           alarm_active(alarm, data_), check_seq_);
+        ++check_seq_;
+    }
+}
 
-    std::uint8_t alarm_flags[kFeederAlarmFlags];
-    std::uint8_t open_flags[kFeederOpenFlags];
-    unpack_flags(record + flag_block_offset(FlagBlock::feeder_alarm_bits), kFeederAlarmFlags, alarm_flags);
-    unpack_flags(record + flag_block_offset(FlagBlock::feeder_open_bits), kFeederOpenFlags, open_flags);
-    // The reporter of each reported feeder flag family.
-    using FeederAlert = int (PX46TR_K::*)(const std::uint8_t*, const char*, int);
-    static constexpr struct {
-        const FeederFlagFamily* family;
-        FeederAlert alert;
-    } kFeederAlerts[] = {{&kFeederCurrentHigh, &PX46TR_K::_px46tr_k_FeederCurrentHAlert_alert},
-                         {&kFeederCurrentHighHigh, &PX46TR_K::_px46tr_k_FeederCurrentHHAlert_alert},
-                         {&kFeederSwitchOpen, &PX46TR_K::_px46tr_k_FeederSwitchOpenAlert_alert}};
-
-    // The names as texts once for the process, not once a report.
-    static const std::string kTotalAlarmName = kSystemTotalAlarm;
-    static const std::vector<std::string> kInlineNames(std::begin(kInlineAlarmNames),
-                                                       std::end(kInlineAlarmNames));
-
-    for (const OrderStep& step : kAlarmReportOrder) {
-        switch (step.kind) {
-            case OrderStep::Kind::system_total_alarm:
-                reporter.report(kTotalAlarmName, read_u16(record + kSystemTotalAlarmOffset) == 1);
-                break;
-            case OrderStep::Kind::feeder_flags:
-                for (const auto& a : kFeederAlerts) {
-                    if (a.family != step.family) continue;
-                    const std::uint8_t* flag =
-                        (a.family->block == FlagBlock::feeder_alarm_bits ? alarm_flags : open_flags) +
-                        a.family->first_flag;
-                    for (int n = 1; n <= kFeederCount; ++n) flag += (this->*a.alert)(flag, kFeederPrefix, n);
-                }
-                break;
-            case OrderStep::Kind::inline_alarms:
-                for (int m = 0; m < kInlineAlarmCount; ++m) {
-                    const std::size_t offset = inline_alarm_offset(m);
-                    reporter.report(kInlineNames[m], offset != 0 && read_u16(record + offset) != 0);
-                }
-                break;
-            default:
-                break;
-        }
+// Binds the configured rules: each reportable alarm whose name they map to a non-empty identifier,
+// in report order. An alarm the rules do not name, or name with an empty identifier, is not
+// reported, as the adapters below decide for one name.
+void PX46TR_K::bind_alarms() {
+    alarm_binding_.rules = alarm_rules_;
+    alarm_binding_.alarms.clear();
+    const std::vector<AlarmInfo>& alarms = reportable_alarms();
+    for (std::size_t position = 0; position < alarms.size(); ++position) {
+        const auto rule = alarm_rules_.find(alarms[position].name);
+        if (rule == alarm_rules_.end() || rule->second.empty()) continue;
+        alarm_binding_.alarms.push_back(BoundAlarm{position, rule->second});
     }
 }
 

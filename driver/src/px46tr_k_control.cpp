@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -115,25 +116,35 @@ int PX46TR_K::write_registers(int code, const std::uint8_t* in, int in_len) {
     return 0;
 }
 
-// The text is written at most once per state of the tree and handed out as a copy until the tree
-// changes. The tree is copied under json_mutex_ and written after it is released, so a round
-// completing meanwhile waits for that copy at most; the text is still one build's view.
+// The text is written once per state of the tree and handed out as a copy until the tree changes.
+// The tree is copied under json_mutex_ and written after it is released, so a round completing
+// meanwhile waits for that copy at most; the text is still one build's view. It is kept only if
+// the tree has not changed while it was written (two requests meeting there may both write it).
 int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
-    const std::lock_guard<std::mutex> texts(text_mutex_);
+    std::shared_ptr<const std::string> text;
     std::optional<Json::Value> tree;
     std::uint64_t version = 0;
     {
         std::lock_guard<std::mutex> lock(json_mutex_);
         version = json_.version();
-        if (text_version_ != version) tree = json_.root();
+        if (text_ && text_version_ == version) {
+            text = text_;
+        } else {
+            tree = json_.root();
+        }
     }
     if (tree) {
-        text_ = Json::FastWriter().write(*tree);
-        text_version_ = version;
+        text = std::make_shared<const std::string>(Json::FastWriter().write(*tree));
+        tree.reset();
+        std::lock_guard<std::mutex> lock(json_mutex_);
+        if (json_.version() == version) {
+            text_ = text;
+            text_version_ = version;
+        }
     }
-    out_len = static_cast<int>(text_.size());
-    if (text_.size() > static_cast<std::size_t>(out_size)) return -1;
-    std::memcpy(out, text_.data(), text_.size());
+    out_len = static_cast<int>(text->size());
+    if (text->size() > static_cast<std::size_t>(out_size)) return -1;
+    std::memcpy(out, text->data(), text->size());
     return 0;
 }
 

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,17 +31,13 @@ const char* decimal_text(int n) {
 }  // namespace
 
 void PX46TR_K::GenJsonData() {
-    std::string stale_text;  // released once the snapshot lock is
+    std::shared_ptr<const std::string> stale_text;  // released once the snapshot lock is
     std::lock_guard<std::mutex> lock(json_mutex_);
     if (update_time_ == json_time_) return;
     json_time_ = update_time_;
     // A kept 801 text is stale from now on: a device whose text is not asked for every round does
-    // not hold it between requests. Only tried, never waited for: an 801 writing holds it.
-    if (text_mutex_.try_lock()) {
-        stale_text.swap(text_);
-        text_version_.reset();
-        text_mutex_.unlock();
-    }
+    // not hold it between requests.
+    stale_text.swap(text_);
     json_.begin_build();
     build_ = BuildCursor{true, 0, 0};
 

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
@@ -43,12 +45,14 @@ public:
     // The unit's own alarm flags, reported under the unicom profile only: the system total alarm,
     // the feeders' over-upper and over-upper-upper current alarms, the 24 incoming-line alarms and
     // the feeders' switch-opened flags, in that order. Only alarms whose name the configuration
-    // maps to an identifier are reported, each with its state and the next serial. Runs within
-    // round completion, which holds the alarm rules still; takes no lock.
+    // maps to an identifier are reported, each with its state and the next serial. The configured
+    // alarms are bound to their places in the report order when a round first sees the rules
+    // changed, and only those are walked. Runs within round completion, which holds the alarm
+    // rules still; takes no lock.
     void RunCheckThreshold() override;
     // Report feeder n's alarm of one family from one unpacked flag (0 or 1), its name composed
-    // from `prefix` and n; nothing under another profile. Return the flags consumed, always 1.
-    // Called by RunCheckThreshold.
+    // from `prefix` and n and looked up in the rules; nothing under another profile. Return the
+    // flags consumed, always 1. A round reports the same alarms through the binding instead.
     int _px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
     int _px46tr_k_FeederCurrentHHAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
     int _px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
@@ -60,6 +64,20 @@ protected:
 
 private:
     int check_write_reply(std::int32_t step);
+    void bind_alarms();
+
+    // A configured unit alarm: its place in px46tr_k::reportable_alarms() and its identifier.
+    struct BoundAlarm {
+        std::size_t position;
+        std::string id;
+    };
+    // The rules the alarms were last bound from and the alarms they configure, in report order.
+    // Rebound by the round that finds alarm_rules_ changed (a configuration loaded, or the table edited);
+    // used by round completion only (round_mutex_).
+    struct AlarmBinding {
+        std::map<std::string, std::string> rules;
+        std::vector<BoundAlarm> alarms;
+    } alarm_binding_;
 
     // The cache loads seen when the round under way began; set by RefreshStatus, read by the
     // replies, on the polling thread.
@@ -139,10 +157,9 @@ private:
         std::size_t slot = 0;    // the value's slot: members and their entries, in build order
     } build_;
 
-    // The 801 text of the snapshot and the tree's version it was written from (text_mutex_).
-    // text_mutex_ is taken before json_mutex_; with json_mutex_ held it is only tried (a build
-    // releasing a stale text), never waited for.
-    std::mutex text_mutex_;
-    std::string text_;
-    std::optional<std::uint64_t> text_version_;
+    // The 801 text of the snapshot, if kept, and the tree's version it was written from
+    // (json_mutex_). A request takes its own reference to the text under the lock and copies it out
+    // after, so a build may drop the kept one meanwhile.
+    std::shared_ptr<const std::string> text_;
+    std::uint64_t text_version_ = 0;
 };
