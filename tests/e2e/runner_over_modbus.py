@@ -163,6 +163,14 @@ with tempfile.TemporaryDirectory() as work:
         (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0", "--pause-after-connect", "2"], 0,
          "reconnects 0, rounds completed 2, abandoned 0"),
     )
+    # A frame trace that cannot be written is an error of the run, as every file the runner writes.
+    full_sim, full_port = start_simulator()
+    try:
+        full = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{full_port}", "--rounds", "1",
+                               "--trace-frames", "/dev/full"], cwd=work, capture_output=True, text=True, timeout=60)
+    finally:
+        stop(full_sim)
+    assert full.returncode == 1 and "smd-host: cannot write the frame trace /dev/full" in full.stderr, full.stderr
     for sim_args, runner_args, status, expected in link_cases:
         case_sim, case_port = start_simulator(*sim_args)
         try:

@@ -159,8 +159,9 @@ bool finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump, R
 
 // Reports the files the run could not write (the trace, the view's frames); true when there were
 // none.
-bool write_errors_reported(const RunObserver& observer, const std::string& view_error) {
-    const std::string errors[] = {observer.trace_error(), view_error};
+bool write_errors_reported(const RunObserver& observer, const std::string& view_error,
+                           const std::string& frames_error = std::string()) {
+    const std::string errors[] = {observer.trace_error(), view_error, frames_error};
     bool none = true;
     for (const auto& error : errors) {
         if (error.empty()) continue;
@@ -320,7 +321,12 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
-    if (!write_errors_reported(observer, view_error)) return 1;
+    std::string frames_error;
+    if (unit.frame_trace &&
+        (std::fflush(unit.frame_trace.get()) != 0 || std::ferror(unit.frame_trace.get()))) {
+        frames_error = "cannot write the frame trace " + options.trace_frames_path;
+    }
+    if (!write_errors_reported(observer, view_error, frames_error)) return 1;
     if (rounds_run > 0 && rounds_completed == 0) {
         std::cerr << "smd-host: no round completed in " << rounds_run
                   << (rounds_run == 1 ? " round" : " rounds") << "\n";
