@@ -37,22 +37,22 @@ const px46tr_k::AlarmInfo* find_alarm(const std::string& name) {
     return found == index.end() ? nullptr : found->second;
 }
 
-// The nearest names of a misspelt signal or alarm, as the runner's configuration check gives them.
+// The nearest names of a misspelt signal or alarm among `entries` (catalogue entries with a name),
+// as the runner's configuration check gives them.
+template <typename Entries>
+NearestNames nearest_among(const Entries& entries) {
+    std::vector<std::string> all;
+    for (const auto& e : entries) all.push_back(e.name);
+    return NearestNames(std::move(all));
+}
+
 const NearestNames& nearest_signals() {
-    static const NearestNames names = [] {
-        std::vector<std::string> all;
-        for (const auto& s : px46tr_k::snapshot_signals()) all.push_back(s.name);
-        return NearestNames(std::move(all));
-    }();
+    static const NearestNames names = nearest_among(px46tr_k::snapshot_signals());
     return names;
 }
 
 const NearestNames& nearest_alarms() {
-    static const NearestNames names = [] {
-        std::vector<std::string> all;
-        for (const auto& a : px46tr_k::reportable_alarms()) all.push_back(a.name);
-        return NearestNames(std::move(all));
-    }();
+    static const NearestNames names = nearest_among(px46tr_k::reportable_alarms());
     return names;
 }
 
