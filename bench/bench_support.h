@@ -11,9 +11,9 @@
 
 #include "driver/px46tr_k.h"
 #include "framework/clock.h"
-#include "host/bus_pump.h"
-#include "host/simulated_unit.h"
 #include "host/sp_modbus.h"
+#include "host_runtime/bus_pump.h"
+#include "host_runtime/simulated_unit.h"
 
 namespace bench {
 

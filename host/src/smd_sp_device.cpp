@@ -1,6 +1,6 @@
 #include "host/smd_sp_device.h"
 
-#include "host/host_observer.h"
+#include "host_runtime/host_observer.h"
 
 SMDSPDevice::SMDSPDevice() = default;
 SMDSPDevice::~SMDSPDevice() = default;

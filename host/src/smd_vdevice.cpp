@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "host/host_observer.h"
+#include "host_runtime/host_observer.h"
 
 SMDVDevice::SMDVDevice() = default;
 SMDVDevice::~SMDVDevice() = default;

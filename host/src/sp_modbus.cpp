@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "host/host_observer.h"
+#include "host_runtime/host_observer.h"
 
 SPModbus::SPModbus() = default;
 SPModbus::~SPModbus() = default;

@@ -23,9 +23,9 @@
 #include "driver/px46tr_k_data.h"
 #include "driver/record_fields.h"
 #include "framework/diagnostic_sink.h"
-#include "host/bus_pump.h"
-#include "host/host_call.h"
-#include "host/simulated_unit.h"
+#include "host_runtime/bus_pump.h"
+#include "host_runtime/host_call.h"
+#include "host_runtime/simulated_unit.h"
 #include "temp_work_dir.h"
 #include "test_device.h"
 

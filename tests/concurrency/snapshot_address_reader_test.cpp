@@ -15,8 +15,8 @@
 
 #include "fake_clock.h"
 #include "framework/diagnostic_sink.h"
-#include "host/bus_pump.h"
-#include "host/simulated_unit.h"
+#include "host_runtime/bus_pump.h"
+#include "host_runtime/simulated_unit.h"
 #include "test_device.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "commissioning_commands.h"
 #include "fuzz_support.h"
-#include "host/record_history.h"
+#include "host_runtime/record_history.h"
 #include "runner_options.h"
 
 namespace {

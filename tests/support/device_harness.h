@@ -6,9 +6,9 @@
 #include <json/value.h>
 
 #include "fake_clock.h"
-#include "host/bus_pump.h"
-#include "host/host_call.h"
-#include "host/simulated_unit.h"
+#include "host_runtime/bus_pump.h"
+#include "host_runtime/host_call.h"
+#include "host_runtime/simulated_unit.h"
 #include "recording_observer.h"
 #include "recording_sink.h"
 #include "test_device.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_call.h"
+#include "host_runtime/host_call.h"
 
 // Records every host call a device makes, in order. Calls may come from several threads; read
 // the record once they have ended.

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <functional>
 
-#include "host/bus_link.h"
-#include "host/simulated_unit.h"
+#include "host_runtime/bus_link.h"
+#include "host_runtime/simulated_unit.h"
 
 // A link to a simulated unit whose replies a test can tamper with: `script` sees each request
 // (numbered from 0) and the unit's result, and may change or fail it.

@@ -9,7 +9,7 @@
 #include "driver/record_fields.h"
 #include "driver/register_map.h"
 #include "driver/signal_catalogue.h"
-#include "host/modbus_endpoint.h"
+#include "host_runtime/modbus_endpoint.h"
 #include "runner_options.h"
 #include "unit_sim/drift.h"
 #include "unit_sim/scenario.h"

@@ -11,8 +11,8 @@
 
 #include "driver/register_map.h"
 #include "fake_clock.h"
-#include "host/bus_pump.h"
-#include "host/modbus_link.h"
+#include "host_runtime/bus_pump.h"
+#include "host_runtime/modbus_link.h"
 #include "recording_observer.h"
 #include "test_device.h"
 #include "unit_sim/unit_server.h"

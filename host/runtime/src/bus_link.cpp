@@ -1,3 +1,3 @@
-#include "host/bus_link.h"
+#include "host_runtime/bus_link.h"
 
 BusLink::~BusLink() = default;

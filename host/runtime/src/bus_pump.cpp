@@ -1,4 +1,4 @@
-#include "host/bus_pump.h"
+#include "host_runtime/bus_pump.h"
 
 bool BusPump::pump_one() {
     const std::optional<ModbusRequest> request = device_.take_request();

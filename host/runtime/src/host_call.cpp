@@ -1,4 +1,4 @@
-#include "host/host_call.h"
+#include "host_runtime/host_call.h"
 
 std::string to_hex(const unsigned char* bytes, std::size_t length) {
     static const char digits[] = "0123456789abcdef";

@@ -1,4 +1,4 @@
-#include "host/link_counters.h"
+#include "host_runtime/link_counters.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include "host/modbus_endpoint.h"
+#include "host_runtime/modbus_endpoint.h"
 
 #include <cctype>
 #include <cstdlib>

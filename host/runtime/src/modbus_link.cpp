@@ -1,4 +1,4 @@
-#include "host/modbus_link.h"
+#include "host_runtime/modbus_link.h"
 
 #include <fcntl.h>
 #include <netdb.h>

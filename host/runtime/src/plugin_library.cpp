@@ -1,4 +1,4 @@
-#include "host/plugin_library.h"
+#include "host_runtime/plugin_library.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "host/record_history.h"
+#include "host_runtime/record_history.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "host/simulated_unit.h"
+#include "host_runtime/simulated_unit.h"
 
 #include <algorithm>
 

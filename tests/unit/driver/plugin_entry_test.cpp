@@ -6,7 +6,7 @@
 
 #include "driver/px46tr_k.h"
 #include "framework/diagnostic_sink.h"
-#include "host/plugin_library.h"
+#include "host_runtime/plugin_library.h"
 #include "test_device.h"
 
 #ifndef PX46TR_K_PLUGIN_PATH

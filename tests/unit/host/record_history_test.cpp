@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "host/record_history.h"
+#include "host_runtime/record_history.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "configuration_check.h"
 #include "driver/signal_catalogue.h"
 #include "history_export.h"
-#include "host/record_history.h"
+#include "host_runtime/record_history.h"
 #include "record_snapshot.h"
 
 Json::Value read_settings(const std::string& path) {

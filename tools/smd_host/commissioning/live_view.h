@@ -8,7 +8,7 @@
 #include <json/value.h>
 
 #include "framework/operator_profile.h"
-#include "host/host_observer.h"
+#include "host_runtime/host_observer.h"
 
 // One rule or alarm report the plug-in made during a round, as the view lists it.
 struct ViewReport {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/host_call.h"
-#include "host/record_history.h"
+#include "host_runtime/host_call.h"
+#include "host_runtime/record_history.h"
 
 // The trace file: each host call as one JSON line {"args": [...], "call": name}.
 class TraceWriter : public HostCallObserver {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/modbus_link.h"
+#include "host_runtime/modbus_link.h"
 #include "number_parsing/serial_device.h"
 
 UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "host/bus_link.h"
-#include "host/link_counters.h"
-#include "host/modbus_link.h"
-#include "host/simulated_unit.h"
+#include "host_runtime/bus_link.h"
+#include "host_runtime/link_counters.h"
+#include "host_runtime/modbus_link.h"
+#include "host_runtime/simulated_unit.h"
 #include "runner_options.h"
 
 // The link the runner polls the unit over, as --unit asks: the in-process simulated unit (with

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "host/bus_pump.h"
 #include "host/sp_modbus.h"
+#include "host_runtime/bus_pump.h"
 
 // What the runner asks of a device after its rounds, through DeviceIoControl as a host would.
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "host/modbus_endpoint.h"
+#include "host_runtime/modbus_endpoint.h"
 #include "unit_sim/drift.h"
 #include "unit_sim/register_image.h"
 

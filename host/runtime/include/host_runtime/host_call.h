@@ -8,7 +8,7 @@
 #include <json/value.h>
 
 #include "host/host_api.h"
-#include "host/host_observer.h"
+#include "host_runtime/host_observer.h"
 
 // One host operation as the plug-in called it: the operation's name and its arguments in the
 // host signature's order. Texts are JSON strings, numbers JSON numbers, booleans JSON booleans and

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <string>
 
-#include "host/bus_link.h"
 #include "host/host_api.h"
 #include "host/sp_modbus.h"
+#include "host_runtime/bus_link.h"
 
 // Carries a device's queued requests over a link, one at a time, on the calling thread: each
 // reply goes to process_payload, each failure to on_error.

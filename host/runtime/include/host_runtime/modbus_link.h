@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/bus_link.h"
 #include "host/host_api.h"
-#include "host/link_counters.h"
-#include "host/modbus_endpoint.h"
+#include "host_runtime/bus_link.h"
+#include "host_runtime/link_counters.h"
+#include "host_runtime/modbus_endpoint.h"
 
 typedef struct _modbus modbus_t;
 

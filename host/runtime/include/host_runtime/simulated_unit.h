@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
-#include "host/bus_link.h"
 #include "host/host_api.h"
+#include "host_runtime/bus_link.h"
 
 // An in-process unit with 65536 holding registers, all 0 unless set. It answers every request at
 // once; requests that would run past register 65535 fail.
