@@ -15,10 +15,10 @@
 #include <boost/program_options.hpp>
 
 #include "driver/register_map.h"
-#include "number_parsing/parse_number.h"
-#include "number_parsing/serial_device.h"
 #include "unit_sim/scenario.h"
 #include "unit_sim/unit_server.h"
+#include "user_input/parse_number.h"
+#include "user_input/serial_device.h"
 
 namespace po = boost::program_options;
 using namespace unit_sim;

@@ -7,9 +7,9 @@
 #include <unordered_map>
 
 #include "driver/signal_catalogue.h"
-#include "number_parsing/json_file.h"
-#include "number_parsing/nearest_names.h"
-#include "number_parsing/parse_number.h"
+#include "user_input/json_file.h"
+#include "user_input/nearest_names.h"
+#include "user_input/parse_number.h"
 
 namespace unit_sim {
 

@@ -18,7 +18,7 @@
 #include "framework/comparison.h"
 #include "framework/configuration_loader.h"
 
-#include "number_parsing/nearest_names.h"
+#include "user_input/nearest_names.h"
 
 namespace {
 

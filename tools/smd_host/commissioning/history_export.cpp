@@ -8,9 +8,9 @@
 
 #include "driver/signal_catalogue.h"
 #include "host_runtime/record_history.h"
-#include "number_parsing/nearest_names.h"
 #include "record_snapshot.h"
 #include "runner_options.h"
+#include "user_input/nearest_names.h"
 
 namespace {
 

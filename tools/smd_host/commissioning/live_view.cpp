@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "driver/signal_catalogue.h"
-#include "number_parsing/utf8_code_point.h"
 #include "record_snapshot.h"
+#include "user_input/utf8_code_point.h"
 
 namespace {
 

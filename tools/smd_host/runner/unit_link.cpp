@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "host_runtime/modbus_link.h"
-#include "number_parsing/serial_device.h"
+#include "user_input/serial_device.h"
 
 UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     UnitLink unit;

@@ -6,8 +6,8 @@
 #include <json/value.h>
 #include <boost/program_options.hpp>
 
-#include "number_parsing/json_file.h"
-#include "number_parsing/parse_number.h"
+#include "user_input/json_file.h"
+#include "user_input/parse_number.h"
 
 namespace po = boost::program_options;
 

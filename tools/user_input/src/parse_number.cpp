@@ -1,4 +1,4 @@
-#include "number_parsing/parse_number.h"
+#include "user_input/parse_number.h"
 
 #include <charconv>
 

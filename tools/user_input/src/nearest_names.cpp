@@ -1,10 +1,10 @@
-#include "number_parsing/nearest_names.h"
+#include "user_input/nearest_names.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <utility>
 
-#include "number_parsing/utf8_code_point.h"
+#include "user_input/utf8_code_point.h"
 
 namespace {
 

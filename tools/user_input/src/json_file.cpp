@@ -1,4 +1,4 @@
-#include "number_parsing/json_file.h"
+#include "user_input/json_file.h"
 
 #include <algorithm>
 #include <fstream>

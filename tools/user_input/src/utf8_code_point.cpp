@@ -1,4 +1,4 @@
-#include "number_parsing/utf8_code_point.h"
+#include "user_input/utf8_code_point.h"
 
 #include <algorithm>
 

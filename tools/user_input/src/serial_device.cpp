@@ -1,4 +1,4 @@
-#include "number_parsing/serial_device.h"
+#include "user_input/serial_device.h"
 
 #include <algorithm>
 #include <cctype>
