@@ -1,12 +1,13 @@
 """The commissioning commands as a user types them: --catalogue, --check-config, --view; and a
-configuration that its INI or YAML library rejects, which both the check and a run report."""
+configuration that its INI or YAML library rejects, which both the check and a run report.
+Arguments: the runner, the examples folder, a plug-in whose get_providers fails."""
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
 
-runner, examples = sys.argv[1], sys.argv[2]
+runner, examples, failing_plugin = sys.argv[1], sys.argv[2], sys.argv[3]
 
 
 def run(work, *args):
@@ -82,6 +83,7 @@ with tempfile.TemporaryDirectory() as work:
     for name, text in files.items():
         with open(os.path.join(work, name), "w", encoding="utf-8") as f:
             f.write(text)
+    assert run(work, "--rounds", "1", "--history", "h.bin").returncode == 0
     refused = [
         (["--settings", "list.json"], 2, "smd-host: settings file list.json is not one JSON object: line 1, column 1:"),
         (["--settings", "text.json"], 2, "settings file text.json is not one JSON object: line 1, column 1:"),
@@ -97,6 +99,8 @@ with tempfile.TemporaryDirectory() as work:
         (["--index", "3"], 2, "smd-host: --index goes with --dump (--help lists the options)\n"),
         (["--rounds", "x"], 2, "smd-host: the argument ('x') for option '--rounds' is invalid (--help lists the options)\n"),
         (["--trace", "/dev/full"], 1, "smd-host: cannot write trace file /dev/full: No space left on device\n"),
+        (["--dump", "h.bin", "--plugin", failing_plugin], 1,
+         "smd-host: plug-in's get_providers failed: no unit of this kind\n"),
     ]
     for args, status, message in refused:
         done = run(work, *args)

@@ -1,5 +1,6 @@
 // A history file of arbitrary bytes: read as the runner's --replay reads it, dumped as --dump
-// dumps it, and opened for appending, which cuts a torn tail before the next record.
+// dumps it (through the plug-in), and opened for appending, which cuts a torn tail before the next
+// record.
 //
 // Input: the file's bytes.
 
@@ -38,12 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     RunnerOptions options;
     options.dump_path = path;
+    options.plugin_path = PX46TR_K_PLUGIN_PATH;
     try {
         std::ostream discarded(nullptr);  // the dump's text is not what is checked here
         dump_record(options, discarded);
         FUZZ_CHECK(!history.records.empty());
     } catch (const std::runtime_error&) {
-        // No whole record, or the last one is not a device record.
+        // No whole record, or the last one is not a device record (the plug-in refuses it).
         FUZZ_CHECK(history.records.empty() || history.records.back().size() != 3921);
     }
 

@@ -23,8 +23,8 @@ int list_catalogue() {
     return 0;
 }
 
-// --dump: one stored record as the snapshot the driver builds from it, written to `out`. The
-// history is read one record at a time; only the record asked for is kept.
+// --dump: one stored record as the snapshot the loaded plug-in builds from it, written to `out`.
+// The history is read one record at a time; only the record asked for is kept.
 int dump_record(const RunnerOptions& options, std::ostream& out) {
     RecordHistoryReader history(options.dump_path);
     std::vector<std::uint8_t> wanted;
@@ -41,7 +41,9 @@ int dump_record(const RunnerOptions& options, std::ostream& out) {
     Json::StreamWriterBuilder builder;
     builder["emitUTF8"] = true;
     builder["indentation"] = "  ";
-    Json::Value snapshot = snapshot_of_record(wanted);
+    const RecordSnapshots snapshots(options.plugin_path);
+    Json::Value snapshot =
+        snapshots.snapshot_of(wanted, "record " + std::to_string(index) + " of " + options.dump_path);
     Json::Value& time = snapshot[px46tr_k::kUpdateTime];
     if (time.isString()) time = iso_8601_time(time.asString());
     out << Json::writeString(builder, snapshot) << "\n";
@@ -54,7 +56,8 @@ int dump_record(const RunnerOptions& options, std::ostream& out) {
 int export_csv(const RunnerOptions& options) {
     std::ofstream out(options.export_csv_path, std::ios::out | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + options.export_csv_path);
-    const HistoryExport done = export_history_csv(options.history_path, options.signals, out);
+    const HistoryExport done =
+        export_history_csv(options.history_path, options.plugin_path, options.signals, out);
     out.close();
     if (!out) throw std::runtime_error("cannot write " + options.export_csv_path);
     std::cerr << "exported " << done.rows << " records to " << options.export_csv_path

@@ -9,7 +9,8 @@
 
 // The runner's commands that do not poll a unit, for commissioning: the signal catalogue, the
 // configuration check, the dump of a stored record and the export of a history. Each returns the process's
-// exit status.
+// exit status. The dump and the export build their snapshots with the plug-in at
+// options.plugin_path.
 int list_catalogue();
 int check_config(const RunnerOptions& options);
 int dump_record(const RunnerOptions& options, std::ostream& out);

@@ -69,18 +69,20 @@ std::string value_text(const Json::Value& value) {
 
 }  // namespace
 
-HistoryExport export_history_csv(const std::string& history_path, const std::vector<std::string>& signals,
-                                 std::ostream& out) {
+HistoryExport export_history_csv(const std::string& history_path, const std::string& plugin_path,
+                                 const std::vector<std::string>& signals, std::ostream& out) {
     const std::vector<std::string> columns = checked_columns(signals);
     const std::string time_member = round_time_member();
     RecordHistoryReader history(history_path);
+    const RecordSnapshots snapshots(plugin_path);
     // A byte-order mark first, so that spreadsheet programs read the Chinese names as UTF-8.
     out << "\xEF\xBB\xBFtime";
     for (const auto& name : columns) out << ',' << csv_field(name);
     out << '\n';
     HistoryExport result;
     for (std::vector<std::uint8_t> record; history.next(record); ++result.rows) {
-        const Json::Value snapshot = snapshot_of_record(record);
+        const Json::Value snapshot =
+            snapshots.snapshot_of(record, "record " + std::to_string(result.rows) + " of " + history_path);
         out << csv_field(iso_8601_time(value_text(snapshot[time_member])));
         for (const auto& name : columns) out << ',' << csv_field(value_text(snapshot[name]));
         out << '\n';

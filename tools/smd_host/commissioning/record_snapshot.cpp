@@ -1,27 +1,107 @@
 #include "record_snapshot.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstring>
+#include <iostream>
+#include <memory>
 #include <stdexcept>
 
-#include "driver/px46tr_k.h"
+#include <json/reader.h>
+
+#include "control_requests.h"
+#include "driver/signal_catalogue.h"
 
 namespace {
 
-// The driver's snapshot build over a record placed by hand, as a cache load would place it but
-// without the round completion that would publish it and stamp it anew.
-class RecordSnapshot : public PX46TR_K {
+// The round stamp's seven bytes at the end of a record: the year (two bytes, low first), month,
+// day, hour, minute, second.
+constexpr std::size_t kStampBytes = 7;
+
+// Standard output set aside (sent to /dev/null) while it lives, so that the device's diagnostic
+// lines stay out of what the command prints there; what was written before is flushed first.
+class StandardOutputSetAside {
 public:
-    Json::Value build(const std::vector<std::uint8_t>& record) {
-        if (record.size() != sizeof data_) throw std::runtime_error("a stored record is 3921 bytes");
-        place_completed_record(record.data());
-        update_time_ = boost::posix_time::ptime(boost::gregorian::date(1970, 1, 1));
-        GenJsonData();
-        return json_.root();
+    StandardOutputSetAside() {
+        flush();
+        saved_fd_ = ::dup(STDOUT_FILENO);
+        const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_fd_ >= 0 && null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
+        if (null_fd >= 0) ::close(null_fd);
     }
+    ~StandardOutputSetAside() {
+        flush();
+        if (saved_fd_ >= 0) {
+            ::dup2(saved_fd_, STDOUT_FILENO);
+            ::close(saved_fd_);
+        }
+    }
+    StandardOutputSetAside(const StandardOutputSetAside&) = delete;
+    StandardOutputSetAside& operator=(const StandardOutputSetAside&) = delete;
+
+private:
+    static void flush() {
+        std::cout.flush();
+        std::fflush(stdout);
+    }
+    int saved_fd_ = -1;
 };
 
+// The round time text the driver writes from a record's stamp: "Y-M-D h:m:s", plain decimals
+// without leading zeros.
+std::string stamp_time_text(const std::vector<std::uint8_t>& record) {
+    const std::uint8_t* stamp = record.data() + record.size() - kStampBytes;
+    char text[32];
+    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(stamp[0] | (stamp[1] << 8)),
+                  stamp[2], stamp[3], stamp[4], stamp[5], stamp[6]);
+    return text;
+}
+
+Json::Value parsed_snapshot(const std::string& text, const std::string& name) {
+    Json::Value value;
+    const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors) || !value.isObject()) {
+        throw std::runtime_error(name + ": the plug-in's snapshot is not a JSON object");
+    }
+    return value;
+}
+
 }  // namespace
+
+RecordSnapshots::RecordSnapshots(const std::string& plugin_path) : plugin_(plugin_path) {}
+
+Json::Value RecordSnapshots::snapshot_of(const std::vector<std::uint8_t>& record,
+                                         const std::string& name) const {
+    std::string text;
+    // What leaves the plug-in's code is handled here, while the library is loaded: an exception's
+    // type and message may live in it.
+    std::string failure;
+    try {
+        const StandardOutputSetAside quiet;
+        // A device per record: the snapshot is rebuilt at most once per second of round time, and
+        // each load stamps the record with the time it completes.
+        const std::unique_ptr<SPModbus> device = plugin_.create_device();
+        if (!device->LoadFromCache(record.data(), static_cast<int>(record.size()))) {
+            failure = "refused by the plug-in (" + std::to_string(record.size()) + " bytes)";
+        } else {
+            text = snapshot_text(*device);
+        }
+    } catch (const std::exception& e) {
+        failure = e.what();
+    } catch (...) {
+        failure = "an exception of unknown type";
+    }
+    if (!failure.empty()) throw std::runtime_error(name + ": " + failure);
+
+    Json::Value snapshot = parsed_snapshot(text, name);
+    if (snapshot.isMember(px46tr_k::kUpdateTime) && snapshot[px46tr_k::kUpdateTime].isString() &&
+        record.size() >= kStampBytes) {
+        snapshot[px46tr_k::kUpdateTime] = stamp_time_text(record);
+    }
+    return snapshot;
+}
 
 std::string iso_8601_time(const std::string& driver_time) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -33,8 +113,4 @@ std::string iso_8601_time(const std::string& driver_time) {
     char text[40];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute, second);
     return text;
-}
-
-Json::Value snapshot_of_record(const std::vector<std::uint8_t>& record) {
-    return RecordSnapshot().build(record);
 }

@@ -342,14 +342,15 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     return 0;
 }
 
-int run(const RunnerOptions& options) {
+int run(RunnerOptions options) {
     if (options.catalogue) return list_catalogue();
     if (options.check_config) return check_config(options);
+    if (options.plugin_path.empty()) options.plugin_path = default_plugin_path();
     if (!options.dump_path.empty()) return dump_record(options, std::cout);
     if (!options.export_csv_path.empty()) return export_csv(options);
 
     const Json::Value settings = read_settings(options.settings_path);
-    PluginLibrary plugin(options.plugin_path.empty() ? default_plugin_path() : options.plugin_path);
+    PluginLibrary plugin(options.plugin_path);
     // An exception out of the plug-in (the INI, YAML and JSON libraries' errors leave InitSetting)
     // may have its type, message and destructor in the plug-in's code: it is handled here, while
     // the library is still loaded, never after `plugin` has unloaded it.
