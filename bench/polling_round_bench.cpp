@@ -9,7 +9,7 @@
 
 #include "bench_support.h"
 #include "driver/px46tr_k.h"
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 #include "host/bus_pump.h"
 #include "host_only_device.h"
 

@@ -13,7 +13,7 @@
 #include <json/writer.h>
 
 #include "driver/px46tr_k.h"
-#include "driver/record_fields.h"
+#include "catalogue/record_fields.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "device_harness.h"
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 #include "temp_work_dir.h"
 
 namespace {

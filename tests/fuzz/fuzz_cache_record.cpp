@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "device_harness.h"
-#include "driver/px46tr_k_data.h"
+#include "catalogue/px46tr_k_data.h"
 #include "fuzz_support.h"
 
 namespace {

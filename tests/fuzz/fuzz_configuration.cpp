@@ -17,7 +17,7 @@
 #include <boost/property_tree/exceptions.hpp>
 
 #include "device_harness.h"
-#include "driver/px46tr_k_data.h"
+#include "catalogue/px46tr_k_data.h"
 #include "fuzz_support.h"
 
 namespace {

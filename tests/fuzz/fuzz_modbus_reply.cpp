@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "device_harness.h"
-#include "driver/px46tr_k_data.h"
-#include "driver/register_map.h"
+#include "catalogue/px46tr_k_data.h"
+#include "catalogue/register_map.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "device_harness.h"
-#include "driver/register_map.h"
-#include "driver/signal_catalogue.h"
+#include "catalogue/register_map.h"
+#include "catalogue/signal_catalogue.h"
 #include "live_view.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <json/writer.h>
 #include <boost/program_options.hpp>
 
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 #include "number_parsing/parse_number.h"
 #include "number_parsing/serial_device.h"
 #include "unit_sim/scenario.h"

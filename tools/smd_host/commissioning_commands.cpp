@@ -9,7 +9,7 @@
 
 #include "catalogue_listing.h"
 #include "configuration_check.h"
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "history_export.h"
 #include "host/record_history.h"
 #include "record_snapshot.h"

@@ -6,7 +6,7 @@
 
 #include <json/value.h>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "host/record_history.h"
 #include "number_parsing/nearest_names.h"
 #include "record_snapshot.h"

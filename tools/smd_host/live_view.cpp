@@ -5,7 +5,7 @@
 #include <sstream>
 #include <utility>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "number_parsing/utf8_code_point.h"
 #include "record_snapshot.h"
 

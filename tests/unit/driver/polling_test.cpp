@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "device_harness.h"
-#include "driver/record_fields.h"
-#include "driver/register_map.h"
+#include "catalogue/record_fields.h"
+#include "catalogue/register_map.h"
 #include "scripted_link.h"
 
 namespace {

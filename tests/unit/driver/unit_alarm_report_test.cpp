@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device_harness.h"
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "temp_work_dir.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device_harness.h"
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "framework/value_text.h"
 
 namespace {

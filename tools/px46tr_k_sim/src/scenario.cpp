@@ -6,7 +6,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "number_parsing/json_file.h"
 #include "number_parsing/nearest_names.h"
 #include "number_parsing/parse_number.h"
