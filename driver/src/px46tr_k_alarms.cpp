@@ -49,23 +49,28 @@ void PX46TR_K::report_unit_alarm(const std::string& id, const std::string& name,
 }
 
 // Feeder n's alarm of one family, from its unpacked flag, decoded by the family's catalogue entry;
-// nothing outside the unicom profile. With the feeders' own prefix the name is the entry's; with
-// another, the name composed from it.
+// nothing outside the unicom profile. With the feeders' own prefix the report carries the entry's
+// name; another prefix composes a name of its own, which the rules may name all the same.
 int PX46TR_K::report_feeder_alarm(const FeederFlagFamily& family, const std::uint8_t* flag,
                                   const char* prefix, int n) {
     if (!is_profile(b_mode_, OperatorProfile::kUnicom)) return 1;
-    const bool in_catalogue = n >= 1 && n <= kFeederCount;
-    const SignalInfo* signal =
-        in_catalogue ? &snapshot_signals()[signal_position(feeder_flag_name(family, n))] : nullptr;
-    const std::string composed = signal != nullptr && std::strcmp(prefix, kFeederPrefix) == 0
-                                     ? std::string()
-                                     : compose_name(family.format, prefix, n);
-    const std::string& name = composed.empty() ? signal->name : composed;
+    const SignalInfo* signal = n >= 1 && n <= kFeederCount
+                                   ? &snapshot_signals()[signal_position(feeder_flag_name(family, n))]
+                                   : nullptr;
     const bool active = signal != nullptr ? signal->alarm(signal->source.field(flag)) : *flag != 0;
-    const auto rule = alarm_rules_.find(name);
-    if (rule == alarm_rules_.end() || rule->second.empty()) return 1;
-    report_unit_alarm(rule->second, name, active);
+    if (signal != nullptr && std::strcmp(prefix, kFeederPrefix) == 0) {
+        report_if_configured(signal->name, active);
+    } else {
+        report_if_configured(compose_name(family.format, prefix, n), active);
+    }
     return 1;
+}
+
+// Reports one alarm if the rules give it an identifier; only a report takes a serial.
+void PX46TR_K::report_if_configured(const std::string& name, bool active) {
+    const auto rule = alarm_rules_.find(name);
+    if (rule == alarm_rules_.end() || rule->second.empty()) return;
+    report_unit_alarm(rule->second, name, active);
 }
 
 int PX46TR_K::_px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {

@@ -54,9 +54,10 @@ void PX46TR_K::GenJsonData() {
         const SignalInfo& signal = catalogue[position];
         if (signal.coding == Coding::time_text) {
             // A text of the round's own, so that a copy of the tree keeps its round's time.
-            json_.assign_owned_text(member_slot(position, nullptr), round_time_text(record).text);
+            json_.assign_owned_text(member_slot(position, signal.name, nullptr),
+                                    round_time_text(record).text);
         } else {
-            write_member(position, signal.source.raw(record));
+            write_member(position, signal, signal.source.raw(record));
         }
     }
     building_ = false;
@@ -113,9 +114,10 @@ void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const c
                   flag);
 }
 
-void PX46TR_K::write_member(std::size_t position, std::int64_t raw) {
-    write_value(snapshot_signals()[position], raw,
-                [&](const char* object) -> Json::Value& { return member_slot(position, object); });
+void PX46TR_K::write_member(std::size_t position, const SignalInfo& signal, std::int64_t raw) {
+    write_value(signal, raw, [&](const char* object) -> Json::Value& {
+        return member_slot(position, signal.name, object);
+    });
 }
 
 // The catalogue entry `entry_name` decodes the field at `field`; a writer that composed the entry's
@@ -127,7 +129,7 @@ void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_n
     const SignalInfo& signal = snapshot_signals()[position];
     const std::int64_t raw = signal.source.field(field);
     if (name == signal.name) {
-        write_member(position, raw);
+        write_member(position, signal, raw);
         return;
     }
     write_value(signal, raw, [&](const char* object) -> Json::Value& {
@@ -135,12 +137,12 @@ void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_n
     });
 }
 
-// In a build, the slot of the member at `position` in the catalogue (object null) or of its entry
-// in `object`: kept since an earlier build, or inserted under the catalogue's name at its first
-// write. Slots go by catalogue position, so a value not written in one build (an alarm-only
-// entry) leaves every other in its place. Outside a build, the member found by name.
-Json::Value& PX46TR_K::member_slot(std::size_t position, const char* object) {
-    const std::string& name = snapshot_signals()[position].name;
+// In a build, the slot of the member at `position` in the catalogue, named `name` there (object
+// null), or of its entry in `object`: kept since an earlier build, or inserted under the
+// catalogue's name at its first write. Slots go by catalogue position, so a value not written in
+// one build (an alarm-only entry) leaves every other in its place. Outside a build, the member
+// found by name.
+Json::Value& PX46TR_K::member_slot(std::size_t position, const std::string& name, const char* object) {
     if (!building_) return object != nullptr ? json_[object][name] : json_[name];
     const std::size_t slot = 2 * position + (object != nullptr ? 1 : 0);
     if (Json::Value* kept = json_.kept(slot)) {

@@ -66,6 +66,7 @@ private:
     int check_write_reply(std::int32_t step);
     void bind_alarms();
     void report_unit_alarm(const std::string& id, const std::string& name, bool active);
+    void report_if_configured(const std::string& name, bool active);
     int report_feeder_alarm(const px46tr_k::FeederFlagFamily& family, const std::uint8_t* flag,
                             const char* prefix, int n);
 
@@ -142,12 +143,12 @@ protected:
 
 private:
     // The member at `position` in the catalogue, from the integer its source holds, into its slots.
-    void write_member(std::size_t position, std::int64_t raw);
+    void write_member(std::size_t position, const px46tr_k::SignalInfo& signal, std::int64_t raw);
     // A writer's member `name`, decoded by the catalogue entry `entry_name` from its field's bytes.
     void write_adapted(const std::string& name, const std::string& entry_name, const std::uint8_t* field);
-    // Where the build writes the value of the member at `position` (object null) or its entry in
-    // `object`.
-    Json::Value& member_slot(std::size_t position, const char* object);
+    // Where the build writes the value of the member at `position`, `name` (object null), or its
+    // entry in `object`.
+    Json::Value& member_slot(std::size_t position, const std::string& name, const char* object);
     int write_registers(int code, const std::uint8_t* in, int in_len);
     int snapshot_text(void* out, int out_size, int& out_len);
     bool refused_in_rule_evaluation() const;
