@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "bench_support.h"
-#include "driver/px46tr_k.h"
 #include "catalogue/register_map.h"
+#include "driver/px46tr_k.h"
 #include "host/bus_pump.h"
 #include "host_only_device.h"
 

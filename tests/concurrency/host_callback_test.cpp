@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "device_harness.h"
 #include "catalogue/register_map.h"
+#include "device_harness.h"
 #include "temp_work_dir.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "device_harness.h"
 #include "catalogue/px46tr_k_data.h"
+#include "device_harness.h"
 #include "fuzz_support.h"
 
 namespace {

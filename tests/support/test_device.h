@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/px46tr_k.h"
 #include "catalogue/px46tr_k_data.h"
+#include "driver/px46tr_k.h"
 
 // The driver with its protected state opened up for tests.
 class TestDevice : public PX46TR_K {

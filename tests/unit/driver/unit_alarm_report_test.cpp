@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "device_harness.h"
 #include "catalogue/signal_catalogue.h"
+#include "device_harness.h"
 #include "temp_work_dir.h"
 
 namespace {
