@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 
 namespace bench {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "driver/px46tr_k_data.h"
+#include "catalogue/px46tr_k_data.h"
 #include "host/rule_value.h"
 #include "host/sp_modbus.h"
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 #include "host_only_device.h"
 
 namespace {

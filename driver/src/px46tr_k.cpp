@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 
 using px46tr_k::kFirstStep;
 using px46tr_k::kLastStep;

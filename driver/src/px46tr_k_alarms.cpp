@@ -4,44 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/signal_catalogue.h"
 #include "driver/px46tr_k.h"
-#include "driver/signal_catalogue.h"
 
 using namespace px46tr_k;
 
 namespace {
 
 constexpr int kReportLevel = 2;  // level of every unit alarm report
-
-// The device's part in an alarm report: the host's report operation, the configured identifiers
-// by alarm name and the round's serial.
-struct AlarmReporter {
-    SMDVDevice& host;
-    const std::map<std::string, std::string>& rules;
-    std::uint16_t& serial;
-
-    // Reports one alarm if the configuration gives it an identifier; only a report takes a serial.
-    void report(const std::string& name, bool active) const {
-        const auto rule = rules.find(name);
-        if (rule == rules.end() || rule->second.empty()) return;
-        const std::string& id = rule->second;
-        host.CheckThresholdBool(kReportLevel, id, id, name, name, active, serial);
-        ++serial;
-    }
-};
-
-// Feeder n's alarm of one family, from its unpacked flag; nothing outside the unicom profile. The
-// name with the feeders' own prefix, as the report passes it, is the catalogue's shared one.
-int report_feeder_alarm(std::int32_t b_mode, const AlarmReporter& reporter, const FeederFlagFamily& family,
-                        const std::uint8_t* flag, const char* prefix, int n) {
-    if (!is_profile(b_mode, OperatorProfile::kUnicom)) return 1;
-    if (std::strcmp(prefix, kFeederPrefix) == 0 && n >= 1 && n <= kFeederCount) {
-        reporter.report(feeder_flag_name(family, n), *flag != 0);
-    } else {
-        reporter.report(compose_name(family.format, prefix, n), *flag != 0);
-    }
-    return 1;
-}
 
 }  // namespace
 
@@ -51,11 +21,10 @@ void PX46TR_K::RunCheckThreshold() {
     // catalogue name up in them, as binding does, costs one search per name.
     if (alarm_binding_.rules != alarm_rules_) bind_alarms();
     const std::vector<AlarmInfo>& alarms = reportable_alarms();
+    const auto* record = reinterpret_cast<const std::uint8_t*>(&data_);
     for (const BoundAlarm& bound : alarm_binding_.alarms) {
         const AlarmInfo& alarm = alarms[bound.position];
-        CheckThresholdBool(kReportLevel, bound.id, bound.id, alarm.name, alarm.name,
-                           alarm_active(alarm, data_), check_seq_);
-        ++check_seq_;
+        report_unit_alarm(bound.id, alarm.name, alarm.active(record));
     }
 }
 
@@ -73,17 +42,45 @@ void PX46TR_K::bind_alarms() {
     }
 }
 
+// One report: the identifier twice, the name twice, the state and the next serial.
+void PX46TR_K::report_unit_alarm(const std::string& id, const std::string& name, bool active) {
+    CheckThresholdBool(kReportLevel, id, id, name, name, active, check_seq_);
+    ++check_seq_;
+}
+
+// Feeder n's alarm of one family, from its unpacked flag, decoded by the family's catalogue entry;
+// nothing outside the unicom profile. With the feeders' own prefix the report carries the entry's
+// name; another prefix composes a name of its own, which the rules may name all the same.
+int PX46TR_K::report_feeder_alarm(const FeederFlagFamily& family, const std::uint8_t* flag,
+                                  const char* prefix, int n) {
+    if (!is_profile(b_mode_, OperatorProfile::kUnicom)) return 1;
+    const SignalInfo* signal = n >= 1 && n <= kFeederCount
+                                   ? &snapshot_signals()[signal_position(feeder_flag_name(family, n))]
+                                   : nullptr;
+    const bool active = signal != nullptr ? signal->alarm(signal->source.field(flag)) : *flag != 0;
+    if (signal != nullptr && std::strcmp(prefix, kFeederPrefix) == 0) {
+        report_if_configured(signal->name, active);
+    } else {
+        report_if_configured(compose_name(family.format, prefix, n), active);
+    }
+    return 1;
+}
+
+// Reports one alarm if the rules give it an identifier; only a report takes a serial.
+void PX46TR_K::report_if_configured(const std::string& name, bool active) {
+    const auto rule = alarm_rules_.find(name);
+    if (rule == alarm_rules_.end() || rule->second.empty()) return;
+    report_unit_alarm(rule->second, name, active);
+}
+
 int PX46TR_K::_px46tr_k_FeederCurrentHAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {
-    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederCurrentHigh, flag, prefix,
-                               n);
+    return report_feeder_alarm(kFeederCurrentHigh, flag, prefix, n);
 }
 
 int PX46TR_K::_px46tr_k_FeederCurrentHHAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {
-    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederCurrentHighHigh, flag,
-                               prefix, n);
+    return report_feeder_alarm(kFeederCurrentHighHigh, flag, prefix, n);
 }
 
 int PX46TR_K::_px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n) {
-    return report_feeder_alarm(b_mode_, {*this, alarm_rules_, check_seq_}, kFeederSwitchOpen, flag, prefix,
-                               n);
+    return report_feeder_alarm(kFeederSwitchOpen, flag, prefix, n);
 }

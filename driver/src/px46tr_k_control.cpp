@@ -12,8 +12,8 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include "catalogue/record_fields.h"
 #include "driver/px46tr_k.h"
-#include "driver/record_fields.h"
 
 namespace {
 

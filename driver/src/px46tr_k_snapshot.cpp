@@ -1,31 +1,37 @@
 // The JSON snapshot: the record of the last round under the unit's signal names.
-#include <array>
-#include <cstdio>
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "driver/build_order.h"
+#include "catalogue/record_fields.h"
 #include "driver/px46tr_k.h"
-#include "driver/record_fields.h"
 
 using namespace px46tr_k;
 
 namespace {
 
-// A coded value that means "告警": its boolean entry is true, its alarm-only entry is written.
-bool is_alarm(Coding coding, unsigned int value) { return coding == Coding::flag ? value != 0 : value == 1; }
-
-// "1" to "144": the decimal texts the feeder writers take.
-const char* decimal_text(int n) {
-    static const std::vector<std::string> texts = [] {
-        std::vector<std::string> out;
-        for (int k = 0; k <= kFeederCount; ++k) out.push_back(std::to_string(k));
-        return out;
-    }();
-    return texts.at(static_cast<std::size_t>(n)).c_str();
+// A member's value from the integer its source holds, then its "AlertArray" entry: always for a
+// boolean entry, only while the code means "告警" for an alarm-only one. `slot(object)` is where
+// the member's value (object null) or its entry in `object` lives. Status words are the
+// catalogue's own texts, held by address.
+template <typename Slot>
+void write_value(const SignalInfo& signal, std::int64_t raw, Slot&& slot) {
+    if (signal.coding == Coding::number) {
+        SnapshotTree::assign(slot(nullptr), static_cast<double>(signal.number(raw)));
+        return;
+    }
+    SnapshotTree::assign_text(slot(nullptr), signal.word(raw));
+    if (signal.entry == Entry::none) return;
+    const bool alarm = signal.alarm(raw);
+    if (signal.entry == Entry::boolean) {
+        SnapshotTree::assign(slot(kAlertArray), alarm);
+    } else if (alarm) {
+        SnapshotTree::assign(slot(kAlertArray), 1);
+    }
 }
 
 }  // namespace
@@ -39,103 +45,30 @@ void PX46TR_K::GenJsonData() {
     // not hold it between requests.
     stale_text.swap(text_);
     json_.begin_build();
-    build_ = BuildCursor{true, 0, 0};
+    building_ = true;
 
     // The last completed record, never the one a round in progress is filling.
     const std::uint8_t* record = completed_bytes();
-    auto write_fixed = [&](const FixedSignal& s) {
-        const std::uint16_t raw = read_u16(record + s.record_offset);
-        if (s.coding == Coding::number) {
-            write_number(MemberName::whole(s.name), scale(raw, s.divisor));
+    const std::vector<SignalInfo>& catalogue = snapshot_signals();
+    for (std::size_t position = 0; position < catalogue.size(); ++position) {
+        const SignalInfo& signal = catalogue[position];
+        if (signal.coding == Coding::time_text) {
+            // A text of the round's own, so that a copy of the tree keeps its round's time.
+            json_.assign_owned_text(member_slot(position, signal.name, nullptr),
+                                    round_time_text(record).text);
         } else {
-            write_coded(MemberName::whole(s.name), s.coding, raw, s.entry);
-        }
-    };
-    // The writer of each feeder flag family.
-    using FlagWriter = void (PX46TR_K::*)(const std::uint8_t*, const char*, int, const char*);
-    static constexpr struct {
-        const FeederFlagFamily* family;
-        FlagWriter writer;
-    } kFlagWriters[] = {{&kFeederSwitchAlarm, &PX46TR_K::_px46tr_k_FeederSwitchAlert},
-                        {&kFeederCurrentHigh, &PX46TR_K::_px46tr_k_FeederCurrentHAlert},
-                        {&kFeederCurrentHighHigh, &PX46TR_K::_px46tr_k_FeederCurrentHHAlert},
-                        {&kFeederSwitchOpen, &PX46TR_K::_px46tr_k_FeederSwitchOpenAlert}};
-    std::array<std::uint8_t, kFeederAlarmFlags> alarm_flags;
-    unpack_flags(record + flag_block_offset(FlagBlock::feeder_alarm_bits), kFeederAlarmFlags,
-                 alarm_flags.data());
-    std::array<std::uint8_t, kFeederOpenFlags> open_flags;
-    unpack_flags(record + flag_block_offset(FlagBlock::feeder_open_bits), kFeederOpenFlags,
-                 open_flags.data());
-
-    for (const OrderStep& step : kSnapshotOrder) {
-        switch (step.kind) {
-            case OrderStep::Kind::system_signals:
-                for (const auto& s : kSystemSignals) write_fixed(s);
-                break;
-            case OrderStep::Kind::inline_lines:
-                for (const auto& line : kInlineLines) {
-                    std::uint8_t block[sizeof data_.inline_a];
-                    std::memcpy(block, record + line.record_offset, sizeof block);
-                    _px46tr_k_Inline(block, "", 0, line.letter);
-                }
-                break;
-            case OrderStep::Kind::feeder_groups:
-                for (int k = 0; k < kFeederGroupCount; ++k) {
-                    std::uint8_t group[sizeof data_.feeder_group[0]];
-                    std::memcpy(group, record + offsetof(PX46TR_K_Data_t, feeder_group) + sizeof group * k,
-                                sizeof group);
-                    const int first = kFeedersPerGroup * k + 1;
-                    _px46tr_k_Feeder(group, "", 0, feeder_name(first).c_str(), feeder_name(first + 1).c_str(),
-                                     feeder_name(first + 2).c_str());
-                }
-                break;
-            case OrderStep::Kind::inline_states:
-                for (const auto& s : kInlineStateSignals) write_fixed(s);
-                break;
-            case OrderStep::Kind::feeder_switch_states:
-                for (int n = 1; n <= kFeederCount; ++n) {
-                    _px46tr_k_SwitchStatus(record + feeder_switch_state_offset(n), "", n, decimal_text(n));
-                }
-                break;
-            case OrderStep::Kind::ambient:
-                for (const auto& s : kAmbientSignals) write_fixed(s);
-                break;
-            case OrderStep::Kind::feeder_flags: {
-                const FeederFlagFamily& family = *step.family;
-                const std::uint8_t* flags =
-                    (family.block == FlagBlock::feeder_alarm_bits ? alarm_flags.data() : open_flags.data()) +
-                    family.first_flag;
-                for (const auto& w : kFlagWriters) {
-                    if (w.family != step.family) continue;
-                    for (int n = 1; n <= kFeederCount; ++n) {
-                        (this->*w.writer)(flags++, kFeederPrefix, n, decimal_text(n));
-                    }
-                }
-                break;
-            }
-            case OrderStep::Kind::inline_alarms:
-                for (int m = 0; m < kInlineAlarmCount; ++m) {
-                    const std::size_t offset = inline_alarm_offset(m);
-                    const unsigned int value = offset != 0 ? read_u16(record + offset) : 0u;
-                    write_coded(MemberName::whole(kInlineAlarmNames[m]), Coding::flag, value, Entry::boolean);
-                }
-                break;
-            case OrderStep::Kind::update_time:
-                write_update_time(record + offsetof(PX46TR_K_Data_t, round_stamp));
-                break;
-            case OrderStep::Kind::system_total_alarm:
-                break;
+            write_member(position, signal, signal.source.raw(record));
         }
     }
-    build_.active = false;
+    building_ = false;
     json_.end_build();
 }
 
 void PX46TR_K::_px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int /*unused*/,
                                 const char* letter) {
     for (const auto& m : kInlineMeasurements) {
-        write_number({m.format, prefix, letter, 0},
-                     scale(read_s32(block + m.field_offset), m.divisor, m.second_divisor));
+        write_adapted(compose_name(m.format, prefix, letter), compose_name(m.format, "", letter),
+                      block + m.field_offset);
     }
 }
 
@@ -145,97 +78,76 @@ void PX46TR_K::_px46tr_k_Feeder(const std::uint8_t* group, const char* prefix, i
     for (const auto& m : kFeederMeasurements) {
         for (int i = 0; i < kFeedersPerGroup; ++i) {
             const std::size_t at = m.field_offset + feeder_field::kFeederStride * static_cast<std::size_t>(i);
-            write_number({m.format, prefix, names[i], 0}, scale(read_s32(group + at), kFeederDivisor));
+            write_adapted(compose_name(m.format, prefix, names[i]), compose_name(m.format, "", names[i]),
+                          group + at);
         }
     }
 }
 
 void PX46TR_K::_px46tr_k_SwitchStatus(const std::uint8_t* state, const char* prefix, int n,
                                       const char* /*unused*/) {
-    write_coded({kFeederSwitchStateFormat, prefix, nullptr, n}, Coding::switch_code, read_u16(state),
-                Entry::none);
+    write_adapted(compose_name(kFeederSwitchStateFormat, prefix, n),
+                  compose_name(kFeederSwitchStateFormat, "", n), state);
 }
 
 void PX46TR_K::_px46tr_k_FeederSwitchAlert(const std::uint8_t* flag, const char* prefix, int n,
                                            const char* /*unused*/) {
-    write_feeder_flag(kFeederSwitchAlarm, *flag, prefix, n);
+    write_adapted(compose_name(kFeederSwitchAlarm.format, prefix, n), feeder_flag_name(kFeederSwitchAlarm, n),
+                  flag);
 }
 
 void PX46TR_K::_px46tr_k_FeederCurrentHAlert(const std::uint8_t* flag, const char* prefix, int n,
                                              const char* /*unused*/) {
-    write_feeder_flag(kFeederCurrentHigh, *flag, prefix, n);
+    write_adapted(compose_name(kFeederCurrentHigh.format, prefix, n), feeder_flag_name(kFeederCurrentHigh, n),
+                  flag);
 }
 
 void PX46TR_K::_px46tr_k_FeederCurrentHHAlert(const std::uint8_t* flag, const char* prefix, int n,
                                               const char* /*unused*/) {
-    write_feeder_flag(kFeederCurrentHighHigh, *flag, prefix, n);
+    write_adapted(compose_name(kFeederCurrentHighHigh.format, prefix, n),
+                  feeder_flag_name(kFeederCurrentHighHigh, n), flag);
 }
 
 void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const char* prefix, int n,
                                                const char* /*unused*/) {
-    write_feeder_flag(kFeederSwitchOpen, *flag, prefix, n);
+    write_adapted(compose_name(kFeederSwitchOpen.format, prefix, n), feeder_flag_name(kFeederSwitchOpen, n),
+                  flag);
 }
 
-void PX46TR_K::write_feeder_flag(const FeederFlagFamily& family, std::uint8_t flag, const char* prefix,
-                                 int n) {
-    write_coded({family.format, prefix, nullptr, n}, Coding::flag, flag, family.entry);
+void PX46TR_K::write_member(std::size_t position, const SignalInfo& signal, std::int64_t raw) {
+    write_value(signal, raw, [&](const char* object) -> Json::Value& {
+        return member_slot(position, signal.name, object);
+    });
 }
 
-void PX46TR_K::write_number(const MemberName& name, float value) {
-    SnapshotTree::assign(slot_value(name, nullptr), static_cast<double>(value));
-    next_member();
-}
-
-// The member first, then its "AlertArray" entry. Status words are the catalogue's own texts, held
-// by address.
-void PX46TR_K::write_coded(const MemberName& name, Coding coding, unsigned int value, Entry entry) {
-    SnapshotTree::assign_text(slot_value(name, nullptr), status_word(coding, value));
-    const bool alarm = is_alarm(coding, value);
-    if (entry == Entry::boolean) {
-        SnapshotTree::assign(slot_value(name, kAlertArray), alarm);
-    } else if (entry == Entry::alarm_only) {
-        if (alarm) {
-            SnapshotTree::assign(slot_value(name, kAlertArray), 1);
-        } else {
-            skip_slot();
-        }
+// The catalogue entry `entry_name` decodes the field at `field`; a writer that composed the entry's
+// own name writes it as the build does, one that composed another writes a member of that name.
+void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_name,
+                             const std::uint8_t* field) {
+    const std::size_t position = signal_position(entry_name);
+    if (position == kNoSignal) throw std::out_of_range("no snapshot member " + entry_name);
+    const SignalInfo& signal = snapshot_signals()[position];
+    const std::int64_t raw = signal.source.field(field);
+    if (name == signal.name) {
+        write_member(position, signal, raw);
+        return;
     }
-    next_member();
+    write_value(signal, raw, [&](const char* object) -> Json::Value& {
+        return object != nullptr ? json_[object][name] : json_[name];
+    });
 }
 
-// "Y-M-D h:m:s", plain decimals without leading zeros: a text of the round's own, so that a copy
-// of the tree keeps its round's time.
-void PX46TR_K::write_update_time(const std::uint8_t* stamp) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(read_u16(stamp)), stamp[2],
-                  stamp[3], stamp[4], stamp[5], stamp[6]);
-    json_.assign_owned_text(slot_value(MemberName::whole(kUpdateTime), nullptr), text);
-    next_member();
-}
-
-// In a build, the slot of the value written next: kept since an earlier build, or, at its first
-// write, the member inserted under the catalogue's shared name (the name the writer composes, so
-// a writer that composed another would get a member of its own, found by name at every build).
-// Outside a build, the member found by name.
-Json::Value& PX46TR_K::slot_value(const MemberName& name, const char* object) {
-    std::size_t slot = 0;
-    if (build_.active) {
-        slot = build_.slot++;
-        if (Json::Value* kept = json_.kept(slot)) return *kept;
+// In a build, the slot of the member at `position` in the catalogue, named `name` there (object
+// null), or of its entry in `object`: kept since an earlier build, or inserted under the
+// catalogue's name at its first write. Slots go by catalogue position, so a value not written in
+// one build (an alarm-only entry) leaves every other in its place. Outside a build, the member
+// found by name.
+Json::Value& PX46TR_K::member_slot(std::size_t position, const std::string& name, const char* object) {
+    if (!building_) return object != nullptr ? json_[object][name] : json_[name];
+    const std::size_t slot = 2 * position + (object != nullptr ? 1 : 0);
+    if (Json::Value* kept = json_.kept(slot)) {
+        assert(json_.holds(*kept, object, name));
+        return *kept;
     }
-    const std::string composed = name.composed();
-    const std::vector<SignalInfo>& catalogue = snapshot_signals();
-    if (build_.active && build_.member < catalogue.size() && catalogue[build_.member].name == composed) {
-        return json_.keep(slot, object, catalogue[build_.member].name);
-    }
-    return object != nullptr ? json_[object][composed] : json_[composed];
-}
-
-// An alarm-only entry not written this time keeps its slot for the build that writes it.
-void PX46TR_K::skip_slot() {
-    if (build_.active) ++build_.slot;
-}
-
-void PX46TR_K::next_member() {
-    if (build_.active) ++build_.member;
+    return json_.keep(slot, object, name);
 }

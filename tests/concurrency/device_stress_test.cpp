@@ -20,8 +20,8 @@
 #include <json/reader.h>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "driver/px46tr_k_data.h"
-#include "driver/record_fields.h"
+#include "catalogue/px46tr_k_data.h"
+#include "catalogue/record_fields.h"
 #include "framework/diagnostic_sink.h"
 #include "host_runtime/bus_pump.h"
 #include "host_runtime/host_call.h"

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/register_map.h"
 #include "device_harness.h"
-#include "driver/register_map.h"
 #include "temp_work_dir.h"
 
 namespace {

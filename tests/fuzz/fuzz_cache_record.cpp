@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/px46tr_k_data.h"
 #include "device_harness.h"
-#include "driver/px46tr_k_data.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <yaml-cpp/exceptions.h>
 #include <boost/property_tree/exceptions.hpp>
 
+#include "catalogue/px46tr_k_data.h"
 #include "device_harness.h"
-#include "driver/px46tr_k_data.h"
 #include "fuzz_support.h"
 
 namespace {

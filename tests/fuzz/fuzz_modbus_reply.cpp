@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "catalogue/px46tr_k_data.h"
+#include "catalogue/register_map.h"
 #include "device_harness.h"
-#include "driver/px46tr_k_data.h"
-#include "driver/register_map.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/px46tr_k_data.h"
 #include "driver/px46tr_k.h"
-#include "driver/px46tr_k_data.h"
 
 // The driver with its protected state opened up for tests.
 class TestDevice : public PX46TR_K {

@@ -2,9 +2,9 @@
 
 #include <sstream>
 
+#include "catalogue/register_map.h"
+#include "catalogue/signal_catalogue.h"
 #include "device_harness.h"
-#include "driver/register_map.h"
-#include "driver/signal_catalogue.h"
 #include "live_view.h"
 
 namespace {

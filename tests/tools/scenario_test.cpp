@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/record_fields.h"
-#include "driver/register_map.h"
-#include "driver/signal_catalogue.h"
+#include "catalogue/record_fields.h"
+#include "catalogue/register_map.h"
+#include "catalogue/signal_catalogue.h"
 #include "host_runtime/modbus_endpoint.h"
 #include "runner_options.h"
 #include "unit_sim/drift.h"
@@ -40,18 +40,9 @@ const SignalInfo& signal(const std::string& name) {
 
 // The snapshot value the driver reads for a signal: a number, or its status word.
 Json::Value decoded(const std::vector<std::uint8_t>& record, const SignalInfo& s) {
-    const std::uint8_t* at = record.data() + s.source.record_offset;
-    switch (s.source.kind) {
-        case SignalSource::Kind::register_pair:
-            return static_cast<double>(scale(read_s32(at), s.divisor, s.second_divisor));
-        case SignalSource::Kind::register16:
-            if (s.coding == Coding::number) return static_cast<double>(scale(read_u16(at), s.divisor));
-            return status_word(s.coding, read_u16(at));
-        case SignalSource::Kind::flag:
-            return status_word(Coding::flag, read_flag(at, s.source.flag_index));
-        default:
-            return Json::Value();
-    }
+    const std::int64_t raw = s.source.raw(record.data());
+    return s.coding == Coding::number ? Json::Value(static_cast<double>(s.number(raw)))
+                                      : Json::Value(s.word(raw));
 }
 
 Json::Value with_signal(const std::string& name, const Json::Value& value) {

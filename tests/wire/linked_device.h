@@ -9,7 +9,7 @@
 
 #include <json/value.h>
 
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 #include "fake_clock.h"
 #include "host_runtime/bus_pump.h"
 #include "host_runtime/modbus_link.h"

@@ -6,9 +6,9 @@
 
 #include <thread>
 
+#include "catalogue/record_fields.h"
+#include "catalogue/signal_catalogue.h"
 #include "device_harness.h"
-#include "driver/record_fields.h"
-#include "driver/signal_catalogue.h"
 #include "linked_device.h"
 #include "null_modem.h"
 #include "unit_sim/scenario.h"

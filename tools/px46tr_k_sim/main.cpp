@@ -14,7 +14,7 @@
 #include <json/writer.h>
 #include <boost/program_options.hpp>
 
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 #include "unit_sim/scenario.h"
 #include "unit_sim/unit_server.h"
 #include "user_input/parse_number.h"

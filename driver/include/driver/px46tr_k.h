@@ -11,8 +11,8 @@
 
 #include <json/value.h>
 
-#include "driver/px46tr_k_data.h"
-#include "driver/signal_catalogue.h"
+#include "catalogue/px46tr_k_data.h"
+#include "catalogue/signal_catalogue.h"
 #include "framework/uni_data_device.h"
 #include "host/sp_modbus.h"
 
@@ -65,6 +65,10 @@ protected:
 private:
     int check_write_reply(std::int32_t step);
     void bind_alarms();
+    void report_unit_alarm(const std::string& id, const std::string& name, bool active);
+    void report_if_configured(const std::string& name, bool active);
+    int report_feeder_alarm(const px46tr_k::FeederFlagFamily& family, const std::uint8_t* flag,
+                            const char* prefix, int n);
 
     // A configured unit alarm: its place in px46tr_k::reportable_alarms() and its identifier.
     struct BoundAlarm {
@@ -114,9 +118,13 @@ public:
     std::string Get_Value(unsigned int id, const std::string& name) const override;
 
 protected:
-    // Snapshot writers, called by GenJsonData with json_mutex_ held. Each writes its members into
-    // json_ by name; the prefix and the number or texts after it compose the names with the
-    // catalogue's formats. Parameters named `unused` keep the writers' common shape.
+    // Snapshot writers over the catalogue, for a caller holding json_mutex_ (GenJsonData walks the
+    // catalogue itself). Each composes its members' names from the prefix and the number or texts
+    // after it with the catalogue's formats, has the catalogue entries of the canonical names
+    // (empty prefix, feeder flags "出线支路") decode the bytes it is given, and writes each member
+    // as the build does: in a build into the entry's slots when the composed name is the entry's
+    // own, otherwise by name. A name outside the catalogue throws std::out_of_range. Parameters
+    // named `unused` keep the writers' common shape.
     // One incoming line's five measurements, from a copy of its 28-byte block.
     void _px46tr_k_Inline(const std::uint8_t* block, const char* prefix, int unused, const char* letter);
     // The fifteen measurements of a group of three feeders, from a copy of its 72-byte block.
@@ -134,28 +142,20 @@ protected:
                                          const char* unused);
 
 private:
-    void write_number(const px46tr_k::MemberName& name, float value);
-    void write_coded(const px46tr_k::MemberName& name, px46tr_k::Coding coding, unsigned int value,
-                     px46tr_k::Entry entry);
-    void write_feeder_flag(const px46tr_k::FeederFlagFamily& family, std::uint8_t flag, const char* prefix,
-                           int n);
-    void write_update_time(const std::uint8_t* stamp);
-    // Where the build writes a member's value (object null) or its entry in `object`.
-    Json::Value& slot_value(const px46tr_k::MemberName& name, const char* object);
-    void skip_slot();
-    void next_member();
+    // The member at `position` in the catalogue, from the integer its source holds, into its slots.
+    void write_member(std::size_t position, const px46tr_k::SignalInfo& signal, std::int64_t raw);
+    // A writer's member `name`, decoded by the catalogue entry `entry_name` from its field's bytes.
+    void write_adapted(const std::string& name, const std::string& entry_name, const std::uint8_t* field);
+    // Where the build writes the value of the member at `position`, `name` (object null), or its
+    // entry in `object`.
+    Json::Value& member_slot(std::size_t position, const std::string& name, const char* object);
     int write_registers(int code, const std::uint8_t* in, int in_len);
     int snapshot_text(void* out, int out_size, int& out_len);
     bool refused_in_rule_evaluation() const;
 
-    // The build under way (json_mutex_): every build writes the catalogue's members in the same
-    // order, so the n-th value written is the n-th slot of json_. Composing the names and finding
-    // the members happens once, when a slot is first written.
-    struct BuildCursor {
-        bool active = false;
-        std::size_t member = 0;  // the member's place in the catalogue
-        std::size_t slot = 0;    // the value's slot: members and their entries, in build order
-    } build_;
+    // A build is under way (json_mutex_): values go to the slots of json_, two per catalogue
+    // position (the member, its entry). Finding the members happens once, at a slot's first write.
+    bool building_ = false;
 
     // The 801 text of the snapshot, if kept, and the tree's version it was written from
     // (json_mutex_). A request takes its own reference to the text under the lock and copies it out

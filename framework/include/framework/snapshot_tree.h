@@ -38,7 +38,7 @@ public:
     // Changes whenever the tree may have: at every build and at every member inserted.
     std::uint64_t version() const { return version_; }
 
-    // A build: begin_build(), then the build's values slot by slot in build order, then
+    // A build: begin_build(), then the build's values, each through its numbered slot, then
     // end_build(). Releases what the last build displaced, and drops the tree when it is not the
     // one noted after its last change.
     void begin_build();
@@ -52,6 +52,9 @@ public:
     // Inserts the member `name` (of the object member `object` when not null) and keeps it as slot
     // `slot`. Neither text is copied: both must outlive the tree.
     Json::Value& keep(std::size_t slot, const char* object, const std::string& name);
+    // Whether `value` is the member `name` of the root (of its object member `object` when not
+    // null): what a debug build checks of each kept slot it writes.
+    bool holds(const Json::Value& value, const char* object, const std::string& name) const;
 
     // Assigns a value to a slot in place: only the payload moves, and nothing at all when the slot
     // holds that value already (a number with the same bits, a text at the same address). A text
@@ -189,4 +192,13 @@ inline void SnapshotTree::assign_owned_text(Json::Value& slot, const char* text)
     }
     retired_.emplace_back(text);
     slot.swapPayload(retired_.back());
+}
+
+inline bool SnapshotTree::holds(const Json::Value& value, const char* object, const std::string& name) const {
+    const Json::Value* parent = &root_;
+    if (object != nullptr) {
+        parent = root_.isObject() ? root_.find(object, object + std::strlen(object)) : nullptr;
+    }
+    if (parent == nullptr || !parent->isObject()) return false;
+    return parent->find(name.data(), name.data() + name.size()) == &value;
 }

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "catalogue/record_fields.h"
+#include "catalogue/register_map.h"
 #include "device_harness.h"
-#include "driver/record_fields.h"
-#include "driver/register_map.h"
 #include "scripted_link.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 
 namespace {
 

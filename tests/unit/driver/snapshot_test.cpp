@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/record_fields.h"
+#include "catalogue/signal_catalogue.h"
 #include "device_harness.h"
-#include "driver/record_fields.h"
-#include "driver/signal_catalogue.h"
 
 namespace {
 

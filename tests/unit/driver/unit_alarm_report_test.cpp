@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/signal_catalogue.h"
 #include "device_harness.h"
-#include "driver/signal_catalogue.h"
 #include "temp_work_dir.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/signal_catalogue.h"
 #include "device_harness.h"
-#include "driver/signal_catalogue.h"
 #include "framework/value_text.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <set>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 
 namespace unit_sim {
 
@@ -32,8 +32,10 @@ Drift::Drift(const RegisterImage& base, std::uint32_t seed) : random_(seed) {
         if (signal.coding != px46tr_k::Coding::number || signal.divisor == 1.0f) continue;
         if (source.kind != Kind::register_pair && source.kind != Kind::register16) continue;
         const bool pair = source.kind == Kind::register_pair;
-        const std::int64_t value =
-            pair ? base.get_s32(source.first_register) : base.get(source.first_register);
+        // The image keeps the registers in the record's order and byte order: the signal's own
+        // decoding reads its value there.
+        const std::int64_t value = source.field(
+            reinterpret_cast<const std::uint8_t*>(base.registers().data() + source.first_register));
         if (value == 0) continue;
         const double scale = static_cast<double>(signal.divisor) * signal.second_divisor;
         moving_.push_back(Moving{source.first_register, pair, energies.count(source.record_offset) > 0, value,

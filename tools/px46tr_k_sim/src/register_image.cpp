@@ -1,6 +1,6 @@
 #include "unit_sim/register_image.h"
 
-#include "driver/register_map.h"
+#include "catalogue/register_map.h"
 
 namespace unit_sim {
 

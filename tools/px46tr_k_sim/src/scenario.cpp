@@ -6,7 +6,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "user_input/json_file.h"
 #include "user_input/nearest_names.h"
 #include "user_input/parse_number.h"
@@ -133,16 +133,8 @@ void set_signal(RegisterImage& image, const px46tr_k::SignalInfo& info, const Js
 void set_alarm(RegisterImage& image, const std::string& name, bool active) {
     const px46tr_k::AlarmInfo* alarm = find_alarm(name);
     if (alarm == nullptr) fail("alarm \"" + name + "\"", "no such alarm" + nearest_alarms().hint(name));
-    switch (alarm->source.kind) {
-        case SignalSource::Kind::flag:
-            set_flag(image, alarm->source, active);
-            return;
-        case SignalSource::Kind::register16:
-            image.set(alarm->source.first_register, active ? 1 : 0);
-            return;
-        default:
-            fail(name, "not held in any register of the unit");
-    }
+    // An alarm is the state of its snapshot member: code 1 when active, 0 when not.
+    set_signal(image, alarm->signal, Json::Value(active));
 }
 
 const Json::Value& member(const Json::Value& scenario, const char* name) {

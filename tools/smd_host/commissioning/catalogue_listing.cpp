@@ -3,7 +3,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ void print_catalogue(std::ostream& out) {
     for (const auto& alarm : px46tr_k::reportable_alarms()) {
         out << alarm.name << "\talarm\t" << source_text(alarm.source);
         if (alarm.source.kind == SignalSource::Kind::register16) {
-            out << (alarm.active_when_one ? " equal to 1" : " non-zero");
+            out << (alarm.active_when_one() ? " equal to 1" : " non-zero");
         } else if (alarm.source.kind == SignalSource::Kind::none) {
             out << " (never active)";
         }

@@ -7,9 +7,9 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include "catalogue/signal_catalogue.h"
 #include "catalogue_listing.h"
 #include "configuration_check.h"
-#include "driver/signal_catalogue.h"
 #include "history_export.h"
 #include "host_runtime/record_history.h"
 #include "record_snapshot.h"

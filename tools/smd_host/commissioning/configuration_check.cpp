@@ -13,7 +13,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <json/writer.h>
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "framework/analogue_report.h"
 #include "framework/comparison.h"
 #include "framework/configuration_loader.h"

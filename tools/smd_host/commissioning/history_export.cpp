@@ -6,7 +6,7 @@
 
 #include <json/value.h>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "host_runtime/record_history.h"
 #include "record_snapshot.h"
 #include "runner_options.h"

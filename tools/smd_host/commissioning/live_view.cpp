@@ -5,7 +5,7 @@
 #include <sstream>
 #include <utility>
 
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 #include "record_snapshot.h"
 #include "user_input/utf8_code_point.h"
 

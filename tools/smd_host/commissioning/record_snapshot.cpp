@@ -11,7 +11,7 @@
 #include <json/reader.h>
 
 #include "control_requests.h"
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "driver/px46tr_k_data.h"
+#include "catalogue/px46tr_k_data.h"
 
 // The unit's register map as one polling round reads it: 62 register reads, each copied whole
 // into the next bytes of the record. The polling chain walks this table to issue the reads and to

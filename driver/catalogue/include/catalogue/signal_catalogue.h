@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/px46tr_k_data.h"
-#include "driver/register_map.h"
+#include "catalogue/px46tr_k_data.h"
+#include "catalogue/record_fields.h"
+#include "catalogue/register_map.h"
 
 // The unit's signals and alarms as the driver names them: snapshot member names, their sources in
 // the record, their scaling and codings, and the alarms the driver reports. Everything that names
 // a signal (snapshot, alarm reports, catalogue listing, simulator, configuration check) walks
-// these tables.
+// the one sequence of snapshot_signals(), each entry with its source and decoding.
 namespace px46tr_k {
 
 // How a register or flag becomes a snapshot value.
@@ -204,19 +205,6 @@ static_assert(feeder_switch_state_offset(144) == 3824);
 std::string compose_name(const char* format, const char* prefix, const char* text);
 std::string compose_name(const char* format, const char* prefix, int number);
 
-// A name as a writer composes it: `format` applied to `prefix` and then `text` (or `number` when
-// `text` is null); without a format the name is `text` itself.
-struct MemberName {
-    const char* format;
-    const char* prefix;
-    const char* text;
-    int number;
-    std::string composed() const;
-
-    // A name that is written out whole.
-    static constexpr MemberName whole(const char* name) { return {nullptr, nullptr, name, 0}; }
-};
-
 // Names composed once for the whole process and shared by every device, for n from 1 to 144
 // (std::out_of_range otherwise):
 // "出线支路" + the feeder number printed with "%02d";
@@ -235,7 +223,7 @@ inline float scale(std::int64_t raw, float divisor, float second_divisor = 1.0f)
 
 // --- The whole catalogue ---------------------------------------------------------------------
 
-// Where a snapshot member or an alarm takes its value from.
+// Where a snapshot member or an alarm takes its value from, and how the value is read there.
 struct SignalSource {
     enum class Kind {
         register16,     // one unsigned 16-bit register
@@ -247,8 +235,29 @@ struct SignalSource {
     Kind kind = Kind::none;
     int first_register = -1;        // the unit's register (the high one of a pair)
     int bit = -1;                   // Kind::flag: bit of first_register
-    std::size_t record_offset = 0;  // register16 / register_pair: the field; flag: its block
+    std::size_t record_offset = 0;  // the field (a flag: its block; the round stamp: the stamp)
     int flag_index = -1;            // Kind::flag: index within the block
+
+    // The integer the source holds in a record: the register as unsigned 16-bit, the pair as
+    // signed 32-bit, the flag as 0 or 1; 0 without a source (and for the round stamp, a text).
+    std::int64_t raw(const std::uint8_t* record) const {
+        if (kind == Kind::flag) return read_flag(record + record_offset, flag_index);
+        return field(record + record_offset);
+    }
+    // The same integer from the field's own bytes at `at`: the register or the pair, or for a flag
+    // the flag unpacked into one byte (0 or 1).
+    std::int64_t field(const std::uint8_t* at) const {
+        switch (kind) {
+            case Kind::register16:
+                return read_u16(at);
+            case Kind::register_pair:
+                return read_s32(at);
+            case Kind::flag:
+                return *at;
+            default:
+                return 0;
+        }
+    }
 };
 
 struct SignalInfo {
@@ -258,22 +267,52 @@ struct SignalInfo {
     float second_divisor = 1.0f;
     Entry entry = Entry::none;
     SignalSource source;
+
+    // The member's value given the integer its source holds (SignalSource::raw or field).
+    float number(std::int64_t raw) const { return scale(raw, divisor, second_divisor); }
+    const char* word(std::int64_t raw) const { return status_word(coding, static_cast<unsigned int>(raw)); }
+    // Whether the code means "告警": the boolean entry is true and the alarm-only entry written;
+    // the alarm the member shows is active.
+    bool alarm(std::int64_t raw) const {
+        const auto code = static_cast<unsigned int>(raw);
+        return coding == Coding::flag ? code != 0 : code == 1;
+    }
 };
 
 // The snapshot members in build order: 1488 of them, "更新时间" last.
 const std::vector<SignalInfo>& snapshot_signals();
 
-// The alarms reported under the unicom profile, in report order: the system total alarm, 144
-// over-upper, 144 over-upper-upper, the 24 incoming-line alarms and 144 switch-opened; 457.
-struct AlarmInfo {
-    std::string name;
-    SignalSource source;   // active: register16 source of the total alarm when equal to 1;
-                           // other register16 when non-zero; flag when set; none never
-    bool active_when_one;  // the system total alarm
+// The place of the member `name` in snapshot_signals(), or kNoSignal.
+inline constexpr std::size_t kNoSignal = static_cast<std::size_t>(-1);
+std::size_t signal_position(const std::string& name);
+
+// The round stamp of a record as "Y-M-D h:m:s", plain decimals without leading zeros.
+struct TimeText {
+    char text[32];
 };
+TimeText round_time_text(const std::uint8_t* record);
+
+// An alarm reported under the unicom profile: a view of the snapshot member that shows it, so
+// that the member and the report take name, source and state from the one entry.
+struct AlarmInfo {
+    std::size_t member;          // the member's place in snapshot_signals()
+    const SignalInfo& signal;    // the member
+    const std::string& name;     // its name
+    const SignalSource& source;  // its source
+
+    // The system total alarm is active at code 1 only; any other alarm when its flag or register
+    // is non-zero; an alarm without a source never.
+    bool active_when_one() const { return signal.coding == Coding::total_code; }
+    bool active(const std::uint8_t* record) const { return signal.alarm(source.raw(record)); }
+};
+
+// The alarms in report order: the system total alarm, 144 over-upper, 144 over-upper-upper, the
+// 24 incoming-line alarms and 144 switch-opened; 457.
 const std::vector<AlarmInfo>& reportable_alarms();
 
 // Whether an alarm is active in a record.
-bool alarm_active(const AlarmInfo& alarm, const PX46TR_K_Data_t& record);
+inline bool alarm_active(const AlarmInfo& alarm, const PX46TR_K_Data_t& record) {
+    return alarm.active(reinterpret_cast<const std::uint8_t*>(&record));
+}
 
 }  // namespace px46tr_k

@@ -28,9 +28,4 @@ inline std::uint8_t read_flag(const std::uint8_t* block, int k) {
     return static_cast<std::uint8_t>((reg >> (k % 16)) & 1u);
 }
 
-// Unpacks the first `count` flags of a bit block into one byte each (0 or 1).
-inline void unpack_flags(const std::uint8_t* block, int count, std::uint8_t* flags) {
-    for (int k = 0; k < count; ++k) flags[k] = read_flag(block, k);
-}
-
 }  // namespace px46tr_k

@@ -1,11 +1,11 @@
-#include "driver/signal_catalogue.h"
+#include "catalogue/signal_catalogue.h"
 
 #include <cstdio>
 #include <stdexcept>
+#include <unordered_map>
 
-#include "driver/build_order.h"
-#include "driver/record_fields.h"
-#include "driver/register_map.h"
+#include "catalogue/record_fields.h"
+#include "catalogue/register_map.h"
 
 namespace px46tr_k {
 
@@ -42,11 +42,6 @@ std::string compose_name(const char* format, const char* prefix, int number) {
     return name;
 }
 
-std::string MemberName::composed() const {
-    if (format == nullptr) return text;
-    return text != nullptr ? compose_name(format, prefix, text) : compose_name(format, prefix, number);
-}
-
 namespace {
 
 // The format applied to the prefix and each feeder number from 1 to 144.
@@ -78,6 +73,50 @@ const std::string& feeder_flag_name(const FeederFlagFamily& family, int n) {
 }
 
 namespace {
+
+// The order of the snapshot members and of the unit's alarm report, written once: the catalogue
+// is built from these lists and everything else walks the catalogue.
+struct OrderStep {
+    enum class Kind {
+        system_signals,        // kSystemSignals
+        inline_lines,          // kInlineMeasurements of lines A and B
+        feeder_groups,         // kFeederMeasurements of the 48 feeder groups
+        inline_states,         // kInlineStateSignals
+        feeder_switch_states,  // the 144 feeder switch states
+        ambient,               // kAmbientSignals
+        feeder_flags,          // one family of feeder flags, feeders 1 to 144
+        inline_alarms,         // the 24 incoming-line alarms
+        system_total_alarm,    // the system total alarm, as a report
+        update_time,           // "更新时间"
+    };
+    Kind kind;
+    const FeederFlagFamily* family = nullptr;  // Kind::feeder_flags only
+};
+
+// The snapshot members, reading the record block after block.
+constexpr OrderStep kSnapshotOrder[] = {
+    {OrderStep::Kind::system_signals},
+    {OrderStep::Kind::inline_lines},
+    {OrderStep::Kind::feeder_groups},
+    {OrderStep::Kind::inline_states},
+    {OrderStep::Kind::feeder_switch_states},
+    {OrderStep::Kind::ambient},
+    {OrderStep::Kind::feeder_flags, &kFeederSwitchAlarm},
+    {OrderStep::Kind::feeder_flags, &kFeederCurrentHigh},
+    {OrderStep::Kind::feeder_flags, &kFeederCurrentHighHigh},
+    {OrderStep::Kind::inline_alarms},
+    {OrderStep::Kind::feeder_flags, &kFeederSwitchOpen},
+    {OrderStep::Kind::update_time},
+};
+
+// The unit's alarm report under the unicom profile; each alarm is the snapshot member of its name.
+constexpr OrderStep kAlarmReportOrder[] = {
+    {OrderStep::Kind::system_total_alarm},
+    {OrderStep::Kind::feeder_flags, &kFeederCurrentHigh},
+    {OrderStep::Kind::feeder_flags, &kFeederCurrentHighHigh},
+    {OrderStep::Kind::inline_alarms},
+    {OrderStep::Kind::feeder_flags, &kFeederSwitchOpen},
+};
 
 SignalSource register16_at(std::size_t offset) {
     return SignalSource{SignalSource::Kind::register16, register_at(offset), -1, offset, -1};
@@ -175,32 +214,33 @@ std::vector<SignalInfo> build_snapshot_signals() {
     return out;
 }
 
-void add_feeder_alarms(std::vector<AlarmInfo>& out, const FeederFlagFamily& family) {
-    for (int n = 1; n <= kFeederCount; ++n) {
-        out.push_back(
-            AlarmInfo{feeder_flag_name(family, n), flag_of(family.block, family.first_flag + n - 1), false});
+// The members that a report step reports, by name: the snapshot shows every alarm as a member of
+// the same name.
+void add_alarms(std::vector<AlarmInfo>& out, const std::vector<SignalInfo>& signals, const OrderStep& step) {
+    const auto add = [&](const std::string& name) {
+        const std::size_t member = signal_position(name);
+        if (member == kNoSignal) throw std::logic_error("an alarm without its member: " + name);
+        out.push_back(AlarmInfo{member, signals[member], signals[member].name, signals[member].source});
+    };
+    switch (step.kind) {
+        case OrderStep::Kind::system_total_alarm:
+            add(kSystemTotalAlarm);
+            break;
+        case OrderStep::Kind::feeder_flags:
+            for (int n = 1; n <= kFeederCount; ++n) add(feeder_flag_name(*step.family, n));
+            break;
+        case OrderStep::Kind::inline_alarms:
+            for (const char* name : kInlineAlarmNames) add(name);
+            break;
+        default:
+            break;
     }
 }
 
 std::vector<AlarmInfo> build_reportable_alarms() {
+    const std::vector<SignalInfo>& signals = snapshot_signals();
     std::vector<AlarmInfo> out;
-    for (const OrderStep& step : kAlarmReportOrder) {
-        switch (step.kind) {
-            case OrderStep::Kind::system_total_alarm:
-                out.push_back(AlarmInfo{kSystemTotalAlarm, register16_at(kSystemTotalAlarmOffset), true});
-                break;
-            case OrderStep::Kind::feeder_flags:
-                add_feeder_alarms(out, *step.family);
-                break;
-            case OrderStep::Kind::inline_alarms:
-                for (int m = 0; m < kInlineAlarmCount; ++m) {
-                    out.push_back(AlarmInfo{kInlineAlarmNames[m], inline_alarm_source(m), false});
-                }
-                break;
-            default:
-                break;
-        }
-    }
+    for (const OrderStep& step : kAlarmReportOrder) add_alarms(out, signals, step);
     return out;
 }
 
@@ -216,18 +256,23 @@ const std::vector<AlarmInfo>& reportable_alarms() {
     return alarms;
 }
 
-bool alarm_active(const AlarmInfo& alarm, const PX46TR_K_Data_t& record) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&record);
-    switch (alarm.source.kind) {
-        case SignalSource::Kind::register16: {
-            const std::uint16_t value = read_u16(bytes + alarm.source.record_offset);
-            return alarm.active_when_one ? value == 1 : value != 0;
-        }
-        case SignalSource::Kind::flag:
-            return read_flag(bytes + alarm.source.record_offset, alarm.source.flag_index) != 0;
-        default:
-            return false;
-    }
+std::size_t signal_position(const std::string& name) {
+    static const std::unordered_map<std::string, std::size_t> positions = [] {
+        std::unordered_map<std::string, std::size_t> out;
+        const std::vector<SignalInfo>& signals = snapshot_signals();
+        for (std::size_t i = 0; i < signals.size(); ++i) out.emplace(signals[i].name, i);
+        return out;
+    }();
+    const auto found = positions.find(name);
+    return found == positions.end() ? kNoSignal : found->second;
+}
+
+TimeText round_time_text(const std::uint8_t* record) {
+    const std::uint8_t* stamp = record + offsetof(PX46TR_K_Data_t, round_stamp);
+    TimeText time;
+    std::snprintf(time.text, sizeof time.text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(read_u16(stamp)),
+                  stamp[2], stamp[3], stamp[4], stamp[5], stamp[6]);
+    return time;
 }
 
 }  // namespace px46tr_k
