@@ -11,6 +11,7 @@
 
 #include <json/value.h>
 
+#include "driver/control_codes.h"
 #include "driver/px46tr_k_data.h"
 #include "driver/signal_catalogue.h"
 #include "framework/uni_data_device.h"
@@ -22,12 +23,12 @@
 class PX46TR_K : public UniDataDevice<PX46TR_K_Data_t, SPModbus, px46tr_k::kDataTypeCode> {
 public:
     // Steps of a pending register write (single, multiple); the reply is checked against it.
-    static constexpr int kStepWriteRegister = 206;
-    static constexpr int kStepWriteRegisters = 210;
+    static constexpr int kStepWriteRegister = px46tr_k::kControlWriteRegister;
+    static constexpr int kStepWriteRegisters = px46tr_k::kControlWriteRegisters;
     // Outcomes of a register write, as read back by the host.
-    static constexpr int kWritePending = -1;
-    static constexpr int kWriteConfirmed = 1;
-    static constexpr int kWriteRefused = 3;
+    static constexpr std::int32_t kWritePending = px46tr_k::kWritePending;
+    static constexpr std::int32_t kWriteConfirmed = px46tr_k::kWriteConfirmed;
+    static constexpr std::int32_t kWriteRefused = px46tr_k::kWriteRefused;
 
     PX46TR_K();
     ~PX46TR_K() override;
@@ -85,15 +86,14 @@ private:
 
     // --- Snapshot, control requests and value queries ------------------------------------------
 public:
-    // Control request codes.
-    static constexpr int kControlWriteRegister = kStepWriteRegister;    // register, value
-    static constexpr int kControlWriteRegisters = kStepWriteRegisters;  // register, values...
-    static constexpr int kControlRequest = 310;                         // JSON, passed to the host's handler
-    static constexpr int kControlSignalRequest = 320;                   // JSON with "signal_id", passed on
-    static constexpr int kControlSnapshotText = 801;                    // the snapshot as compact JSON text
-    static constexpr int kControlSnapshotAddress = 803;                 // the address of the snapshot value
-    // At most this many registers in one write (the Modbus limit of write multiple registers).
-    static constexpr int kMaxWriteRegisters = 123;
+    // Control request codes (driver/control_codes.h).
+    static constexpr int kControlWriteRegister = px46tr_k::kControlWriteRegister;
+    static constexpr int kControlWriteRegisters = px46tr_k::kControlWriteRegisters;
+    static constexpr int kControlRequest = px46tr_k::kControlRequest;
+    static constexpr int kControlSignalRequest = px46tr_k::kControlSignalRequest;
+    static constexpr int kControlSnapshotText = px46tr_k::kControlSnapshotText;
+    static constexpr int kControlSnapshotAddress = px46tr_k::kControlSnapshotAddress;
+    static constexpr int kMaxWriteRegisters = px46tr_k::kMaxWriteRegisters;
 
     // Rebuilds the snapshot json_ from the record once per completed round (update_time_), with
     // json_mutex_ held throughout: every member of the signal catalogue, the "AlertArray" entries
@@ -144,7 +144,26 @@ private:
     Json::Value& slot_value(const px46tr_k::MemberName& name, const char* object);
     void skip_slot();
     void next_member();
-    int write_registers(int code, const std::uint8_t* in, int in_len);
+    // One control request's arguments; out_len is the caller's.
+    struct ControlCall {
+        int code;
+        const void* in;
+        int in_len;
+        void* out;
+        int out_size;
+        int& out_len;
+    };
+    // A request code with handling of its own; any other code reads the write's outcome.
+    struct ControlRoute {
+        int code;
+        int (PX46TR_K::*handle)(const ControlCall&);
+    };
+    static const ControlRoute kControlRoutes[6];
+    int write_registers(const ControlCall& call);
+    int pass_request(const ControlCall& call);
+    int snapshot_text_request(const ControlCall& call);
+    int snapshot_address_request(const ControlCall& call);
+    int write_outcome_request(const ControlCall& call);
     int snapshot_text(void* out, int out_size, int& out_len);
     bool refused_in_rule_evaluation() const;
 
