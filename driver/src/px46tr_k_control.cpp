@@ -90,13 +90,12 @@ int PX46TR_K::write_registers(const ControlCall& call) {
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = px46tr_k::read_u16(in + kWordBytes * i);
 
     step_ = call.code;
-    write_result_ = kWritePending;
+    const bool single = call.code == kControlWriteRegister;
+    write_.begin(single ? words[1] : values);
     OpenPort();
-    if (call.code == kControlWriteRegister) {
-        write_expect_ = words[1];
+    if (single) {
         modbus_write_register(words[0], words[1]);
     } else {
-        write_expect_ = values;
         modbus_write_registers(words[0], values, words.data() + 1);
     }
     return 0;
@@ -107,7 +106,7 @@ int PX46TR_K::pass_request(const ControlCall& call) {
     const bool parsed = call.code == kControlRequest || !is_profile(b_mode_, OperatorProfile::kUnicom);
     if (parsed && missing(call.in, call.in_len)) return -1;
     step_ = call.code;
-    write_result_ = kWritePending;
+    write_.abandon();
     OpenPort();
     if (parsed) {
         Json::Value root;
@@ -145,7 +144,7 @@ int PX46TR_K::snapshot_address_request(const ControlCall& call) {
 int PX46TR_K::write_outcome_request(const ControlCall& call) {
     if (call.out_size >= kWriteOutcomeBytes) {
         if (call.out == nullptr) return -1;
-        const std::int32_t outcome = write_result_;
+        const std::int32_t outcome = write_.outcome();
         std::memcpy(call.out, &outcome, kWriteOutcomeBytes);
         call.out_len = kWriteOutcomeBytes;
     }

@@ -38,8 +38,7 @@ public:
     using PX46TR_K::up2_thresholds_;
     using PX46TR_K::up_thresholds_;
     using PX46TR_K::update_time_;
-    using PX46TR_K::write_expect_;
-    using PX46TR_K::write_result_;
+    using PX46TR_K::write_;
 
     std::vector<std::uint8_t> record() const {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(&data_);

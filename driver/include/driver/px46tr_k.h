@@ -14,6 +14,7 @@
 #include "driver/control_codes.h"
 #include "driver/px46tr_k_data.h"
 #include "driver/signal_catalogue.h"
+#include "driver/write_transaction.h"
 #include "framework/uni_data_device.h"
 #include "host/sp_modbus.h"
 
@@ -59,12 +60,10 @@ public:
     int _px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
 
 protected:
-    // Set by a request thread, read and judged by the polling thread when the reply arrives.
-    std::atomic<std::int32_t> write_result_{kWritePending};
-    std::atomic<std::int32_t> write_expect_{-1};
+    // The register write under way, begun by a request thread and judged by the polling thread.
+    px46tr_k::WriteTransaction write_;
 
 private:
-    int check_write_reply(std::int32_t step);
     void bind_alarms();
 
     // A configured unit alarm: its place in px46tr_k::reportable_alarms() and its identifier.
