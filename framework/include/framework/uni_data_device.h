@@ -28,10 +28,11 @@
 
 // The data-device framework: a Modbus device whose whole register image is one record of type
 // Data. It completes and publishes each polling round, keeps the JSON snapshot and the alarm
-// tables of the operator profile, and evaluates the configured rules at the end of a round.
+// tables of the operator profile (its AlarmConfiguration, which configuration replaces whole), and
+// evaluates the configured rules at the end of a round.
 // Protocol is the host's device base; TypeCode is the data-type code published with the record.
 template <typename Data, typename Protocol, int TypeCode>
-class UniDataDevice : public Protocol {
+class UniDataDevice : public Protocol, protected AlarmConfiguration {
 public:
     // Alarm identifier, threshold, recovery threshold, active, level.
     using ThresholdRule = ::ThresholdRule;
@@ -173,11 +174,8 @@ protected:
     // its reports to the host: a request that takes json_mutex_ again must be refused.
     bool in_rule_evaluation_here() const { return rule_thread_.load() == std::this_thread::get_id(); }
 
-    // The alarm tables by reference, as the configuration loader fills them.
-    AlarmTables alarm_tables() {
-        return AlarmTables{ai_signals_,    alarm_rules_,    alarm_texts_,    alarm_names_,
-                           up_thresholds_, up2_thresholds_, low_thresholds_, low2_thresholds_};
-    }
+    // The alarm tables by reference, as the configuration loader replaces them.
+    AlarmTables alarm_tables() { return view(); }
 
     // The end-of-round rules of the active profile, run with json_mutex_ held
     // (detail/rule_evaluation.ipp).
@@ -207,17 +205,9 @@ protected:
     // The fields that requests hand to the polling thread without a lock are atomic.
     Data data_;
     std::atomic<std::int32_t> b_mode_{profile_value(kDefaultProfile)};
-    std::map<std::string, std::string> alarm_texts_;
-    std::map<std::string, std::string> alarm_names_;
-    std::map<std::string, std::string> alarm_rules_;
-    ThresholdGroup up_thresholds_;
-    ThresholdGroup up2_thresholds_;
-    ThresholdGroup low_thresholds_;
-    ThresholdGroup low2_thresholds_;
     boost::posix_time::ptime json_time_{boost::posix_time::not_a_date_time};
     mutable std::mutex json_mutex_;
     SnapshotTree json_;
-    std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
     const DiagnosticSink* diagnostics_ = &standard_output_sink();
 
