@@ -149,7 +149,7 @@ TEST(PollingRound, RepliesOutsideTheRoundChangeNothing) {
         EXPECT_EQ(h.device.deliver_reply({1, 2, 3, 4}), 1) << "step " << step;
         EXPECT_EQ(h.device.record(), before);
         EXPECT_EQ(h.device.step_, step);
-        EXPECT_EQ(h.device.write_.write_result_, -1);
+        EXPECT_EQ(h.device.write_transaction().write_result_, -1);
         EXPECT_TRUE(h.calls.calls.empty());
     }
 }
@@ -166,9 +166,9 @@ TEST(WriteReplies, AwaitedWriteIsJudgedAndEnded) {
     for (const auto& c : cases) {
         DeviceHarness h;
         h.device.step_ = c.step;
-        h.device.write_.begin(c.expect);
+        h.device.write_transaction().begin(c.expect);
         EXPECT_EQ(h.device.deliver_reply(c.reply), 0);
-        EXPECT_EQ(h.device.write_.outcome(), c.result) << "step " << c.step;
+        EXPECT_EQ(h.device.write_transaction().outcome(), c.result) << "step " << c.step;
         EXPECT_EQ(h.calls.names_without_requests(), std::vector<std::string>{"Reset"});
     }
 }
