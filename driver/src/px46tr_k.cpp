@@ -32,7 +32,11 @@ int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
     // The step is read once: a request on another thread may replace it at any moment, and the
     // reply is handled as the answer to what was awaited when it arrived.
     const std::int32_t step = step_;
-    if (step == kStepWriteRegister || step == kStepWriteRegisters) return check_write_reply(step);
+    if (step == kStepWriteRegister || step == kStepWriteRegisters) {
+        write_.judge(step, reply_regs_);
+        Reset();
+        return 0;
+    }
     if (step < kFirstStep || step > kLastStep) return 1;
 
     const px46tr_k::RegisterRead& row = kRegisterMap[static_cast<std::size_t>(step - kFirstStep)];
@@ -56,16 +60,4 @@ int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
     const px46tr_k::RegisterRead& next = kRegisterMap[static_cast<std::size_t>(step + 1 - kFirstStep)];
     modbus_read_registers(next.first_register, next.count);
     return 1;
-}
-
-int PX46TR_K::check_write_reply(std::int32_t step) {
-    bool confirmed;
-    if (step == kStepWriteRegister) {
-        confirmed = !reply_regs_.empty() && reply_regs_[0] == write_expect_;
-    } else {
-        confirmed = reply_regs_.size() >= 2 && reply_regs_[0] == 16 && reply_regs_[1] == write_expect_;
-    }
-    write_result_ = confirmed ? kWriteConfirmed : kWriteRefused;
-    Reset();
-    return 0;
 }

@@ -14,6 +14,7 @@
 
 #include "catalogue/record_fields.h"
 #include "driver/px46tr_k.h"
+#include "catalogue/register_map.h"
 
 namespace {
 
@@ -41,79 +42,114 @@ bool parse_json(const void* text, int length, Json::Value& root) {
 
 }  // namespace
 
+// The codes with handling of their own. The line requests set the awaited step to their code, so
+// none of those codes may be a step of the polling round: a write's reply would be placed in the
+// record as a block of the register image.
+constexpr PX46TR_K::ControlRoute PX46TR_K::kControlRoutes[] = {
+    {px46tr_k::kControlWriteRegister, &PX46TR_K::write_registers},
+    {px46tr_k::kControlWriteRegisters, &PX46TR_K::write_registers},
+    {px46tr_k::kControlRequest, &PX46TR_K::pass_request},
+    {px46tr_k::kControlSignalRequest, &PX46TR_K::pass_request},
+    {px46tr_k::kControlSnapshotText, &PX46TR_K::snapshot_text_request},
+    {px46tr_k::kControlSnapshotAddress, &PX46TR_K::snapshot_address_request},
+};
+
+namespace {
+
+constexpr bool line_requests_outside_polling_steps() {
+    for (const int code : px46tr_k::kLineRequests) {
+        if (code >= px46tr_k::kFirstStep && code <= px46tr_k::kLastStep) return false;
+    }
+    return true;
+}
+static_assert(line_requests_outside_polling_steps(),
+              "a request that takes the line awaits a step of its own, never one of the polling round");
+
+}  // namespace
+
 int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size, int& out_len) {
     log_line(*diagnostics_, "PX46TR_K::DeviceIoControl ", code);
     out_len = 0;
     if (in_len < 0 || out_size < 0) return -1;
 
-    switch (code) {
-        case kControlWriteRegister:
-        case kControlWriteRegisters:
-            if (missing(in, in_len)) return -1;
-            return write_registers(code, static_cast<const std::uint8_t*>(in), in_len);
-        case kControlRequest:
-        case kControlSignalRequest: {
-            const bool parsed = code == kControlRequest || !is_profile(b_mode_, OperatorProfile::kUnicom);
-            if (parsed && missing(in, in_len)) return -1;
-            step_ = code;
-            write_result_ = kWritePending;
-            OpenPort();
-            if (parsed) {
-                Json::Value root;
-                if (!parse_json(in, in_len, root)) return -1;
-                if (code == kControlSignalRequest) {
-                    // Only an object (or null, an object without members) carries a signal
-                    // identifier; other JSON is refused as if it had not parsed. The identifier
-                    // must be text; the library's conversion error reaches the caller otherwise.
-                    if (!root.isObject() && !root.isNull()) return -1;
-                    (void)root["signal_id"].asString();
-                }
-            }
-            return SMDVDevice::DeviceIoControl(code, in, in_len, out, out_size, out_len);
-        }
-        case kControlSnapshotText:
-            if (missing(out, out_size) || refused_in_rule_evaluation()) return -1;
-            GenJsonData();
-            return snapshot_text(out, out_size, out_len);
-        case kControlSnapshotAddress: {
-            if (missing(out, out_size) || refused_in_rule_evaluation()) return -1;
-            GenJsonData();
-            const Json::Value* address = &json_.root();
-            out_len = static_cast<int>(sizeof address);
-            if (out_size < out_len) return -1;
-            std::memcpy(out, &address, sizeof address);
-            return 0;
-        }
-        default:
-            if (out_size >= kWriteOutcomeBytes) {
-                if (out == nullptr) return -1;
-                const std::int32_t outcome = write_result_;
-                std::memcpy(out, &outcome, kWriteOutcomeBytes);
-                out_len = kWriteOutcomeBytes;
-            }
-            return SMDVDevice::DeviceIoControl(code, in, in_len, out, out_size, out_len);
+    const ControlCall call{code, in, in_len, out, out_size, out_len};
+    for (const ControlRoute& route : kControlRoutes) {
+        if (route.code == code) return (this->*route.handle)(call);
     }
+    return write_outcome_request(call);
 }
 
 // 206: register, value. 210: first register, then 1 to kMaxWriteRegisters values; an odd last
 // byte is ignored.
-int PX46TR_K::write_registers(int code, const std::uint8_t* in, int in_len) {
-    const int values = code == kControlWriteRegister ? 1 : in_len / kWordBytes - 1;
-    if (in_len < 2 * kWordBytes || values > kMaxWriteRegisters) return -1;
+int PX46TR_K::write_registers(const ControlCall& call) {
+    if (missing(call.in, call.in_len)) return -1;
+    const auto* in = static_cast<const std::uint8_t*>(call.in);
+    const int values = call.code == kControlWriteRegister ? 1 : call.in_len / kWordBytes - 1;
+    if (call.in_len < 2 * kWordBytes || values > kMaxWriteRegisters) return -1;
     std::vector<unsigned short> words(static_cast<std::size_t>(values) + 1);
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = px46tr_k::read_u16(in + kWordBytes * i);
 
-    step_ = code;
-    write_result_ = kWritePending;
+    step_ = call.code;
+    const bool single = call.code == kControlWriteRegister;
+    write_.begin(single ? words[1] : values);
     OpenPort();
-    if (code == kControlWriteRegister) {
-        write_expect_ = words[1];
+    if (single) {
         modbus_write_register(words[0], words[1]);
     } else {
-        write_expect_ = values;
         modbus_write_registers(words[0], values, words.data() + 1);
     }
     return 0;
+}
+
+// 310 always, and 320 outside the unicom profile, must carry JSON; the host's handler answers.
+int PX46TR_K::pass_request(const ControlCall& call) {
+    const bool parsed = call.code == kControlRequest || !is_profile(b_mode_, OperatorProfile::kUnicom);
+    if (parsed && missing(call.in, call.in_len)) return -1;
+    step_ = call.code;
+    write_.abandon();
+    OpenPort();
+    if (parsed) {
+        Json::Value root;
+        if (!parse_json(call.in, call.in_len, root)) return -1;
+        if (call.code == kControlSignalRequest) {
+            // Only an object (or null, an object without members) carries a signal identifier;
+            // other JSON is refused as if it had not parsed. The identifier must be text; the
+            // library's conversion error reaches the caller otherwise.
+            if (!root.isObject() && !root.isNull()) return -1;
+            (void)root["signal_id"].asString();
+        }
+    }
+    return SMDVDevice::DeviceIoControl(call.code, call.in, call.in_len, call.out, call.out_size,
+                                       call.out_len);
+}
+
+int PX46TR_K::snapshot_text_request(const ControlCall& call) {
+    if (missing(call.out, call.out_size) || refused_in_rule_evaluation()) return -1;
+    GenJsonData();
+    return snapshot_text(call.out, call.out_size, call.out_len);
+}
+
+int PX46TR_K::snapshot_address_request(const ControlCall& call) {
+    if (missing(call.out, call.out_size) || refused_in_rule_evaluation()) return -1;
+    GenJsonData();
+    const Json::Value* address = &json_.root();
+    call.out_len = static_cast<int>(sizeof address);
+    if (call.out_size < call.out_len) return -1;
+    std::memcpy(call.out, &address, sizeof address);
+    return 0;
+}
+
+// Any other code: the outcome of the last write, when there is room for it, then the host's
+// handler.
+int PX46TR_K::write_outcome_request(const ControlCall& call) {
+    if (call.out_size >= kWriteOutcomeBytes) {
+        if (call.out == nullptr) return -1;
+        const std::int32_t outcome = write_.outcome();
+        std::memcpy(call.out, &outcome, kWriteOutcomeBytes);
+        call.out_len = kWriteOutcomeBytes;
+    }
+    return SMDVDevice::DeviceIoControl(call.code, call.in, call.in_len, call.out, call.out_size,
+                                       call.out_len);
 }
 
 // The text is written once per state of the tree and handed out as a copy until the tree changes.

@@ -134,8 +134,8 @@ Value host_value(const std::map<std::string, Value>& values, const std::string& 
 }
 
 // Mobile: signal names and report texts by alarm identifier.
-void read_mobile_settings(const Json::Value& settings, const ConfigurationTarget& target) {
-    const AlarmTables& tables = target.tables;
+void read_mobile_settings(const Json::Value& settings, const ConfigurationTarget& target,
+                          const AlarmTables& tables) {
     log_line(target.diagnostics, "here 1");
     const Json::Value* thresholds = member(settings, "thresholdSetting");
     if (thresholds == nullptr) return;
@@ -266,15 +266,31 @@ void load_configuration(const Json::Value& settings, const ConfigurationTarget& 
     log_line(target.diagnostics, "parse ini/yaml filename:", path);
 
     const ConfigurationFile file = path.empty() ? ConfigurationFile{} : read_file(path, target.diagnostics);
-    const auto lock = hold_tables(target);
-    const AlarmTables& tables = target.tables;
+    // The new tables are built aside, from a copy of the current ones (a load overwrites entries,
+    // it does not remove them), and moved in whole: a round completing on another thread sees the
+    // old tables or the new ones. A library error moves in what was built before it.
+    AlarmConfiguration aside;
+    {
+        const auto lock = hold_tables(target);
+        aside = AlarmConfiguration::copy_of(target.tables);
+    }
+    struct MoveIn {
+        ~MoveIn() {
+            const auto lock = hold_tables(target);
+            aside.move_into(target.tables);
+        }
+        AlarmConfiguration& aside;
+        const ConfigurationTarget& target;
+    } move_in{aside, target};
+
+    const AlarmTables tables = aside.view();
     if (!path.empty()) {
         if (file.yaml) read_yaml(*file.yaml, b_mode, tables, target.diagnostics);
         if (file.ini) read_ini(*file.ini, b_mode, tables);
         log_ai_signals(target.data_id, tables, target.diagnostics);
     }
     if (is_profile(b_mode, OperatorProfile::kMobile)) {
-        read_mobile_settings(settings, target);
+        read_mobile_settings(settings, target, tables);
     } else if (is_profile(b_mode, OperatorProfile::kThresholdGroups)) {
         read_threshold_groups(settings, tables);
     }

@@ -217,12 +217,13 @@ private:
 
 void configure(TestDevice& device, std::int32_t profile) {
     device.b_mode_ = profile;
-    device.alarm_rules_["系统总告警状态"] = "0417001001";
-    device.ai_signals_["环境温度"] = {"0406101001", "0406101001"};
+    device.alarm_configuration().alarm_rules_["系统总告警状态"] = "0417001001";
+    device.alarm_configuration().ai_signals_["环境温度"] = {"0406101001", "0406101001"};
     device.bao_settings_["0406101001"].period_enabled = true;  // due at every round
-    device.alarm_rules_["环境温度_1"] = "0406102001,upper";
+    device.alarm_configuration().alarm_rules_["环境温度_1"] = "0406102001,upper";
     device.alarm_levels_["0406102001"] = 2;
-    device.up_thresholds_["环境温度"] = ThresholdRule{"0406103001", 10.f, 5.f, false, 2};
+    device.alarm_configuration().up_thresholds_["环境温度"] =
+        ThresholdRule{"0406103001", 10.f, 5.f, false, 2};
 }
 
 // Each completion publishes a record and then stores that same record: no completion nests in

@@ -48,7 +48,7 @@ void request(TestDevice& device, int b_mode, FuzzInput& input) {
     void* out_ptr = out_size == 0 && size_choice % 2 == 0 ? nullptr : out.get();
 
     const int step = device.step_;
-    const int write_result = device.write_result_;
+    const int write_result = device.write_transaction().write_result_;
     int out_len = -99;
     int result;
     try {
@@ -63,7 +63,7 @@ void request(TestDevice& device, int b_mode, FuzzInput& input) {
     FUZZ_CHECK(out_len >= 0);
     if (in_len < 0 || out_size < 0) {
         FUZZ_CHECK(result == -1 && out_len == 0);
-        FUZZ_CHECK(device.step_ == step && device.write_result_ == write_result);
+        FUZZ_CHECK(device.step_ == step && device.write_transaction().write_result_ == write_result);
     }
     if (code == PX46TR_K::kControlSnapshotText && result == 0) {
         FUZZ_CHECK(out_len > 0 && out_len <= out_size);

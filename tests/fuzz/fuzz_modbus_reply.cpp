@@ -40,8 +40,8 @@ void deliver_fuzzed_reply(DeviceHarness& h, FuzzInput& input) {
         }
     } else if (step == PX46TR_K::kStepWriteRegister || step == PX46TR_K::kStepWriteRegisters) {
         FUZZ_CHECK(result == 0);
-        FUZZ_CHECK(h.device.write_result_ == PX46TR_K::kWriteConfirmed ||
-                   h.device.write_result_ == PX46TR_K::kWriteRefused);
+        FUZZ_CHECK(h.device.write_transaction().write_result_ == PX46TR_K::kWriteConfirmed ||
+                   h.device.write_transaction().write_result_ == PX46TR_K::kWriteRefused);
     } else {
         FUZZ_CHECK(result == 1 && h.device.step_ == step);
     }

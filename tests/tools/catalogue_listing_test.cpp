@@ -42,7 +42,7 @@ TEST(CatalogueListing, AlarmsAreThoseTheDeviceReports) {
     const Listing l = listing();
     DeviceHarness h;
     for (std::size_t i = 0; i < l.alarms.size(); ++i) {
-        h.device.alarm_rules_[l.alarms[i]] = "ID" + std::to_string(i);
+        h.device.alarm_configuration().alarm_rules_[l.alarms[i]] = "ID" + std::to_string(i);
     }
     h.run_round();
     const auto reports = h.calls.named("CheckThresholdBool");

@@ -13,6 +13,8 @@
 
 #include "catalogue/px46tr_k_data.h"
 #include "catalogue/signal_catalogue.h"
+#include "catalogue/control_codes.h"
+#include "driver/write_transaction.h"
 #include "framework/uni_data_device.h"
 #include "host/sp_modbus.h"
 
@@ -22,12 +24,12 @@
 class PX46TR_K : public UniDataDevice<PX46TR_K_Data_t, SPModbus, px46tr_k::kDataTypeCode> {
 public:
     // Steps of a pending register write (single, multiple); the reply is checked against it.
-    static constexpr int kStepWriteRegister = 206;
-    static constexpr int kStepWriteRegisters = 210;
+    static constexpr int kStepWriteRegister = px46tr_k::kControlWriteRegister;
+    static constexpr int kStepWriteRegisters = px46tr_k::kControlWriteRegisters;
     // Outcomes of a register write, as read back by the host.
-    static constexpr int kWritePending = -1;
-    static constexpr int kWriteConfirmed = 1;
-    static constexpr int kWriteRefused = 3;
+    static constexpr std::int32_t kWritePending = px46tr_k::kWritePending;
+    static constexpr std::int32_t kWriteConfirmed = px46tr_k::kWriteConfirmed;
+    static constexpr std::int32_t kWriteRefused = px46tr_k::kWriteRefused;
 
     PX46TR_K();
     ~PX46TR_K() override;
@@ -58,12 +60,10 @@ public:
     int _px46tr_k_FeederSwitchOpenAlert_alert(const std::uint8_t* flag, const char* prefix, int n);
 
 protected:
-    // Set by a request thread, read and judged by the polling thread when the reply arrives.
-    std::atomic<std::int32_t> write_result_{kWritePending};
-    std::atomic<std::int32_t> write_expect_{-1};
+    // The register write under way, begun by a request thread and judged by the polling thread.
+    px46tr_k::WriteTransaction write_;
 
 private:
-    int check_write_reply(std::int32_t step);
     void bind_alarms();
     void report_unit_alarm(const std::string& id, const std::string& name, bool active);
     void report_if_configured(const std::string& name, bool active);
@@ -89,15 +89,14 @@ private:
 
     // --- Snapshot, control requests and value queries ------------------------------------------
 public:
-    // Control request codes.
-    static constexpr int kControlWriteRegister = kStepWriteRegister;    // register, value
-    static constexpr int kControlWriteRegisters = kStepWriteRegisters;  // register, values...
-    static constexpr int kControlRequest = 310;                         // JSON, passed to the host's handler
-    static constexpr int kControlSignalRequest = 320;                   // JSON with "signal_id", passed on
-    static constexpr int kControlSnapshotText = 801;                    // the snapshot as compact JSON text
-    static constexpr int kControlSnapshotAddress = 803;                 // the address of the snapshot value
-    // At most this many registers in one write (the Modbus limit of write multiple registers).
-    static constexpr int kMaxWriteRegisters = 123;
+    // Control request codes (catalogue/control_codes.h).
+    static constexpr int kControlWriteRegister = px46tr_k::kControlWriteRegister;
+    static constexpr int kControlWriteRegisters = px46tr_k::kControlWriteRegisters;
+    static constexpr int kControlRequest = px46tr_k::kControlRequest;
+    static constexpr int kControlSignalRequest = px46tr_k::kControlSignalRequest;
+    static constexpr int kControlSnapshotText = px46tr_k::kControlSnapshotText;
+    static constexpr int kControlSnapshotAddress = px46tr_k::kControlSnapshotAddress;
+    static constexpr int kMaxWriteRegisters = px46tr_k::kMaxWriteRegisters;
 
     // Rebuilds the snapshot json_ from the record once per completed round (update_time_), with
     // json_mutex_ held throughout: every member of the signal catalogue, the "AlertArray" entries
@@ -149,7 +148,26 @@ private:
     // Where the build writes the value of the member at `position`, `name` (object null), or its
     // entry in `object`.
     Json::Value& member_slot(std::size_t position, const std::string& name, const char* object);
-    int write_registers(int code, const std::uint8_t* in, int in_len);
+    // One control request's arguments; out_len is the caller's.
+    struct ControlCall {
+        int code;
+        const void* in;
+        int in_len;
+        void* out;
+        int out_size;
+        int& out_len;
+    };
+    // A request code with handling of its own; any other code reads the write's outcome.
+    struct ControlRoute {
+        int code;
+        int (PX46TR_K::*handle)(const ControlCall&);
+    };
+    static const ControlRoute kControlRoutes[6];
+    int write_registers(const ControlCall& call);
+    int pass_request(const ControlCall& call);
+    int snapshot_text_request(const ControlCall& call);
+    int snapshot_address_request(const ControlCall& call);
+    int write_outcome_request(const ControlCall& call);
     int snapshot_text(void* out, int out_size, int& out_len);
     bool refused_in_rule_evaluation() const;
 

@@ -33,24 +33,45 @@ struct AlarmTables {
     ThresholdGroup& low2_thresholds;
 };
 
-// The tables themselves, for a caller that loads a configuration without a device (a device keeps
-// them as members of its own).
-struct OwnedAlarmTables {
-    std::map<std::string, std::pair<std::string, std::string>> ai_signals;
-    std::map<std::string, std::string> alarm_rules;
-    std::map<std::string, std::string> alarm_texts;
-    std::map<std::string, std::string> alarm_names;
-    ThresholdGroup up_thresholds;
-    ThresholdGroup up2_thresholds;
-    ThresholdGroup low_thresholds;
-    ThresholdGroup low2_thresholds;
+// The tables themselves: a device's alarm configuration (a device derives from it, so the tables
+// are its members by these names), or a caller's own, loaded without a device. A load builds the
+// new configuration aside and moves it in whole.
+struct AlarmConfiguration {
+    std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
+    std::map<std::string, std::string> alarm_rules_;
+    std::map<std::string, std::string> alarm_texts_;
+    std::map<std::string, std::string> alarm_names_;
+    ThresholdGroup up_thresholds_;
+    ThresholdGroup up2_thresholds_;
+    ThresholdGroup low_thresholds_;
+    ThresholdGroup low2_thresholds_;
 
-    // The tables by reference, as the configuration loader fills them.
+    // A copy of the tables `tables` refers to.
+    static AlarmConfiguration copy_of(const AlarmTables& tables) {
+        return AlarmConfiguration{tables.ai_signals,     tables.alarm_rules,    tables.alarm_texts,
+                                  tables.alarm_names,    tables.up_thresholds,  tables.up2_thresholds,
+                                  tables.low_thresholds, tables.low2_thresholds};
+    }
+    // Moves every table into the ones `tables` refers to.
+    void move_into(const AlarmTables& tables) {
+        tables.ai_signals = std::move(ai_signals_);
+        tables.alarm_rules = std::move(alarm_rules_);
+        tables.alarm_texts = std::move(alarm_texts_);
+        tables.alarm_names = std::move(alarm_names_);
+        tables.up_thresholds = std::move(up_thresholds_);
+        tables.up2_thresholds = std::move(up2_thresholds_);
+        tables.low_thresholds = std::move(low_thresholds_);
+        tables.low2_thresholds = std::move(low2_thresholds_);
+    }
+    // The tables by reference, as the configuration loader builds them.
     AlarmTables view() {
-        return AlarmTables{ai_signals,    alarm_rules,    alarm_texts,    alarm_names,
-                           up_thresholds, up2_thresholds, low_thresholds, low2_thresholds};
+        return AlarmTables{ai_signals_,    alarm_rules_,    alarm_texts_,    alarm_names_,
+                           up_thresholds_, up2_thresholds_, low_thresholds_, low2_thresholds_};
     }
 };
+
+// The name a configuration check without a device knows the tables by.
+using OwnedAlarmTables = AlarmConfiguration;
 
 // One threshold group of a device's tables: the name its settings keys start with ("Up" for
 // "UpValue"), whether its alarm is raised by a rise above the threshold (else by a fall below it),

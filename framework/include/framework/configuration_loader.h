@@ -36,9 +36,9 @@ struct ConfigurationTarget {
     const std::map<std::string, float>& host_thresholds;
     // Where the load's diagnostic lines go.
     const DiagnosticSink& diagnostics;
-    // Held while the tables are written, so that a round completing on another thread never sees
-    // them half written; null when nothing else reads them. The file itself is read before, and
-    // nothing called while it is held calls back into the device.
+    // Held while the tables are copied and while the new ones, built aside, are moved in, so that a
+    // round completing on another thread never sees them half written; null when nothing else
+    // reads them. Nothing called while it is held calls back into the device.
     std::mutex* table_guard = nullptr;
 };
 

@@ -23,37 +23,29 @@
 #include "framework/diagnostic_sink.h"
 #include "framework/diagnostics.h"
 #include "framework/operator_profile.h"
+#include "framework/round_record.h"
 #include "framework/snapshot_tree.h"
 #include "host/ttime.h"
 
 // The data-device framework: a Modbus device whose whole register image is one record of type
 // Data. It completes and publishes each polling round, keeps the JSON snapshot and the alarm
-// tables of the operator profile, and evaluates the configured rules at the end of a round.
+// tables of the operator profile (its AlarmConfiguration, which configuration replaces whole), and
+// evaluates the configured rules at the end of a round. The record and the rounds' times are its
+// RoundRecord; the locks around them, and the calls into the host, are the template's.
 // Protocol is the host's device base; TypeCode is the data-type code published with the record.
 template <typename Data, typename Protocol, int TypeCode>
-class UniDataDevice : public Protocol {
+class UniDataDevice : public Protocol, protected AlarmConfiguration, protected RoundRecord<Data> {
 public:
     // Alarm identifier, threshold, recovery threshold, active, level.
     using ThresholdRule = ::ThresholdRule;
     using ThresholdGroup = ::ThresholdGroup;
 
     static constexpr int kRecordSize = static_cast<int>(sizeof(Data));
-    static constexpr int kStampSize = static_cast<int>(sizeof(ttime));
-
-    // What the template writes into any record: the data identifier in its first four bytes and
-    // the round stamp in its last seven.
-    static_assert(std::is_standard_layout_v<Data>, "the record's fields are placed by offset");
-    static_assert(offsetof(Data, data_id) == 0 && sizeof(Data::data_id) == sizeof(std::uint32_t),
-                  "the data identifier is the record's first four bytes");
-    static_assert(offsetof(Data, round_stamp) == sizeof(Data) - sizeof(ttime) &&
-                      sizeof(Data::round_stamp) == sizeof(ttime),
-                  "the round stamp is the record's last seven bytes");
 
     UniDataDevice() {
-        std::memset(static_cast<void*>(&data_), 0, sizeof data_);
-        std::memset(static_cast<void*>(&completed_), 0, sizeof completed_);
-        // The default profile is set once more after the record, as the device's construction
-        // order prescribes; the member's initialiser alone would give the same value.
+        // The round part has zeroed the record. The default profile is set once more after it, as the
+        // device's construction order prescribes; the member's initialiser alone would give the same
+        // value.
         b_mode_ = profile_value(kDefaultProfile);
     }
     ~UniDataDevice() override = default;
@@ -69,8 +61,7 @@ public:
         if (bytes == nullptr || length != kRecordSize) return false;
         if (refused_on_round_thread("UniDataDevice::LoadFromCache")) return false;
         const RoundHold round(*this);
-        std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
-        image_loads_.fetch_add(1);
+        this->load_record(bytes);
         this->data_ready_ = true;
         complete_round();
         return true;
@@ -119,18 +110,21 @@ public:
     void set_diagnostic_sink(const DiagnosticSink& sink) { diagnostics_ = &sink; }
 
 protected:
-    unsigned char* record_bytes() { return reinterpret_cast<unsigned char*>(&data_); }
+    using Round = RoundRecord<Data>;
+    // The record a round fills (round_mutex_).
+    using Round::data_;
+    using Round::record_bytes;
+    // The record of the last completed round, as the snapshot is built from it; json_mutex_ held.
+    using Round::completed_bytes;
+    // Whole-record cache loads so far: a round notes it when it begins.
+    using Round::image_loads;
+
     // Places a whole record as the last completed one, without completing a round (no new stamp,
     // no publication): for building the snapshot of a stored record.
     void place_completed_record(const unsigned char* bytes) {
         const RoundHold round(*this);
         const std::lock_guard<std::mutex> lock(json_mutex_);
-        std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
-        std::memcpy(static_cast<void*>(&completed_), bytes, sizeof completed_);
-    }
-    // The record of the last completed round, as the snapshot is built from it; json_mutex_ held.
-    const unsigned char* completed_bytes() const {
-        return reinterpret_cast<const unsigned char*>(&completed_);
+        this->place_completed(bytes);
     }
 
     // Copies one reply's block into the record at `offset`, then completes the round after its
@@ -142,23 +136,16 @@ protected:
                            std::uint32_t loads_at_start) {
         if (refused_on_round_thread("process_payload")) return false;
         const RoundHold round(*this);
-        if (image_loads_.load() != loads_at_start) return false;
-        std::memcpy(record_bytes() + offset, words, length);
+        if (image_loads() != loads_at_start) return false;
+        this->place_block(offset, words, length);
         if (!last) return true;
         complete_round();
         return false;
     }
-    // Whole-record cache loads so far: a round notes it when it begins.
-    std::uint32_t image_loads() const { return image_loads_.load(); }
-
     // Seconds from the last completed round to now, by the device's clock; nothing before the first
     // round has its time. Takes no lock, so a value query answers from anywhere, a host operation
     // that round completion calls included.
-    std::optional<std::int64_t> round_age_seconds() const {
-        const std::int64_t round = round_seconds_.load();
-        if (round == kNoRoundYet) return std::nullopt;
-        return seconds_since_epoch(clock_->local_now()) - round;
-    }
+    std::optional<std::int64_t> round_age_seconds() const { return this->age_seconds(clock_->local_now()); }
 
     // True, with a diagnostic line naming `call`, when this thread holds the round lock: it is
     // inside the device's own round completion (or configuration) and calls back into the device.
@@ -173,11 +160,8 @@ protected:
     // its reports to the host: a request that takes json_mutex_ again must be refused.
     bool in_rule_evaluation_here() const { return rule_thread_.load() == std::this_thread::get_id(); }
 
-    // The alarm tables by reference, as the configuration loader fills them.
-    AlarmTables alarm_tables() {
-        return AlarmTables{ai_signals_,    alarm_rules_,    alarm_texts_,    alarm_names_,
-                           up_thresholds_, up2_thresholds_, low_thresholds_, low2_thresholds_};
-    }
+    // The alarm tables by reference, as the configuration loader replaces them.
+    AlarmTables alarm_tables() { return view(); }
 
     // The end-of-round rules of the active profile, run with json_mutex_ held
     // (detail/rule_evaluation.ipp).
@@ -205,27 +189,16 @@ protected:
     // A device has no lock of its own: what it makes of the snapshot (the driver's 801 text) is
     // kept under json_mutex_. Value queries take no lock.
     // The fields that requests hand to the polling thread without a lock are atomic.
-    Data data_;
     std::atomic<std::int32_t> b_mode_{profile_value(kDefaultProfile)};
-    std::map<std::string, std::string> alarm_texts_;
-    std::map<std::string, std::string> alarm_names_;
-    std::map<std::string, std::string> alarm_rules_;
-    ThresholdGroup up_thresholds_;
-    ThresholdGroup up2_thresholds_;
-    ThresholdGroup low_thresholds_;
-    ThresholdGroup low2_thresholds_;
     boost::posix_time::ptime json_time_{boost::posix_time::not_a_date_time};
     mutable std::mutex json_mutex_;
     SnapshotTree json_;
-    std::map<std::string, std::pair<std::string, std::string>> ai_signals_;
     const Clock* clock_ = &system_clock();
     const DiagnosticSink* diagnostics_ = &standard_output_sink();
 
     std::mutex round_mutex_;
 
 private:
-    static constexpr std::int64_t kNoRoundYet = INT64_MIN;
-
     // round_mutex_ held for a scope, with the holding thread noted.
     class RoundHold {
     public:
@@ -250,10 +223,7 @@ private:
             // record together.
             std::lock_guard<std::mutex> lock(json_mutex_);
             this->update_time_ = clock_->local_now();
-            round_seconds_ = seconds_since_epoch(this->update_time_);
-            const ttime stamp = get_ttime(this->update_time_);
-            std::memcpy(record_bytes() + sizeof data_ - kStampSize, &stamp, kStampSize);
-            std::memcpy(static_cast<void*>(&completed_), &data_, sizeof data_);
+            this->complete(this->update_time_);
         }
         this->SendSP(TypeCode, record_bytes(), sizeof data_, false);
         this->Reset();
@@ -275,23 +245,9 @@ private:
         this->rule_values_.clear();
     }
 
-    static std::int64_t seconds_since_epoch(const boost::posix_time::ptime& t) {
-        static const boost::posix_time::ptime epoch(boost::gregorian::date(1970, 1, 1));
-        return (t - epoch).total_seconds();
-    }
-
-    // Whole-record cache loads so far, counted under round_mutex_: a polling round that sees it
-    // change while under way is abandoned.
-    std::atomic<std::uint32_t> image_loads_{0};
-    // The last round's time as seconds since the epoch, for value queries without a lock.
-    std::atomic<std::int64_t> round_seconds_{kNoRoundYet};
     // The thread that holds round_mutex_, and the one running the rule evaluation; none otherwise.
     std::atomic<std::thread::id> round_thread_{};
     std::atomic<std::thread::id> rule_thread_{};
-
-    // The last completed record (json_mutex_): the only record the snapshot is built from, so a
-    // request during a round never sees two rounds' blocks.
-    Data completed_;
 };
 
 // The member templates defined out of the class.

@@ -49,7 +49,7 @@ TEST(ControlWrites, SingleWriteIsConfirmedAndReadBack) {
     DeviceHarness h;
     EXPECT_EQ(control(h.device, 206, words({5000, 1}), nullptr, 0).result, 0);
     EXPECT_EQ(h.device.step_, 206);
-    EXPECT_EQ(h.device.write_expect_, 1);
+    EXPECT_EQ(h.device.write_transaction().write_expect_, 1);
     EXPECT_EQ(write_outcome(h.device), -1) << "not yet answered";
     const auto writes = h.calls.named("modbus_write_register");
     ASSERT_EQ(writes.size(), 1u);
@@ -78,7 +78,7 @@ TEST(ControlWrites, MultipleWriteIgnoresAnOddByte) {
     auto in = words({300, 0x1111, 0x2222});
     in.push_back(0xee);
     EXPECT_EQ(control(h.device, 210, in, nullptr, 0).result, 0);
-    EXPECT_EQ(h.device.write_expect_, 2);
+    EXPECT_EQ(h.device.write_transaction().write_expect_, 2);
     const auto writes = h.calls.named("modbus_write_registers");
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].args[0], 300);
@@ -106,7 +106,7 @@ TEST(ControlWrites, LongestWriteIsTheModbusLimit) {
     std::vector<std::uint8_t> in = words({100});
     in.resize(2 + 2 * 123, 0x01);
     EXPECT_EQ(control(h.device, 210, in, nullptr, 0).result, 0);
-    EXPECT_EQ(h.device.write_expect_, 123);
+    EXPECT_EQ(h.device.write_transaction().write_expect_, 123);
     h.pump.pump_all();
     EXPECT_EQ(h.unit.get(222), 0x0101);
     EXPECT_EQ(write_outcome(h.device), 1);
@@ -145,7 +145,7 @@ TEST(ControlBadInput, IsRefusedWithoutTouchingAnything) {
         DeviceHarness h;
         h.run_round();
         h.device.step_ = 12;
-        h.device.write_result_ = 1;
+        h.device.write_transaction().write_result_ = 1;
         h.calls.clear();
         std::int32_t out = 77;
         int out_len = -99;
@@ -156,7 +156,7 @@ TEST(ControlBadInput, IsRefusedWithoutTouchingAnything) {
         EXPECT_EQ(out_len, 0) << c.what;
         EXPECT_EQ(out, 77) << c.what;
         EXPECT_EQ(h.device.step_, 12) << c.what;
-        EXPECT_EQ(h.device.write_result_, 1) << c.what;
+        EXPECT_EQ(h.device.write_transaction().write_result_, 1) << c.what;
         EXPECT_TRUE(h.calls.calls.empty()) << c.what << ": " << h.calls.calls.front().name;
     }
 }
@@ -186,10 +186,10 @@ TEST(ControlRequests, UnparsableJsonNeverReachesTheHost) {
         for (const auto& in : bad) {
             DeviceHarness h;
             h.device.b_mode_ = b_mode;
-            h.device.write_result_ = 1;
+            h.device.write_transaction().write_result_ = 1;
             EXPECT_EQ(control(h.device, code, in, nullptr, 0).result, -1) << code << " under " << b_mode;
             EXPECT_EQ(h.device.step_, code);
-            EXPECT_EQ(h.device.write_result_, -1);
+            EXPECT_EQ(h.device.write_transaction().write_result_, -1);
             EXPECT_EQ(h.calls.named("OpenPort").size(), 1u);
             EXPECT_TRUE(h.calls.named("DeviceIoControl").empty()) << code << " under " << b_mode;
         }
@@ -260,7 +260,7 @@ TEST(ControlRequests, SignalRequestNeedsAnObjectWhoseIdIsText) {
 
 TEST(ControlRequests, UnlistedCodeCopiesOutcomeOnlyIntoFourBytes) {
     DeviceHarness h;
-    h.device.write_result_ = 3;
+    h.device.write_transaction().write_result_ = 3;
     h.device.set_io_control_result(11);
     std::uint8_t out[3] = {7, 7, 7};
     const Control c = control(h.device, kOutcomeCode, {}, out, 3);

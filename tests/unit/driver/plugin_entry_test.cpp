@@ -47,8 +47,8 @@ TEST(PluginEntry, CreatedDeviceHasTheDefaults) {
 TEST(DeviceDefaults, ConstructionSetsTheDocumentedValues) {
     TestDevice device;
     EXPECT_EQ(device.DeviceType(), "px46tr_k");
-    EXPECT_EQ(device.write_result_, -1);
-    EXPECT_EQ(device.write_expect_, -1);
+    EXPECT_EQ(device.write_transaction().write_result_, -1);
+    EXPECT_EQ(device.write_transaction().write_expect_, -1);
     EXPECT_EQ(device.b_mode_, 1);
     EXPECT_EQ(device.serial_flag_, 1);
     EXPECT_TRUE(device.json_.root().isNull());

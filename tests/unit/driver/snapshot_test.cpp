@@ -268,7 +268,7 @@ TEST(SnapshotRebuild, NothingChangesUntilTheNextRoundTime) {
     h.run_round();
     EXPECT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 220.0);
 
-    h.device.data_.inline_a[3] = 0x10;  // changed in the record, no new round
+    h.device.round_record().data_.inline_a[3] = 0x10;  // changed in the record, no new round
     h.device.GenJsonData();
     EXPECT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 220.0);
 
@@ -312,8 +312,9 @@ std::string snapshot_text(TestDevice& device) {
 // that of a fresh device loaded with the same alarm-only history and then the same record.
 TEST(SnapshotRebuild, EachRoundsTextIsAFreshDevicesForTheSameRecordAndHistory) {
     DeviceHarness h;
-    h.device.ai_signals_["规则信号"] = {"0406101001", "规则信号"};  // no build writes it
-    std::vector<std::uint8_t> history(kRecordSize, 0);              // the alarm-only codes 1 seen so far
+    h.device.alarm_configuration().ai_signals_["规则信号"] = {"0406101001",
+                                                              "规则信号"};  // no build writes it
+    std::vector<std::uint8_t> history(kRecordSize, 0);  // the alarm-only codes 1 seen so far
     for (std::uint32_t round = 1; round <= 30; ++round) {
         fill_registers(h.unit, round);
         for (int reg = 4096; reg <= 4102; ++reg)
@@ -328,7 +329,7 @@ TEST(SnapshotRebuild, EachRoundsTextIsAFreshDevicesForTheSameRecordAndHistory) {
         }
 
         DeviceHarness fresh;
-        fresh.device.ai_signals_ = h.device.ai_signals_;
+        fresh.device.alarm_configuration().ai_signals_ = h.device.alarm_configuration().ai_signals_;
         fresh.clock.set(h.clock.local_now() - boost::posix_time::seconds(1));
         ASSERT_TRUE(fresh.device.LoadFromCache(history.data(), static_cast<int>(kRecordSize)));
         fresh.clock.set(h.clock.local_now());
@@ -377,14 +378,14 @@ TEST(SnapshotRebuild, ATreeEditedByTheHostIsBuiltAnew) {
         fill(h, 1);
         h.run_round();
         apply(*snapshot_address(h.device));
-        h.device.ai_signals_["规则信号"] = {"0406101001", "规则信号"};
+        h.device.alarm_configuration().ai_signals_["规则信号"] = {"0406101001", "规则信号"};
         h.run_round();
         fill(h, 2);
         h.clock.advance(1);
         h.run_round();
 
         DeviceHarness fresh;
-        fresh.device.ai_signals_ = h.device.ai_signals_;
+        fresh.device.alarm_configuration().ai_signals_ = h.device.alarm_configuration().ai_signals_;
         fresh.clock.set(h.clock.local_now());
         const std::vector<std::uint8_t> record = h.device.record();
         ASSERT_TRUE(fresh.device.LoadFromCache(record.data(), static_cast<int>(record.size())));

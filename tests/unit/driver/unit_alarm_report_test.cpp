@@ -52,7 +52,7 @@ TEST(UnitAlarms, EveryAlarmInReportOrderWithItsStateAndTheNextSerial) {
     const auto& alarms = px46tr_k::reportable_alarms();
     ASSERT_EQ(alarms.size(), 457u);
     for (std::size_t i = 0; i < alarms.size(); ++i)
-        h.device.alarm_rules_[alarms[i].name] = "ID" + std::to_string(i);
+        h.device.alarm_configuration().alarm_rules_[alarms[i].name] = "ID" + std::to_string(i);
     std::mt19937 random(7);
     for (int reg = 4096; reg <= 4102; ++reg) h.unit.set(reg, static_cast<std::uint16_t>(random() % 3));
     for (int reg = 7424; reg <= 7465; ++reg) h.unit.set(reg, static_cast<std::uint16_t>(random()));
@@ -60,9 +60,9 @@ TEST(UnitAlarms, EveryAlarmInReportOrderWithItsStateAndTheNextSerial) {
     const auto got = reports(h);
     ASSERT_EQ(got.size(), 457u);
     for (std::size_t i = 0; i < alarms.size(); ++i) {
-        EXPECT_EQ(got[i],
-                  (Report{"ID" + std::to_string(i), alarms[i].name,
-                          px46tr_k::alarm_active(alarms[i], h.device.data_), static_cast<unsigned>(i + 1)}));
+        EXPECT_EQ(got[i], (Report{"ID" + std::to_string(i), alarms[i].name,
+                                  px46tr_k::alarm_active(alarms[i], h.device.round_record().data_),
+                                  static_cast<unsigned>(i + 1)}));
     }
     EXPECT_EQ(got[0].name, "系统总告警状态");
     EXPECT_EQ(got[1].name, "出线支路01电流越上线");
@@ -76,9 +76,10 @@ TEST(UnitAlarms, EveryAlarmInReportOrderWithItsStateAndTheNextSerial) {
 
 TEST(UnitAlarms, OnlyConfiguredAlarmsTakeSerials) {
     DeviceHarness h;
-    h.device.alarm_rules_["出线支路01开关分闸"] = "S1";
-    h.device.alarm_rules_["出线支路02开关分闸"] = "S2";
-    h.device.alarm_rules_["出线支路03开关分闸"] = "";  // an empty identifier is not configured
+    h.device.alarm_configuration().alarm_rules_["出线支路01开关分闸"] = "S1";
+    h.device.alarm_configuration().alarm_rules_["出线支路02开关分闸"] = "S2";
+    h.device.alarm_configuration().alarm_rules_["出线支路03开关分闸"] =
+        "";  // an empty identifier is not configured
     h.unit.set(kFeederOpenBits, 0x0006);
     h.run_round();
     EXPECT_EQ(reports(h), (std::vector<Report>{{"S1", "出线支路01开关分闸", false, 1},
@@ -100,8 +101,8 @@ TEST(UnitAlarms, OtherProfilesReportNothing) {
     for (int mode : {0, 2, 3, 5}) {
         DeviceHarness h;
         h.device.b_mode_ = mode;
-        h.device.alarm_rules_["系统总告警状态"] = "T";
-        h.device.alarm_rules_["出线支路01开关分闸"] = "S1";
+        h.device.alarm_configuration().alarm_rules_["系统总告警状态"] = "T";
+        h.device.alarm_configuration().alarm_rules_["出线支路01开关分闸"] = "S1";
         h.unit.set(4098, 1);
         h.device.RunCheckThreshold();
         const std::uint8_t set = 1;
@@ -113,7 +114,7 @@ TEST(UnitAlarms, OtherProfilesReportNothing) {
 
 TEST(UnitAlarms, SystemTotalAlarmIsActiveOnlyAtOne) {
     DeviceHarness h;
-    h.device.alarm_rules_["系统总告警状态"] = "T";
+    h.device.alarm_configuration().alarm_rules_["系统总告警状态"] = "T";
     std::vector<bool> states;
     for (std::uint16_t value : {0, 1, 2, 0x0101}) {
         h.calls.clear();
@@ -128,10 +129,10 @@ TEST(UnitAlarms, SystemTotalAlarmIsActiveOnlyAtOne) {
 
 TEST(UnitAlarms, IncomingLineFlagsAreActiveWhenNonZero) {
     DeviceHarness h;
-    h.device.alarm_rules_["A路进线总开关开关告警"] = "L1";
-    h.device.alarm_rules_["进线总开关开关告警"] = "L5";
-    h.device.alarm_rules_["进线防雷器失效告警"] = "L6";
-    h.device.alarm_rules_["进线电压欠压"] = "L24";
+    h.device.alarm_configuration().alarm_rules_["A路进线总开关开关告警"] = "L1";
+    h.device.alarm_configuration().alarm_rules_["进线总开关开关告警"] = "L5";
+    h.device.alarm_configuration().alarm_rules_["进线防雷器失效告警"] = "L6";
+    h.device.alarm_configuration().alarm_rules_["进线电压欠压"] = "L24";
     h.unit.set(7451, 0x8000);
     h.unit.set(7455, 0);
     h.unit.set(7456, 0xffff);  // the next polled register belongs to the feeder switches
@@ -145,11 +146,12 @@ TEST(UnitAlarms, IncomingLineFlagsAreActiveWhenNonZero) {
 TEST(UnitAlarms, FeederFlagPositions) {
     DeviceHarness h;
     for (int n : {4, 5, 6})
-        h.device.alarm_rules_[px46tr_k::compose_name("%s%02d电流越上线", "出线支路", n)] =
+        h.device.alarm_configuration()
+            .alarm_rules_[px46tr_k::compose_name("%s%02d电流越上线", "出线支路", n)] =
             "H" + std::to_string(n);
-    h.device.alarm_rules_["出线支路143电流越上上线"] = "HH143";
-    h.device.alarm_rules_["出线支路144电流越上上线"] = "HH144";
-    h.device.alarm_rules_["出线支路144开关分闸"] = "O144";
+    h.device.alarm_configuration().alarm_rules_["出线支路143电流越上上线"] = "HH143";
+    h.device.alarm_configuration().alarm_rules_["出线支路144电流越上上线"] = "HH144";
+    h.device.alarm_configuration().alarm_rules_["出线支路144开关分闸"] = "O144";
     h.unit.set(7433, 1u << 4);   // flag 148: feeder 5 over upper
     h.unit.set(7450, 1u << 15);  // flag 431: feeder 144 over upper-upper
     h.unit.set(7464, 1u << 15);  // flag 143: feeder 144 switch opened
@@ -165,8 +167,8 @@ TEST(UnitAlarms, FeederFlagPositions) {
 
 TEST(UnitAlarms, FeederSwitchAlarmIsNeverReported) {
     DeviceHarness h;
-    h.device.alarm_rules_["出线支路01开关告警"] = "SW1";
-    h.device.alarm_rules_["出线支路120开关告警"] = "SW120";
+    h.device.alarm_configuration().alarm_rules_["出线支路01开关告警"] = "SW1";
+    h.device.alarm_configuration().alarm_rules_["出线支路120开关告警"] = "SW120";
     for (int k = 0; k < 144; ++k) set_flag(h, kFeederAlarmBits, k);
     h.run_round();
     EXPECT_TRUE(reports(h).empty());
@@ -174,8 +176,8 @@ TEST(UnitAlarms, FeederSwitchAlarmIsNeverReported) {
 
 TEST(UnitAlarms, FeederMembersReportOneFlagEach) {
     DeviceHarness h;
-    h.device.alarm_rules_["出线支路09电流越上线"] = "H9";
-    h.device.alarm_rules_["出线支路100电流越上上线"] = "HH100";
+    h.device.alarm_configuration().alarm_rules_["出线支路09电流越上线"] = "H9";
+    h.device.alarm_configuration().alarm_rules_["出线支路100电流越上上线"] = "HH100";
     h.device.check_seq_ = 65535;
     const std::uint8_t flags[] = {0, 1};
     EXPECT_EQ(h.device._px46tr_k_FeederCurrentHAlert_alert(&flags[1], "出线支路", 9), 1);
@@ -198,7 +200,7 @@ TEST(UnitAlarms, ConfiguredFromTheShippedExampleFile) {
     ASSERT_EQ(got.size(), 8u);
     for (std::size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].serial, i + 1);
-        EXPECT_EQ(got[i].id, h.device.alarm_rules_.at(got[i].name));
+        EXPECT_EQ(got[i].id, h.device.alarm_configuration().alarm_rules_.at(got[i].name));
     }
     EXPECT_EQ(got.front(), (Report{"0417001001", "系统总告警状态", true, 1}));
     EXPECT_EQ(got.back(), (Report{"0417005002", "出线支路02开关分闸", true, 8}));
@@ -227,7 +229,7 @@ TEST(UnitAlarms, ReportsAreMadeWithoutTheSnapshotMutexHeld) {
     DeviceHarness h;
     SnapshotMutexProbe probe(h.device);
     h.device.set_observer(&probe);
-    h.device.alarm_rules_["系统总告警状态"] = "T";
+    h.device.alarm_configuration().alarm_rules_["系统总告警状态"] = "T";
     h.run_round();
     EXPECT_EQ(probe.reports, 1);
     EXPECT_EQ(probe.held, 0);

@@ -112,7 +112,7 @@ TEST(ConfigurationLookup, NothingFoundTriesAllEightThenStillHandsSettingsToHost)
     EXPECT_TRUE(run.result);
     ASSERT_EQ(d.host_init_calls(), 1u);
     EXPECT_EQ(d.calls.named("InitSetting")[0].args[0], settings);
-    EXPECT_EQ(d.device.data_.data_id, 77u);
+    EXPECT_EQ(d.device.round_record().data_.data_id, 77u);
 }
 
 TEST(ConfigurationLookup, LastCandidateUnderMobileIsFoundAndReadAsIni) {
@@ -133,7 +133,7 @@ TEST(ConfigurationLookup, LastCandidateUnderMobileIsFoundAndReadAsIni) {
               "parse ini/yaml filename:./ini/mobile/px46tr_k.ini\n"
               "AI 77\n"
               "here 1\n");
-    EXPECT_EQ(d.device.alarm_rules_,
+    EXPECT_EQ(d.device.alarm_configuration().alarm_rules_,
               (std::map<std::string, std::string>{{"环境温度_high", "0418001001,upper"}}));
 }
 
@@ -159,7 +159,7 @@ TEST(ConfigurationLookup, DeviceIniBeatsModelYaml) {
     d.dir.write("ini/px46tr_k.yaml", "AI:\n  x: from-yaml\n");
     const auto run = d.init(Json::Value(Json::objectValue));
     ASSERT_FALSE(run.error);
-    EXPECT_EQ(d.device.ai_signals_.at("x").first, "from-ini");
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.at("x").first, "from-ini");
     EXPECT_EQ(run.out.find("before load"), std::string::npos) << "the INI branch writes no load lines";
 }
 
@@ -173,7 +173,7 @@ TEST(ConfigurationLookup, ExistingButUnreadableCandidateIsChosenAndItsErrorReach
     EXPECT_EQ(count_of(run.out, "test ini/yaml:"), 2u);
     EXPECT_EQ(after_file_name(run.out), "");
     EXPECT_NE(run.out.find("parse ini/yaml filename:./ini/77.ini\n"), std::string::npos);
-    EXPECT_TRUE(d.device.ai_signals_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().ai_signals_.empty());
     EXPECT_EQ(d.host_init_calls(), 0u);
     EXPECT_TRUE(d.device.json_mutex_.try_lock()) << "the table lock is free again";
     d.device.json_mutex_.unlock();
@@ -247,7 +247,7 @@ TEST(ConfigurationFile, YamlUnderUnicomLogsEachStepAndEachAlarm) {
               "AI 77\n"
               "first:A路进线-电压 second:0406101001 name:0406101001\n"
               "first:环境温度 second:0418101001 name:环境温度\n");
-    EXPECT_EQ(d.device.alarm_rules_.at("系统总告警状态"), "0417001001");
+    EXPECT_EQ(d.device.alarm_configuration().alarm_rules_.at("系统总告警状态"), "0417001001");
     EXPECT_EQ(d.host_init_calls(), 1u);
 }
 
@@ -260,11 +260,13 @@ TEST(ConfigurationFile, ShippedYamlAndIniExamplesGiveTheSameTables) {
     const auto ini_run = from_ini.init(Json::Value(Json::objectValue));
     ASSERT_FALSE(yaml_run.error);
     ASSERT_FALSE(ini_run.error);
-    EXPECT_EQ(from_yaml.device.ai_signals_.size(), 6u);
-    EXPECT_EQ(from_yaml.device.alarm_rules_.size(), 8u);
-    EXPECT_EQ(from_yaml.device.ai_signals_, from_ini.device.ai_signals_);
-    EXPECT_EQ(from_yaml.device.alarm_rules_, from_ini.device.alarm_rules_);
-    EXPECT_EQ(from_yaml.device.ai_signals_.at("A路路进线-电流"),
+    EXPECT_EQ(from_yaml.device.alarm_configuration().ai_signals_.size(), 6u);
+    EXPECT_EQ(from_yaml.device.alarm_configuration().alarm_rules_.size(), 8u);
+    EXPECT_EQ(from_yaml.device.alarm_configuration().ai_signals_,
+              from_ini.device.alarm_configuration().ai_signals_);
+    EXPECT_EQ(from_yaml.device.alarm_configuration().alarm_rules_,
+              from_ini.device.alarm_configuration().alarm_rules_);
+    EXPECT_EQ(from_yaml.device.alarm_configuration().ai_signals_.at("A路路进线-电流"),
               (std::pair<std::string, std::string>{"0406102001", "A路进线电流"}));
 }
 
@@ -275,10 +277,10 @@ TEST(ConfigurationFile, ValuesSplitAtTheFirstCommaOnly) {
                 "[ALARM]\nalarm=0417001001,x,y\n");
     ASSERT_FALSE(d.init(Json::Value(Json::objectValue)).error);
     using Ids = std::pair<std::string, std::string>;
-    EXPECT_EQ(d.device.ai_signals_.at("plain"), (Ids{"0406101001", "0406101001"}));
-    EXPECT_EQ(d.device.ai_signals_.at("two"), (Ids{"0406101002", "a,b"}));
-    EXPECT_EQ(d.device.ai_signals_.at("empty"), (Ids{"", ""}));
-    EXPECT_EQ(d.device.alarm_rules_.at("alarm"), "0417001001");
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.at("plain"), (Ids{"0406101001", "0406101001"}));
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.at("two"), (Ids{"0406101002", "a,b"}));
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.at("empty"), (Ids{"", ""}));
+    EXPECT_EQ(d.device.alarm_configuration().alarm_rules_.at("alarm"), "0417001001");
 }
 
 TEST(ConfigurationFile, MobileKeepsWholeAlarmValuesAndReadsNoAi) {
@@ -286,9 +288,9 @@ TEST(ConfigurationFile, MobileKeepsWholeAlarmValuesAndReadsNoAi) {
     d.dir.write("ini/77.yaml", "AI:\n  x: 0406101001\nALARM:\n  环境温度_high: \"0418001001,upper\"\n");
     const auto run = d.init(mode_settings(3));
     ASSERT_FALSE(run.error);
-    EXPECT_EQ(d.device.alarm_rules_,
+    EXPECT_EQ(d.device.alarm_configuration().alarm_rules_,
               (std::map<std::string, std::string>{{"环境温度_high", "0418001001,upper"}}));
-    EXPECT_TRUE(d.device.ai_signals_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().ai_signals_.empty());
     EXPECT_EQ(run.out.find("parse alarm:"), std::string::npos);
 }
 
@@ -299,8 +301,8 @@ TEST(ConfigurationFile, TelecomLoadsTheFileButFillsNothing) {
     ASSERT_FALSE(run.error);
     EXPECT_EQ(after_file_name(run.out),
               "before load\nafter load\nbefore parse alarm\nafter parse alarm\nAI 77\n");
-    EXPECT_TRUE(d.device.ai_signals_.empty());
-    EXPECT_TRUE(d.device.alarm_rules_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().ai_signals_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().alarm_rules_.empty());
 }
 
 TEST(ConfigurationFile, AbsentOrEmptyYamlGroupsAreSkipped) {
@@ -308,8 +310,8 @@ TEST(ConfigurationFile, AbsentOrEmptyYamlGroupsAreSkipped) {
     d.dir.write("ini/77.yaml", "AI:\nOTHER:\n  x: 1\n");
     const auto run = d.init(Json::Value(Json::objectValue));
     ASSERT_FALSE(run.error);
-    EXPECT_TRUE(d.device.ai_signals_.empty());
-    EXPECT_TRUE(d.device.alarm_rules_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().ai_signals_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().alarm_rules_.empty());
 }
 
 TEST(ConfigurationFile, ReloadOverwritesEntriesButNeverRemovesThem) {
@@ -318,13 +320,14 @@ TEST(ConfigurationFile, ReloadOverwritesEntriesButNeverRemovesThem) {
     ASSERT_FALSE(d.init(Json::Value(Json::objectValue)).error);
     d.dir.write("ini/77.yaml", "AI:\n  b: \"3,3\"\n  c: \"4,4\"\nALARM:\n  q: Q2\n");
     ASSERT_FALSE(d.init(Json::Value(Json::objectValue)).error);
-    EXPECT_EQ(d.device.ai_signals_.size(), 3u);
-    EXPECT_EQ(d.device.ai_signals_.at("a").first, "1");
-    EXPECT_EQ(d.device.ai_signals_.at("b").first, "3");
-    EXPECT_EQ(d.device.alarm_rules_, (std::map<std::string, std::string>{{"p", "P1"}, {"q", "Q2"}}));
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.size(), 3u);
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.at("a").first, "1");
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.at("b").first, "3");
+    EXPECT_EQ(d.device.alarm_configuration().alarm_rules_,
+              (std::map<std::string, std::string>{{"p", "P1"}, {"q", "Q2"}}));
     std::filesystem::remove(d.dir.path() / "ini/77.yaml");
     ASSERT_FALSE(d.init(Json::Value(Json::objectValue)).error);
-    EXPECT_EQ(d.device.ai_signals_.size(), 3u) << "no file keeps what was loaded";
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.size(), 3u) << "no file keeps what was loaded";
 }
 
 // --- Errors reach the caller -----------------------------------------------------------------------
@@ -334,7 +337,7 @@ TEST(ConfigurationErrors, IniWithoutAlarmSectionUnderUnicomFailsAfterFillingAi) 
     d.dir.write("ini/77.ini", "[AI]\nx=0406101001,n\n");
     const auto run = d.init(Json::Value(Json::objectValue));
     EXPECT_TRUE(threw<boost::property_tree::ptree_bad_path>(run));
-    EXPECT_EQ(d.device.ai_signals_.size(), 1u) << "what was filled stays filled";
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.size(), 1u) << "what was filled stays filled";
     EXPECT_EQ(d.host_init_calls(), 0u);
     EXPECT_EQ(run.out.find("AI 77"), std::string::npos);
     EXPECT_TRUE(d.device.json_mutex_.try_lock()) << "the table lock is free again";
@@ -380,7 +383,7 @@ TEST(ConfigurationErrors, NonScalarYamlEntryReachesCallerAfterEarlierEntries) {
     d.dir.write("ini/77.yaml", "AI:\n  a: \"1,1\"\n  b: [1, 2]\n  c: \"3,3\"\n");
     const auto run = d.init(Json::Value(Json::objectValue));
     EXPECT_TRUE(threw<YAML::BadConversion>(run));
-    EXPECT_EQ(d.device.ai_signals_.size(), 1u);
+    EXPECT_EQ(d.device.alarm_configuration().ai_signals_.size(), 1u);
     EXPECT_EQ(d.host_init_calls(), 0u);
 }
 
@@ -413,8 +416,9 @@ TEST(MobileSettings, NamesTextsAndTheirLogLines) {
               "77 ID is missing\n"
               "77 SignalNumber is missing\n"
               "mobile:D4:;;; level:0 value:0\n");
-    EXPECT_EQ(d.device.alarm_names_, (std::map<std::string, std::string>{{"A1", "温度高"}}));
-    EXPECT_EQ(d.device.alarm_texts_,
+    EXPECT_EQ(d.device.alarm_configuration().alarm_names_,
+              (std::map<std::string, std::string>{{"A1", "温度高"}}));
+    EXPECT_EQ(d.device.alarm_configuration().alarm_texts_,
               (std::map<std::string, std::string>{{"A1", ";X;2;"}, {"C3", "n;i;s;"}, {"D4", ";;;"}}));
     EXPECT_EQ(d.device.alarm_levels_.size(), 1u) << "printing a level must not add one to the host";
     EXPECT_EQ(d.device.alarm_thresholds_.size(), 1u);
@@ -445,11 +449,11 @@ TEST(MobileSettings, ShippedExampleNamesEveryRuleOfTheShippedFile) {
     const auto run = d.init(json(text));
     ASSERT_FALSE(run.error);
     EXPECT_EQ(d.device.b_mode_, 3);
-    ASSERT_EQ(d.device.alarm_rules_.size(), 3u);
-    for (const auto& [key, rule] : d.device.alarm_rules_) {
+    ASSERT_EQ(d.device.alarm_configuration().alarm_rules_.size(), 3u);
+    for (const auto& [key, rule] : d.device.alarm_configuration().alarm_rules_) {
         const std::string id = rule.substr(0, rule.find(','));
-        EXPECT_EQ(d.device.alarm_names_.count(id), 1u) << key;
-        EXPECT_EQ(d.device.alarm_texts_.count(id), 1u) << key;
+        EXPECT_EQ(d.device.alarm_configuration().alarm_names_.count(id), 1u) << key;
+        EXPECT_EQ(d.device.alarm_configuration().alarm_texts_.count(id), 1u) << key;
     }
     EXPECT_EQ(run.out.find("is missing"), std::string::npos);
 }
@@ -472,10 +476,14 @@ TEST(ThresholdGroups, FourGroupsWithTheirSuffixesAndNumbers) {
         "LowValue": "abc", "LowReconverValue": "7", "LowAlarmLevel": "x",
         "Low2Value": "-1", "Low2ReconverValue": "1", "Low2AlarmLevel": "4"}})"));
     ASSERT_FALSE(run.error);
-    EXPECT_EQ(d.device.up_thresholds_.at("环境温度"), (Rule{"X001", 40.5f, 38.0f, false, 2}));
-    EXPECT_EQ(d.device.up2_thresholds_.at("环境温度"), (Rule{"X002", 50.0f, 48.0f, false, 1}));
-    EXPECT_EQ(d.device.low_thresholds_.at("环境温度"), (Rule{"X003", 0.0f, 7.0f, false, 0}));
-    EXPECT_EQ(d.device.low2_thresholds_.at("环境温度"), (Rule{"X004", -1.0f, 1.0f, false, 4}));
+    EXPECT_EQ(d.device.alarm_configuration().up_thresholds_.at("环境温度"),
+              (Rule{"X001", 40.5f, 38.0f, false, 2}));
+    EXPECT_EQ(d.device.alarm_configuration().up2_thresholds_.at("环境温度"),
+              (Rule{"X002", 50.0f, 48.0f, false, 1}));
+    EXPECT_EQ(d.device.alarm_configuration().low_thresholds_.at("环境温度"),
+              (Rule{"X003", 0.0f, 7.0f, false, 0}));
+    EXPECT_EQ(d.device.alarm_configuration().low2_thresholds_.at("环境温度"),
+              (Rule{"X004", -1.0f, 1.0f, false, 4}));
     EXPECT_EQ(d.host_init_calls(), 1u);
 }
 
@@ -487,10 +495,10 @@ TEST(ThresholdGroups, MissingOrEmptyKeySkipsOnlyItsGroup) {
         "LowValue": "5", "LowReconverValue": "7", "LowAlarmLevel": null,
         "Low2Value": "1", "Low2ReconverValue": "2", "Low2AlarmLevel": "3"}})"))
                      .error);
-    EXPECT_TRUE(d.device.up_thresholds_.empty());
-    EXPECT_TRUE(d.device.up2_thresholds_.empty());
-    EXPECT_TRUE(d.device.low_thresholds_.empty());
-    EXPECT_EQ(d.device.low2_thresholds_.size(), 1u);
+    EXPECT_TRUE(d.device.alarm_configuration().up_thresholds_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().up2_thresholds_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().low_thresholds_.empty());
+    EXPECT_EQ(d.device.alarm_configuration().low2_thresholds_.size(), 1u);
 }
 
 TEST(ThresholdGroups, MembersWithoutIdentityAreSkipped) {
@@ -501,7 +509,7 @@ TEST(ThresholdGroups, MembersWithoutIdentityAreSkipped) {
         "c": {"ID": "X", "SignalName": "", "UpValue": "1", "UpReconverValue": "1", "UpAlarmLevel": "1"},
         "d": 5})"))
                      .error);
-    EXPECT_TRUE(d.device.up_thresholds_.empty());
+    EXPECT_TRUE(d.device.alarm_configuration().up_thresholds_.empty());
 }
 
 TEST(ThresholdGroups, LaterMemberWinsOnlyInTheGroupsItDefines) {
@@ -511,8 +519,8 @@ TEST(ThresholdGroups, LaterMemberWinsOnlyInTheGroupsItDefines) {
               "LowValue": "2", "LowReconverValue": "2", "LowAlarmLevel": "2"},
         "b": {"ID": "B", "SignalName": "S", "UpValue": "3", "UpReconverValue": "3", "UpAlarmLevel": "3"}})"))
                      .error);
-    EXPECT_EQ(std::get<0>(d.device.up_thresholds_.at("S")), "B001");
-    EXPECT_EQ(std::get<0>(d.device.low_thresholds_.at("S")), "A003");
+    EXPECT_EQ(std::get<0>(d.device.alarm_configuration().up_thresholds_.at("S")), "B001");
+    EXPECT_EQ(std::get<0>(d.device.alarm_configuration().low_thresholds_.at("S")), "A003");
 }
 
 TEST(ThresholdGroups, EmptiedAndRefilledOnEveryLoadButKeptWhenSwitchingAway) {
@@ -520,18 +528,21 @@ TEST(ThresholdGroups, EmptiedAndRefilledOnEveryLoadButKeptWhenSwitchingAway) {
     const Json::Value full = group_settings(R"({"t": {"ID": "X", "SignalName": "S",
         "UpValue": "1", "UpReconverValue": "1", "UpAlarmLevel": "1"}})");
     ASSERT_FALSE(d.init(full).error);
-    std::get<3>(d.device.up_thresholds_.at("S")) = true;
-    d.device.low_thresholds_["old"] = Rule{"O003", 1, 1, true, 1};
+    std::get<3>(d.device.alarm_configuration().up_thresholds_.at("S")) = true;
+    d.device.alarm_configuration().low_thresholds_["old"] = Rule{"O003", 1, 1, true, 1};
     ASSERT_FALSE(d.init(full).error);
-    EXPECT_FALSE(std::get<3>(d.device.up_thresholds_.at("S"))) << "reloading resets the state";
-    EXPECT_TRUE(d.device.low_thresholds_.empty());
+    EXPECT_FALSE(std::get<3>(d.device.alarm_configuration().up_thresholds_.at("S")))
+        << "reloading resets the state";
+    EXPECT_TRUE(d.device.alarm_configuration().low_thresholds_.empty());
 
     ASSERT_FALSE(d.init(mode_settings(1)).error);
     EXPECT_EQ(d.device.b_mode_, 1);
-    EXPECT_EQ(d.device.up_thresholds_.size(), 1u) << "another profile leaves the groups alone";
+    EXPECT_EQ(d.device.alarm_configuration().up_thresholds_.size(), 1u)
+        << "another profile leaves the groups alone";
 
     ASSERT_FALSE(d.init(mode_settings(5)).error);
-    EXPECT_TRUE(d.device.up_thresholds_.empty()) << "no thresholdSetting: the groups end empty";
+    EXPECT_TRUE(d.device.alarm_configuration().up_thresholds_.empty())
+        << "no thresholdSetting: the groups end empty";
 }
 
 TEST(ThresholdGroups, ShippedExampleFillsItsGroups) {
@@ -540,12 +551,14 @@ TEST(ThresholdGroups, ShippedExampleFillsItsGroups) {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(d.init(json(text)).error);
     EXPECT_EQ(d.device.b_mode_, 5);
-    EXPECT_EQ(d.device.up_thresholds_.size(), 2u);
-    EXPECT_EQ(d.device.up2_thresholds_.size(), 1u);
-    EXPECT_EQ(d.device.low_thresholds_.size(), 1u);
-    EXPECT_TRUE(d.device.low2_thresholds_.empty());
-    EXPECT_EQ(d.device.up_thresholds_.at("环境温度"), (Rule{"0418101001", 35.0f, 30.0f, false, 2}));
-    EXPECT_EQ(d.device.up_thresholds_.at("环境湿度"), (Rule{"0418102001", 80.0f, 75.0f, false, 3}));
+    EXPECT_EQ(d.device.alarm_configuration().up_thresholds_.size(), 2u);
+    EXPECT_EQ(d.device.alarm_configuration().up2_thresholds_.size(), 1u);
+    EXPECT_EQ(d.device.alarm_configuration().low_thresholds_.size(), 1u);
+    EXPECT_TRUE(d.device.alarm_configuration().low2_thresholds_.empty());
+    EXPECT_EQ(d.device.alarm_configuration().up_thresholds_.at("环境温度"),
+              (Rule{"0418101001", 35.0f, 30.0f, false, 2}));
+    EXPECT_EQ(d.device.alarm_configuration().up_thresholds_.at("环境湿度"),
+              (Rule{"0418102001", 80.0f, 75.0f, false, 3}));
 }
 
 }  // namespace

@@ -25,13 +25,15 @@ std::string complete_round(DeviceHarness& h) {
 struct ComparisonDevice : DeviceHarness {
     ComparisonDevice() {
         device.b_mode_ = 3;
-        device.alarm_rules_["电流_1"] = "AL01,upper";
+        device.alarm_configuration().alarm_rules_["电流_1"] = "AL01,upper";
         device.alarm_levels_["AL01"] = 2;
         device.alarm_thresholds_["AL01"] = 10.0f;
-        device.alarm_texts_["AL01"] = "NM01;ID01;3;";
-        device.alarm_names_["AL01"] = "电流过高";
+        device.alarm_configuration().alarm_texts_["AL01"] = "NM01;ID01;3;";
+        device.alarm_configuration().alarm_names_["AL01"] = "电流过高";
     }
-    void set_comparison(const std::string& word) { device.alarm_rules_["电流_1"] = "AL01," + word; }
+    void set_comparison(const std::string& word) {
+        device.alarm_configuration().alarm_rules_["电流_1"] = "AL01," + word;
+    }
 };
 
 TEST(ComparisonRules, RealMemberComparesByNumberAndLogsTheRule) {
@@ -122,7 +124,7 @@ TEST(ComparisonRules, LevelZeroOnlyLogs) {
 TEST(ComparisonRules, KeyWithoutUnderscoreAndValueWithoutCommaAreUsedWhole) {
     DeviceHarness h;
     h.device.b_mode_ = 3;
-    h.device.alarm_rules_["电压"] = "AL02";
+    h.device.alarm_configuration().alarm_rules_["电压"] = "AL02";
     h.device.alarm_levels_["AL02"] = 1;
     h.device.alarm_thresholds_["AL02"] = 0.25f;
     h.device.json_["电压"] = 1.5;
@@ -135,7 +137,7 @@ TEST(ComparisonRules, KeyWithoutUnderscoreAndValueWithoutCommaAreUsedWhole) {
 TEST(ComparisonRules, MissingEntriesAreAddedAsDefaults) {
     DeviceHarness h;
     h.device.b_mode_ = 3;
-    h.device.alarm_rules_["电压_a_b"] = "AL03,upper,x";
+    h.device.alarm_configuration().alarm_rules_["电压_a_b"] = "AL03,upper,x";
     EXPECT_EQ(complete_round(h),
               "dataName:电压 alarmId:AL03 alarmComp:upper,x level:0 realvalue:null vs 0\n"
               "rvSize is 0\n");
@@ -148,7 +150,7 @@ TEST(ComparisonRules, MissingEntriesAreAddedAsDefaults) {
 TEST(ComparisonRules, MissingTextAndNameReadEmpty) {
     DeviceHarness h;
     h.device.b_mode_ = 3;
-    h.device.alarm_rules_["电压_1"] = "AL04,lower";
+    h.device.alarm_configuration().alarm_rules_["电压_1"] = "AL04,lower";
     h.device.alarm_levels_["AL04"] = 3;
     h.device.alarm_thresholds_["AL04"] = 100.0f;
     h.device.json_["电压"] = 99.5;
@@ -166,7 +168,7 @@ TEST(ComparisonRules, MissingTextAndNameReadEmpty) {
 struct AnalogueDevice : DeviceHarness {
     AnalogueDevice() {
         device.b_mode_ = 1;
-        device.ai_signals_["模拟量1"] = {"AI0123456789", "0418001"};
+        device.alarm_configuration().ai_signals_["模拟量1"] = {"AI0123456789", "0418001"};
         SMDVDevice::BAOSetting model;
         model.abs_enabled = true;
         model.abs_band = 2;
@@ -224,7 +226,7 @@ TEST(AnalogueSignals, UnreadableMembersAndShortIdentifiersAreSkipped) {
     const std::pair<const char*, const char*> identifiers[] = {{"AI012345", ""}, {"AI0123456", "AI0623451"}};
     for (const auto& [id, template_id] : identifiers) {
         AnalogueDevice h;
-        h.device.ai_signals_["模拟量1"] = {id, "0418001"};
+        h.device.alarm_configuration().ai_signals_["模拟量1"] = {id, "0418001"};
         h.device.json_["模拟量1"] = 50.0;
         complete_round(h);
         const auto checks = h.calls.named("CheckThreshold");
@@ -237,11 +239,11 @@ TEST(AnalogueSignals, UnreadableMembersAndShortIdentifiersAreSkipped) {
 TEST(ThresholdGroupOrder, UpThenUp2ThenLowThenLow2EachByName) {
     DeviceHarness h;
     h.device.b_mode_ = 5;
-    h.device.up_thresholds_["b"] = Rule{"B001", 1, 0, false, 1};
-    h.device.up_thresholds_["a"] = Rule{"A001", 1, 0, false, 1};
-    h.device.up2_thresholds_["a"] = Rule{"A002", 1, 0, false, 1};
-    h.device.low_thresholds_["c"] = Rule{"C003", 1, 2, false, 1};
-    h.device.low2_thresholds_["a"] = Rule{"A004", 1, 2, false, 1};
+    h.device.alarm_configuration().up_thresholds_["b"] = Rule{"B001", 1, 0, false, 1};
+    h.device.alarm_configuration().up_thresholds_["a"] = Rule{"A001", 1, 0, false, 1};
+    h.device.alarm_configuration().up2_thresholds_["a"] = Rule{"A002", 1, 0, false, 1};
+    h.device.alarm_configuration().low_thresholds_["c"] = Rule{"C003", 1, 2, false, 1};
+    h.device.alarm_configuration().low2_thresholds_["a"] = Rule{"A004", 1, 2, false, 1};
     for (const char* name : {"a", "b", "c"}) h.device.json_[name] = 1.0;
     complete_round(h);
     std::vector<std::string> order;
@@ -253,8 +255,8 @@ TEST(ThresholdGroupOrder, UpThenUp2ThenLowThenLow2EachByName) {
 
 TEST(ProfileRules, OnlyTheActiveProfileIsEvaluated) {
     DeviceHarness h;
-    h.device.up_thresholds_["a"] = Rule{"A001", 1, 0, false, 1};
-    h.device.alarm_rules_["a_1"] = "AL01,upper";
+    h.device.alarm_configuration().up_thresholds_["a"] = Rule{"A001", 1, 0, false, 1};
+    h.device.alarm_configuration().alarm_rules_["a_1"] = "AL01,upper";
     h.device.alarm_levels_["AL01"] = 1;
     h.device.json_["a"] = 5.0;
     for (int mode : {1, 2, 0}) {
@@ -289,9 +291,9 @@ TEST(ProfileRules, ReportsAreMadeWithTheSnapshotMutexHeld) {
         {1, {"CheckThreshold", "CheckAOReport"}}, {3, {"CheckThresholdBool"}}, {5, {"CheckThresholdBool"}}};
     for (const auto& [mode, expected] : cases) {
         AnalogueDevice h;  // an analogue signal, a comparison rule and an upper threshold
-        h.device.alarm_rules_["a_1"] = "AL01,upper";
+        h.device.alarm_configuration().alarm_rules_["a_1"] = "AL01,upper";
         h.device.alarm_levels_["AL01"] = 1;
-        h.device.up_thresholds_["a"] = Rule{"A001", 1, 0, false, 1};
+        h.device.alarm_configuration().up_thresholds_["a"] = Rule{"A001", 1, 0, false, 1};
         h.device.json_["模拟量1"] = 12.5;
         h.device.json_["a"] = 5.0;
         h.device.b_mode_ = mode;

@@ -55,8 +55,8 @@ TEST(ValueText, NineSignificantDigitsOfTheFloat) {
 
 TEST(ThresholdGroups, UpperRuleRaisesAtThresholdAndClearsAtRecovery) {
     DeviceHarness h;
-    h.device.up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, false, 2};
-    expect_sequence(h, h.device.up_thresholds_, "温度",
+    h.device.alarm_configuration().up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, false, 2};
+    expect_sequence(h, h.device.alarm_configuration().up_thresholds_, "温度",
                     {{54, false, ""},
                      {55, true, "当前值55高于阈值:55"},
                      {53, true, "当前值53高于阈值:55"},
@@ -67,8 +67,8 @@ TEST(ThresholdGroups, UpperRuleRaisesAtThresholdAndClearsAtRecovery) {
 
 TEST(ThresholdGroups, LowerRuleRaisesAtThresholdAndClearsAtRecovery) {
     DeviceHarness h;
-    h.device.low_thresholds_["湿度"] = Rule{"H003", 10.0f, 12.0f, false, 1};
-    expect_sequence(h, h.device.low_thresholds_, "湿度",
+    h.device.alarm_configuration().low_thresholds_["湿度"] = Rule{"H003", 10.0f, 12.0f, false, 1};
+    expect_sequence(h, h.device.alarm_configuration().low_thresholds_, "湿度",
                     {{11, false, ""},
                      {10, true, "当前值10低于阈值:10"},
                      {11, true, "当前值11低于阈值:10"},
@@ -77,8 +77,8 @@ TEST(ThresholdGroups, LowerRuleRaisesAtThresholdAndClearsAtRecovery) {
 
 TEST(ThresholdGroups, RecoveryBeyondThresholdAlternatesOnASteadyValue) {
     DeviceHarness h;
-    h.device.up_thresholds_["温度"] = Rule{"T001", 50.0f, 60.0f, false, 2};
-    expect_sequence(h, h.device.up_thresholds_, "温度",
+    h.device.alarm_configuration().up_thresholds_["温度"] = Rule{"T001", 50.0f, 60.0f, false, 2};
+    expect_sequence(h, h.device.alarm_configuration().up_thresholds_, "温度",
                     {{55, true, "当前值55高于阈值:50"},
                      {55, false, ""},
                      {55, true, "当前值55高于阈值:50"},
@@ -100,8 +100,8 @@ Json::Value report_args(int level, const std::string& signal, const std::string&
 TEST(ThresholdGroups, ReportCarriesLevelSignalIdentifierValueTextAndSerialOne) {
     DeviceHarness h;
     h.device.b_mode_ = 5;
-    h.device.up2_thresholds_["温度"] = Rule{"T002", 0.05f, 0.0f, false, 4};
-    h.device.low2_thresholds_["湿度"] = Rule{"H004", 10.0f, 12.0f, false, 3};
+    h.device.alarm_configuration().up2_thresholds_["温度"] = Rule{"T002", 0.05f, 0.0f, false, 4};
+    h.device.alarm_configuration().low2_thresholds_["湿度"] = Rule{"H004", 10.0f, 12.0f, false, 3};
     h.device.json_["温度"] = static_cast<double>(0.1f);
     h.device.json_["湿度"] = 20.0;
     const auto reports = round_reports(h);
@@ -115,8 +115,8 @@ TEST(ThresholdGroups, ReportCarriesLevelSignalIdentifierValueTextAndSerialOne) {
 TEST(ThresholdGroups, ComparesInSinglePrecision) {
     DeviceHarness h;
     h.device.b_mode_ = 5;
-    h.device.up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, false, 2};
-    h.device.low_thresholds_["湿度"] = Rule{"H003", 10.0f, 12.0f, true, 2};
+    h.device.alarm_configuration().up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, false, 2};
+    h.device.alarm_configuration().low_thresholds_["湿度"] = Rule{"H003", 10.0f, 12.0f, true, 2};
     // Below 55 and above 10 as doubles, but 55 and 10 as floats: both reach their limits.
     h.device.json_["温度"] = 54.9999999;
     h.device.json_["湿度"] = 11.9999999;
@@ -130,14 +130,15 @@ TEST(ThresholdGroups, ComparesInSinglePrecision) {
 TEST(ThresholdGroups, MembersWithoutANumberAreSkippedAndKeepTheirState) {
     DeviceHarness h;
     h.device.b_mode_ = 5;
-    h.device.up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, true, 2};
-    h.device.up_thresholds_["露点"] = Rule{"T002", 55.0f, 50.0f, false, 2};  // never a member
+    h.device.alarm_configuration().up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, true, 2};
+    h.device.alarm_configuration().up_thresholds_["露点"] =
+        Rule{"T002", 55.0f, 50.0f, false, 2};  // never a member
     for (const Json::Value& value :
          {Json::Value("正常"), Json::Value("60"), Json::Value(Json::nullValue), Json::Value(true),
           Json::Value(Json::arrayValue), Json::Value(Json::objectValue)}) {
         h.device.json_["温度"] = value;
         EXPECT_TRUE(round_reports(h).empty()) << value.toStyledString();
-        EXPECT_TRUE(std::get<3>(h.device.up_thresholds_.at("温度")));
+        EXPECT_TRUE(std::get<3>(h.device.alarm_configuration().up_thresholds_.at("温度")));
     }
     EXPECT_FALSE(h.device.json_.root().isMember("露点")) << "a missing member is not added";
     h.device.json_["温度"] = 12;  // an integer member is a number as well
@@ -153,8 +154,8 @@ TEST(ThresholdGroups, NumbersOfARealRoundAreReadBackAsTheirFloats) {
     h.device.b_mode_ = 5;
     h.unit.set(4247, 1);
     h.set_s32(4, 12345);
-    h.device.up_thresholds_["环境温度"] = Rule{"E001", 0.05f, 0.0f, false, 2};
-    h.device.low_thresholds_["A路进线-电压"] = Rule{"V003", 200.0f, 210.0f, false, 1};
+    h.device.alarm_configuration().up_thresholds_["环境温度"] = Rule{"E001", 0.05f, 0.0f, false, 2};
+    h.device.alarm_configuration().low_thresholds_["A路进线-电压"] = Rule{"V003", 200.0f, 210.0f, false, 1};
     h.run_round();
     ASSERT_DOUBLE_EQ(h.device.json_["A路进线-电压"].asDouble(), 123.44999694824219);
     const auto reports = h.calls.named("CheckThresholdBool");
@@ -169,8 +170,8 @@ TEST(ThresholdGroups, HostKeepsSeveralRulesOfOneSignalApart) {
     // An upper and a lower rule on the same signal: only real changes reach the batch check.
     DeviceHarness h;
     h.device.b_mode_ = 5;
-    h.device.up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, false, 2};
-    h.device.low_thresholds_["温度"] = Rule{"T003", 10.0f, 12.0f, false, 2};
+    h.device.alarm_configuration().up_thresholds_["温度"] = Rule{"T001", 55.0f, 50.0f, false, 2};
+    h.device.alarm_configuration().low_thresholds_["温度"] = Rule{"T003", 10.0f, 12.0f, false, 2};
     h.device.json_["温度"] = 5.0;
     round_reports(h);
     EXPECT_EQ(h.calls.named("DoBatchCheckThreshold").at(0).args[0].asUInt(), 1u);

@@ -3,14 +3,16 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "catalogue/control_codes.h"
+
 namespace {
 
-constexpr int kSnapshotText = 801;
-constexpr int kWriteRegister = 206;
-constexpr int kWriteRegisters = 210;
+constexpr int kSnapshotText = px46tr_k::kControlSnapshotText;
+constexpr int kWriteRegister = px46tr_k::kControlWriteRegister;
+constexpr int kWriteRegisters = px46tr_k::kControlWriteRegisters;
 constexpr int kWriteOutcome = 1;  // any code the device does not list
-constexpr std::int32_t kConfirmed = 1;
-constexpr std::int32_t kPending = -1;
+constexpr std::int32_t kConfirmed = px46tr_k::kWriteConfirmed;
+constexpr std::int32_t kPending = px46tr_k::kWritePending;
 
 std::string describe(const std::vector<std::uint16_t>& words) {
     std::string text = "write " + std::to_string(words.at(0)) + "=";
