@@ -95,9 +95,9 @@ Json::Value example_settings() {
     return settings;
 }
 
-void set_up_example_device(PX46TR_K& device, const Clock& clock, unsigned int data_id) {
+void set_up_example_device(PX46TR_K& device, const framework::Clock& clock, unsigned int data_id) {
     device.set_clock(clock);
-    device.set_diagnostic_sink(silent_sink());
+    device.set_diagnostic_sink(framework::silent_sink());
     device.Init(std::weak_ptr<SMDController>(), data_id, Json::Value(Json::objectValue));
     device.InitSetting(example_settings());
 }

@@ -22,7 +22,7 @@ inline constexpr int kRoundSeconds = 5;
 
 // A clock that stands still until advanced, by a fixed step each time; every advance gives the
 // next round a new stamp, so its completion rebuilds the snapshot.
-class SteppedClock : public Clock {
+class SteppedClock : public framework::Clock {
 public:
     explicit SteppedClock(int step_seconds = kRoundSeconds) : step_seconds_(step_seconds) {}
     boost::posix_time::ptime local_now() const override { return now_; }
@@ -78,7 +78,7 @@ Json::Value example_settings();
 // Sets a constructed device up as a host would: the clock, no diagnostic lines, its data
 // identifier, then InitSetting with example_settings(), which loads ini/<data_id>.yaml of the
 // working folder.
-void set_up_example_device(PX46TR_K& device, const Clock& clock, unsigned int data_id);
+void set_up_example_device(PX46TR_K& device, const framework::Clock& clock, unsigned int data_id);
 
 // One polling round as a host drives it: the unit's values move, the clock moves on by a round (a
 // new stamp), then the device starts its round and the pump carries its reads and replies until

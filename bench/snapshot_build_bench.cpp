@@ -15,7 +15,7 @@ namespace {
 class BenchDevice : public PX46TR_K {
 public:
     BenchDevice() {
-        set_diagnostic_sink(silent_sink());  // a line per request
+        set_diagnostic_sink(framework::silent_sink());  // a line per request
         std::vector<unsigned char> bytes(sizeof data_);
         for (std::size_t i = 4; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7);
         place_completed_record(bytes.data());

@@ -43,8 +43,8 @@ int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
     if (reply_regs_.size() < static_cast<std::size_t>(row.count)) {
         // A reply shorter than its read would be copied from past its end: end the round here,
         // as after an error reply, and keep the record as it is.
-        log_line(*diagnostics_, "PX46TR_K::process_payload short reply step:", step,
-                 " words:", reply_regs_.size(), " expected:", row.count);
+        framework::log_line(*diagnostics_, "PX46TR_K::process_payload short reply step:", step,
+                            " words:", reply_regs_.size(), " expected:", row.count);
         return 0;
     }
     // Ends the round when it completes here, or when a cached record replaced the image since the

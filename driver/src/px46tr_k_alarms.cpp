@@ -16,7 +16,7 @@ constexpr int kReportLevel = 2;  // level of every unit alarm report
 }  // namespace
 
 void PX46TR_K::RunCheckThreshold() {
-    if (!is_profile(b_mode_, OperatorProfile::kUnicom)) return;
+    if (!framework::is_profile(b_mode_, framework::OperatorProfile::kUnicom)) return;
     // Comparing the rules with those bound costs a walk over the configured entries; looking every
     // catalogue name up in them, as binding does, costs one search per name.
     if (alarm_binding_.rules != alarm_rules_) bind_alarms();
@@ -53,7 +53,7 @@ void PX46TR_K::report_unit_alarm(const std::string& id, const std::string& name,
 // name; another prefix composes a name of its own, which the rules may name all the same.
 int PX46TR_K::report_feeder_alarm(const FeederFlagFamily& family, const std::uint8_t* flag,
                                   const char* prefix, int n) {
-    if (!is_profile(b_mode_, OperatorProfile::kUnicom)) return 1;
+    if (!framework::is_profile(b_mode_, framework::OperatorProfile::kUnicom)) return 1;
     const SignalInfo* signal = n >= 1 && n <= kFeederCount
                                    ? &snapshot_signals()[signal_position(feeder_flag_name(family, n))]
                                    : nullptr;

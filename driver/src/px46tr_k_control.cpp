@@ -13,8 +13,8 @@
 #include <json/writer.h>
 
 #include "catalogue/record_fields.h"
-#include "driver/px46tr_k.h"
 #include "catalogue/register_map.h"
+#include "driver/px46tr_k.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ static_assert(line_requests_outside_polling_steps(),
 }  // namespace
 
 int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size, int& out_len) {
-    log_line(*diagnostics_, "PX46TR_K::DeviceIoControl ", code);
+    framework::log_line(*diagnostics_, "PX46TR_K::DeviceIoControl ", code);
     out_len = 0;
     if (in_len < 0 || out_size < 0) return -1;
 
@@ -103,7 +103,8 @@ int PX46TR_K::write_registers(const ControlCall& call) {
 
 // 310 always, and 320 outside the unicom profile, must carry JSON; the host's handler answers.
 int PX46TR_K::pass_request(const ControlCall& call) {
-    const bool parsed = call.code == kControlRequest || !is_profile(b_mode_, OperatorProfile::kUnicom);
+    const bool parsed =
+        call.code == kControlRequest || !framework::is_profile(b_mode_, framework::OperatorProfile::kUnicom);
     if (parsed && missing(call.in, call.in_len)) return -1;
     step_ = call.code;
     write_.abandon();
@@ -188,7 +189,8 @@ int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
 // the host: asked from inside one of those reports on the same thread, they are refused.
 bool PX46TR_K::refused_in_rule_evaluation() const {
     if (!in_rule_evaluation_here()) return false;
-    log_line(*diagnostics_, "PX46TR_K::DeviceIoControl refused: called back from the rule evaluation");
+    framework::log_line(*diagnostics_,
+                        "PX46TR_K::DeviceIoControl refused: called back from the rule evaluation");
     return true;
 }
 

@@ -21,16 +21,16 @@ namespace {
 template <typename Slot>
 void write_value(const SignalInfo& signal, std::int64_t raw, Slot&& slot) {
     if (signal.coding == Coding::number) {
-        SnapshotTree::assign(slot(nullptr), static_cast<double>(signal.number(raw)));
+        framework::SnapshotTree::assign(slot(nullptr), static_cast<double>(signal.number(raw)));
         return;
     }
-    SnapshotTree::assign_text(slot(nullptr), signal.word(raw));
+    framework::SnapshotTree::assign_text(slot(nullptr), signal.word(raw));
     if (signal.entry == Entry::none) return;
     const bool alarm = signal.alarm(raw);
     if (signal.entry == Entry::boolean) {
-        SnapshotTree::assign(slot(kAlertArray), alarm);
+        framework::SnapshotTree::assign(slot(kAlertArray), alarm);
     } else if (alarm) {
-        SnapshotTree::assign(slot(kAlertArray), 1);
+        framework::SnapshotTree::assign(slot(kAlertArray), 1);
     }
 }
 

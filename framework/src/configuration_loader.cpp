@@ -15,6 +15,8 @@
 #include "framework/diagnostics.h"
 #include "framework/split_at_first.h"
 
+namespace framework {
+
 namespace configuration {
 
 namespace {
@@ -297,3 +299,5 @@ void load_configuration(const Json::Value& settings, const ConfigurationTarget& 
 }
 
 }  // namespace configuration
+
+}  // namespace framework

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <string>
 
+namespace framework {
+
 namespace {
 
 class StandardOutputSink final : public DiagnosticSink {
@@ -35,3 +37,5 @@ const DiagnosticSink& silent_sink() {
     static const SilentSink sink;
     return sink;
 }
+
+}  // namespace framework

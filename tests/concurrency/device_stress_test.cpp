@@ -41,7 +41,7 @@ constexpr int kImages = 16;            // images cycle through the values 1 to 1
 
 // Moves one second at every reading, from any thread, so that every completion has a time of
 // its own. Relaxed: the clock must not order the threads it serves, or it would hide their races.
-class TickingClock : public Clock {
+class TickingClock : public framework::Clock {
 public:
     boost::posix_time::ptime local_now() const override {
         return start_ + boost::posix_time::seconds(ticks_.fetch_add(1, std::memory_order_relaxed));
@@ -126,7 +126,7 @@ std::map<unsigned, Json::Value> reference_snapshots(std::int32_t profile) {
     std::map<unsigned, Json::Value> snapshots;
     for (unsigned k = 1; k <= kImages; ++k) {
         TestDevice device;
-        device.set_diagnostic_sink(silent_sink());
+        device.set_diagnostic_sink(framework::silent_sink());
         device.b_mode_ = profile;
         std::vector<unsigned char> record(px46tr_k::kRecordSize);
         for (std::size_t at = kImageBegin; at < kImageEnd; at += 2)
@@ -174,7 +174,7 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
     TestDevice device;
     device.set_clock(clock);
     device.set_observer(&findings);
-    device.set_diagnostic_sink(silent_sink());  // a line per request
+    device.set_diagnostic_sink(framework::silent_sink());  // a line per request
     device.Init(std::weak_ptr<SMDController>(), 1, Json::Value(Json::objectValue));
     BusPump pump(device, unit);
 
@@ -297,7 +297,7 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
 // would meet a completion's write, which ThreadSanitizer reports.
 TEST(ValueQueries, AnswerWhileRoundsCompleteOnAnotherThread) {
     TestDevice device;
-    device.set_diagnostic_sink(silent_sink());
+    device.set_diagnostic_sink(framework::silent_sink());
     device.b_mode_ = 2;  // no snapshot: completions follow each other closely
     const std::vector<unsigned char> record(px46tr_k::kRecordSize);
     std::atomic<long> answered{0};

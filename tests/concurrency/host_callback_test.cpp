@@ -223,7 +223,7 @@ void configure(TestDevice& device, std::int32_t profile) {
     device.alarm_configuration().alarm_rules_["环境温度_1"] = "0406102001,upper";
     device.alarm_levels_["0406102001"] = 2;
     device.alarm_configuration().up_thresholds_["环境温度"] =
-        ThresholdRule{"0406103001", 10.f, 5.f, false, 2};
+        framework::ThresholdRule{"0406103001", 10.f, 5.f, false, 2};
 }
 
 // Each completion publishes a record and then stores that same record: no completion nests in

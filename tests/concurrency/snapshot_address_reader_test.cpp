@@ -26,7 +26,7 @@ TEST(SnapshotAddressReader, ReadsWhileAThousandRoundsCompleteAndTouchesNoFreedMe
     FakeClock clock;
     TestDevice device;
     device.set_clock(clock);
-    device.set_diagnostic_sink(silent_sink());
+    device.set_diagnostic_sink(framework::silent_sink());
     device.Init(std::weak_ptr<SMDController>(), 1, Json::Value(Json::objectValue));
     BusPump pump(device, unit);
     auto round = [&] {

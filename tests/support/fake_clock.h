@@ -7,7 +7,7 @@
 #include "framework/clock.h"
 
 // A clock that stands still until the test moves it. Local time and epoch seconds move together.
-class FakeClock : public Clock {
+class FakeClock : public framework::Clock {
 public:
     explicit FakeClock(
         boost::posix_time::ptime start = boost::posix_time::time_from_string("2026-12-07 15:03:21"))

@@ -7,7 +7,7 @@
 #include "framework/diagnostic_sink.h"
 
 // Keeps a device's diagnostic lines, each with its line end, as standard output would show them.
-class RecordingSink : public DiagnosticSink {
+class RecordingSink : public framework::DiagnosticSink {
 public:
     void write_line(std::string_view line) const override {
         const std::lock_guard<std::mutex> lock(mutex_);

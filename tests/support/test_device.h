@@ -11,8 +11,8 @@
 // what the tests set or read of the device itself.
 class TestDevice : public PX46TR_K {
 public:
-    AlarmConfiguration& alarm_configuration() { return *this; }
-    RoundRecord<PX46TR_K_Data_t>& round_record() { return *this; }
+    framework::AlarmConfiguration& alarm_configuration() { return *this; }
+    framework::RoundRecord<PX46TR_K_Data_t>& round_record() { return *this; }
     px46tr_k::WriteTransaction& write_transaction() { return write_; }
 
     using PX46TR_K::alarm_changed_;

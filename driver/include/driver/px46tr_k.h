@@ -11,9 +11,9 @@
 
 #include <json/value.h>
 
+#include "catalogue/control_codes.h"
 #include "catalogue/px46tr_k_data.h"
 #include "catalogue/signal_catalogue.h"
-#include "catalogue/control_codes.h"
 #include "driver/write_transaction.h"
 #include "framework/uni_data_device.h"
 #include "host/sp_modbus.h"
@@ -21,7 +21,7 @@
 // The driver of the power-distribution monitoring unit: polls the unit's register image into the
 // record, builds the snapshot of its signals, reports its alarm flags and answers control
 // requests.
-class PX46TR_K : public UniDataDevice<PX46TR_K_Data_t, SPModbus, px46tr_k::kDataTypeCode> {
+class PX46TR_K : public framework::UniDataDevice<PX46TR_K_Data_t, SPModbus, px46tr_k::kDataTypeCode> {
 public:
     // Steps of a pending register write (single, multiple); the reply is checked against it.
     static constexpr int kStepWriteRegister = px46tr_k::kControlWriteRegister;

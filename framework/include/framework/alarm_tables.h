@@ -6,6 +6,8 @@
 #include <tuple>
 #include <utility>
 
+namespace framework {
+
 // The alarm configuration a device holds, by operator profile. Configuration loading is the only
 // writer (besides the `active` member of a threshold rule, which the threshold evaluation moves);
 // the end-of-round evaluations read it. Keys compare byte for byte.
@@ -70,9 +72,6 @@ struct AlarmConfiguration {
     }
 };
 
-// The name a configuration check without a device knows the tables by.
-using OwnedAlarmTables = AlarmConfiguration;
-
 // One threshold group of a device's tables: the name its settings keys start with ("Up" for
 // "UpValue"), whether its alarm is raised by a rise above the threshold (else by a fall below it),
 // and its rules.
@@ -89,3 +88,5 @@ inline std::array<ThresholdGroupEntry, 4> threshold_groups(const AlarmTables& ta
              {"Low", false, tables.low_thresholds},
              {"Low2", false, tables.low2_thresholds}}};
 }
+
+}  // namespace framework

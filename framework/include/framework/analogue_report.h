@@ -6,6 +6,8 @@
 
 #include "host/smd_vdevice.h"
 
+namespace framework {
+
 // Whether an analogue value is due to be reported again under its report setting: it has left
 // the absolute band or the percentage band around the last reported value, or the last report is
 // older than the period. Each test is made only when its flag is on, and a value exactly on an
@@ -47,3 +49,5 @@ inline std::string analogue_template_identifier(const std::string& signal_id) {
     id[8] = '1';
     return id;
 }
+
+}  // namespace framework

@@ -4,6 +4,8 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+namespace framework {
+
 // Where a device reads the time: the local wall clock for round stamps and data age, and seconds
 // since the epoch for report periods. Tests install a clock they move by hand.
 class Clock {
@@ -22,3 +24,5 @@ inline const Clock& system_clock() {
     static const Clock clock;
     return clock;
 }
+
+}  // namespace framework

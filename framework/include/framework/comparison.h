@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+namespace framework {
+
 // How a mobile-profile alarm rule compares a snapshot member with its threshold, by the word
 // that ends the rule ("<alarm id>,<word>"). A rule with any other word is never evaluated.
 enum class Comparison { upper, lower, equal, notequal };
@@ -34,3 +36,5 @@ inline std::string comparison_word_list() {
     }
     return list;
 }
+
+}  // namespace framework

@@ -13,6 +13,8 @@
 #include "framework/diagnostic_sink.h"
 #include "framework/operator_profile.h"
 
+namespace framework {
+
 // How a device learns its alarm configuration: the operator profile from the host's settings, the
 // configuration file found under "./ini/" (YAML or INI) and the threshold settings of the mobile
 // and threshold-group profiles. A device's InitSetting runs this before it hands the settings to
@@ -64,3 +66,5 @@ std::string find_configuration_file(std::uint32_t data_id, const std::string& de
 void load_configuration(const Json::Value& settings, const ConfigurationTarget& target);
 
 }  // namespace configuration
+
+}  // namespace framework

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+namespace framework {
+
 // Where a device's diagnostic lines go. A host sees them on standard output; tests, benchmarks
 // and tools that call device code for their own purposes install a sink of their own. A sink may
 // be called from several threads at once and must outlive every device it is installed on.
@@ -17,3 +19,5 @@ const DiagnosticSink& standard_output_sink();
 
 // Drops every line.
 const DiagnosticSink& silent_sink();
+
+}  // namespace framework

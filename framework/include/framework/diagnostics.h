@@ -4,6 +4,8 @@
 
 #include "framework/diagnostic_sink.h"
 
+namespace framework {
+
 // Diagnostic lines: one fixed label followed directly by values, written to the given sink as
 // one line.
 template <typename... Parts>
@@ -12,3 +14,5 @@ void log_line(const DiagnosticSink& sink, const Parts&... parts) {
     (line << ... << parts);
     sink.write_line(line.str());
 }
+
+}  // namespace framework

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace framework {
+
 // The operator profile that the host's settings select ("appSetting"/"b_mode"). It decides which
 // alarm tables the configuration fills, which alarms a round reports and which rules it evaluates.
 // A device keeps the number as the settings give it (any 32-bit value); a number that names no
@@ -29,3 +31,5 @@ constexpr const char* profile_name(std::int32_t b_mode) {
     if (is_profile(b_mode, OperatorProfile::kMobile)) return "mobile";
     return "unicom";
 }
+
+}  // namespace framework

@@ -12,6 +12,8 @@
 
 #include "host/ttime.h"
 
+namespace framework {
+
 // The record a polling round fills, the copy of it the last completed round left, and what value
 // queries and polling know of the rounds without a lock: the cache loads so far and the last
 // round's time. Takes no lock itself: its device holds the round lock around every change, and
@@ -87,3 +89,5 @@ private:
     // The last round's time as seconds since the epoch.
     std::atomic<std::int64_t> round_seconds_{kNoRoundYet};
 };
+
+}  // namespace framework

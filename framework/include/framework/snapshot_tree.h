@@ -8,6 +8,8 @@
 
 #include <json/value.h>
 
+namespace framework {
+
 // A device's JSON snapshot and where the values of its built members live. The first build
 // inserts the members and keeps a slot for each value; later builds assign their values through
 // the kept slots, in place, and a member keeps its kind from build to build.
@@ -202,3 +204,5 @@ inline bool SnapshotTree::holds(const Json::Value& value, const char* object, co
     if (parent == nullptr || !parent->isObject()) return false;
     return parent->find(name.data(), name.data() + name.size()) == &value;
 }
+
+}  // namespace framework

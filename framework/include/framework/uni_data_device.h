@@ -27,6 +27,8 @@
 #include "framework/snapshot_tree.h"
 #include "host/ttime.h"
 
+namespace framework {
+
 // The data-device framework: a Modbus device whose whole register image is one record of type
 // Data. It completes and publishes each polling round, keeps the JSON snapshot and the alarm
 // tables of the operator profile (its AlarmConfiguration, which configuration replaces whole), and
@@ -37,8 +39,8 @@ template <typename Data, typename Protocol, int TypeCode>
 class UniDataDevice : public Protocol, protected AlarmConfiguration, protected RoundRecord<Data> {
 public:
     // Alarm identifier, threshold, recovery threshold, active, level.
-    using ThresholdRule = ::ThresholdRule;
-    using ThresholdGroup = ::ThresholdGroup;
+    using ThresholdRule = framework::ThresholdRule;
+    using ThresholdGroup = framework::ThresholdGroup;
 
     static constexpr int kRecordSize = static_cast<int>(sizeof(Data));
 
@@ -249,6 +251,8 @@ private:
     std::atomic<std::thread::id> round_thread_{};
     std::atomic<std::thread::id> rule_thread_{};
 };
+
+}  // namespace framework
 
 // The member templates defined out of the class.
 #include "framework/detail/rule_evaluation.ipp"

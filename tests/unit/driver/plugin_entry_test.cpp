@@ -58,7 +58,7 @@ TEST(DeviceDefaults, ConstructionSetsTheDocumentedValues) {
 
 TEST(DeviceDefaults, InitSettingStoresTheDataIdentifier) {
     TestDevice device;
-    device.set_diagnostic_sink(silent_sink());
+    device.set_diagnostic_sink(framework::silent_sink());
     device.Init(std::weak_ptr<SMDController>(), 0x01020304u, Json::Value(Json::objectValue));
     EXPECT_TRUE(device.InitSetting(Json::Value(Json::objectValue)));
     EXPECT_EQ(device.record()[0], 0x04);

@@ -21,7 +21,7 @@ struct SmallRecord {
 // until that round completes, and the round's age counts from its completion.
 TEST(RoundRecord, BlocksReachTheCompletedCopyOnlyWhenTheRoundCompletes) {
     const auto at = boost::posix_time::time_from_string("2026-12-07 15:03:21");
-    RoundRecord<SmallRecord> round;
+    framework::RoundRecord<SmallRecord> round;
     EXPECT_FALSE(round.age_seconds(at));
     const std::uint8_t first[] = {1, 2, 3, 4};
     round.place_block(4, first, sizeof first);

@@ -43,14 +43,14 @@ void expect_sequence(DeviceHarness& h, TestDevice::ThresholdGroup& group, const 
 }
 
 TEST(ValueText, NineSignificantDigitsOfTheFloat) {
-    EXPECT_EQ(value_text(56.5f), "56.5");
-    EXPECT_EQ(value_text(55.0f), "55");
-    EXPECT_EQ(value_text(-0.5f), "-0.5");
-    EXPECT_EQ(value_text(0.1f), "0.100000001");
-    EXPECT_EQ(value_text(123.45f), "123.449997");
-    EXPECT_EQ(value_text(123456789.0f), "123456792");
-    EXPECT_EQ(value_text(1234567890.0f), "1.23456794e+09");
-    EXPECT_EQ(value_text(1.5e-5f), "1.49999996e-05");
+    EXPECT_EQ(framework::value_text(56.5f), "56.5");
+    EXPECT_EQ(framework::value_text(55.0f), "55");
+    EXPECT_EQ(framework::value_text(-0.5f), "-0.5");
+    EXPECT_EQ(framework::value_text(0.1f), "0.100000001");
+    EXPECT_EQ(framework::value_text(123.45f), "123.449997");
+    EXPECT_EQ(framework::value_text(123456789.0f), "123456792");
+    EXPECT_EQ(framework::value_text(1234567890.0f), "1.23456794e+09");
+    EXPECT_EQ(framework::value_text(1.5e-5f), "1.49999996e-05");
 }
 
 TEST(ThresholdGroups, UpperRuleRaisesAtThresholdAndClearsAtRecovery) {
@@ -226,8 +226,9 @@ TEST(AnalogueReport, BandEdgesAreNotDue) {
     for (const auto& c : cases) {
         DeviceHarness h;
         h.device.bao_settings_["AI0123456789"] = band_setting(c.absolute, c.band, c.last_value);
-        const std::string what = std::string(c.absolute ? "absolute " : "percent ") + value_text(c.band) +
-                                 " around " + value_text(c.last_value) + ", value " + value_text(c.value);
+        const std::string what =
+            std::string(c.absolute ? "absolute " : "percent ") + framework::value_text(c.band) + " around " +
+            framework::value_text(c.last_value) + ", value " + framework::value_text(c.value);
         EXPECT_EQ(h.device.CheckAOReport("AI0623451789", "AI0123456789", c.value), c.due) << what;
         EXPECT_EQ(h.calls.named("CheckAOReport").size(), c.due ? 1u : 0u) << what;
         EXPECT_EQ(h.device.bao_settings_.at("AI0123456789").last_value, c.due ? c.value : c.last_value)
@@ -288,7 +289,7 @@ TEST(AnalogueReport, AllFlagsOffNeverReports) {
 }
 
 // A clock whose epoch seconds move on by one at every reading.
-class TickingClock : public Clock {
+class TickingClock : public framework::Clock {
 public:
     explicit TickingClock(std::time_t start) : now_(start) {}
     std::time_t epoch_now() const override { return now_++; }

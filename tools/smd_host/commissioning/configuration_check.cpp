@@ -86,12 +86,12 @@ constexpr const char* kProfileList = "1 (unicom), 2 (telecom), 3 (mobile), 5 (th
 // The profile's name in the report: the configuration folder's name is not enough, the threshold
 // groups read unicom's folder and a number that names no profile reads it too.
 std::string profile_description(std::int32_t b_mode) {
-    switch (static_cast<OperatorProfile>(b_mode)) {
-        case OperatorProfile::kUnicom:
-        case OperatorProfile::kTelecom:
-        case OperatorProfile::kMobile:
-            return profile_name(b_mode);
-        case OperatorProfile::kThresholdGroups:
+    switch (static_cast<framework::OperatorProfile>(b_mode)) {
+        case framework::OperatorProfile::kUnicom:
+        case framework::OperatorProfile::kTelecom:
+        case framework::OperatorProfile::kMobile:
+            return framework::profile_name(b_mode);
+        case framework::OperatorProfile::kThresholdGroups:
             return "threshold groups";
     }
     return "no such profile";
@@ -99,8 +99,8 @@ std::string profile_description(std::int32_t b_mode) {
 
 // The sections of the configuration file the profile reads.
 std::set<std::string> sections_read(std::int32_t b_mode) {
-    if (is_profile(b_mode, OperatorProfile::kUnicom)) return {"AI", "ALARM"};
-    if (is_profile(b_mode, OperatorProfile::kMobile)) return {"ALARM"};
+    if (framework::is_profile(b_mode, framework::OperatorProfile::kUnicom)) return {"AI", "ALARM"};
+    if (framework::is_profile(b_mode, framework::OperatorProfile::kMobile)) return {"ALARM"};
     return {};
 }
 
@@ -160,7 +160,7 @@ void check_profile_and_file(const ConfigurationCheckRequest& request, const Json
             std::string(
                 "names no profile: nothing is configured and no alarm is reported; the profiles are ") +
                 kProfileList);
-    } else if (is_profile(profile, OperatorProfile::kTelecom)) {
+    } else if (framework::is_profile(profile, framework::OperatorProfile::kTelecom)) {
         problems.warn(
             settings_name, "profile " + named,
             "configures no alarm table: no alarm is reported; the profiles are " + std::string(kProfileList));
@@ -170,7 +170,7 @@ void check_profile_and_file(const ConfigurationCheckRequest& request, const Json
         if (!wanted.empty()) {
             std::string places;
             for (const auto& path :
-                 configuration::candidate_paths(request.data_id, request.device_type, profile))
+                 framework::configuration::candidate_paths(request.data_id, request.device_type, profile))
                 places += (places.empty() ? "" : ", ") + path;
             problems.add("ini", "file",
                          "none of " + places + " exists: under profile " + named + " no alarm is reported");
@@ -185,14 +185,14 @@ void check_profile_and_file(const ConfigurationCheckRequest& request, const Json
     }
 }
 
-void check_unicom(const AlarmTables& t, const std::string& file, Problems& problems) {
+void check_unicom(const framework::AlarmTables& t, const std::string& file, Problems& problems) {
     const Catalogue& c = catalogue();
     for (const auto& [name, ids] : t.ai_signals) {
         if (!c.numeric_members.count(name)) {
             problems.add(file, "AI " + name,
                          "no numeric snapshot member has this name" + hint(name, c.numeric_members));
         }
-        if (!has_template_identifier(ids.first)) {
+        if (!framework::has_template_identifier(ids.first)) {
             problems.add(file, "AI " + name,
                          "identifier '" + ids.first + "' is shorter than 9 bytes: it is never evaluated");
         }
@@ -207,7 +207,7 @@ void check_unicom(const AlarmTables& t, const std::string& file, Problems& probl
     }
 }
 
-void check_mobile(const AlarmTables& t, const std::string& file, Problems& problems) {
+void check_mobile(const framework::AlarmTables& t, const std::string& file, Problems& problems) {
     for (const auto& [key, rule] : t.alarm_rules) {
         const std::string signal = key.substr(0, key.find('_'));
         if (!catalogue().members.count(signal)) {
@@ -216,15 +216,16 @@ void check_mobile(const AlarmTables& t, const std::string& file, Problems& probl
         }
         const auto comma = rule.find(',');
         const std::string word = comma == std::string::npos ? rule : rule.substr(comma + 1);
-        if (!comparison_named(word)) {
+        if (!framework::comparison_named(word)) {
             problems.add(file, "ALARM " + key,
-                         "comparison '" + word + "' is none of " + comparison_word_list());
+                         "comparison '" + word + "' is none of " + framework::comparison_word_list());
         }
     }
 }
 
-void check_threshold_groups(const AlarmTables& tables, const std::string& file, Problems& problems) {
-    for (const ThresholdGroupEntry& group : threshold_groups(tables)) {
+void check_threshold_groups(const framework::AlarmTables& tables, const std::string& file,
+                            Problems& problems) {
+    for (const framework::ThresholdGroupEntry& group : framework::threshold_groups(tables)) {
         for (const auto& [signal, rule] : group.rules) {
             const std::string key = "thresholdSetting " + std::get<0>(rule) + " (" + group.name + ")";
             if (!catalogue().numeric_members.count(signal)) {
@@ -248,17 +249,18 @@ void check_threshold_groups(const AlarmTables& tables, const std::string& file, 
 
 std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile,
                                      const std::string& device_type) {
-    const std::string file =
-        configuration::find_configuration_file(data_id, device_type, profile, silent_sink());
+    const std::string file = framework::configuration::find_configuration_file(data_id, device_type, profile,
+                                                                               framework::silent_sink());
     if (file.empty()) return {};
-    OwnedAlarmTables tables;
+    framework::AlarmConfiguration tables;
     const std::map<std::string, int> host_levels;
     const std::map<std::string, float> host_thresholds;
     std::atomic<std::int32_t> b_mode{profile};
-    const configuration::ConfigurationTarget target{
-        data_id, device_type, b_mode, tables.view(), host_levels, host_thresholds, silent_sink(), nullptr};
+    const framework::configuration::ConfigurationTarget target{
+        data_id, device_type, b_mode, tables.view(), host_levels, host_thresholds, framework::silent_sink(),
+        nullptr};
     try {
-        configuration::load_configuration(Json::Value(Json::objectValue), target);
+        framework::configuration::load_configuration(Json::Value(Json::objectValue), target);
     } catch (const std::exception& e) {
         return file + ": " + e.what();
     }
@@ -274,15 +276,15 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
     }
     const std::string settings_name = request.settings_path.empty() ? "settings" : request.settings_path;
 
-    OwnedAlarmTables tables;
-    const AlarmTables t = tables.view();
+    framework::AlarmConfiguration tables;
+    const framework::AlarmTables t = tables.view();
     // No host: no alarm levels or thresholds of its own to look up.
     const std::map<std::string, int> host_levels;
     const std::map<std::string, float> host_thresholds;
-    std::atomic<std::int32_t> b_mode{profile_value(kDefaultProfile)};
-    const configuration::ConfigurationTarget target{
-        request.data_id, request.device_type, b_mode,        t,
-        host_levels,     host_thresholds,     silent_sink(), nullptr};
+    std::atomic<std::int32_t> b_mode{framework::profile_value(framework::kDefaultProfile)};
+    const framework::configuration::ConfigurationTarget target{
+        request.data_id, request.device_type,      b_mode, t, host_levels,
+        host_thresholds, framework::silent_sink(), nullptr};
 
     Problems problems(out);
     std::string file;
@@ -290,10 +292,11 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
     try {
         // The profile decides the lookup, so read it first, as the load does.
         std::int32_t profile = b_mode;
-        configuration::read_operator_profile(settings, request.data_id, profile, silent_sink());
-        file = configuration::find_configuration_file(request.data_id, request.device_type, profile,
-                                                      silent_sink());
-        configuration::load_configuration(settings, target);
+        framework::configuration::read_operator_profile(settings, request.data_id, profile,
+                                                        framework::silent_sink());
+        file = framework::configuration::find_configuration_file(request.data_id, request.device_type,
+                                                                 profile, framework::silent_sink());
+        framework::configuration::load_configuration(settings, target);
     } catch (const std::exception& e) {
         failure = e.what();
     }
@@ -302,7 +305,7 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
     out << "profile: " << profile << " (" << profile_description(profile) << ")\n";
     out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size() << ", alarm texts "
         << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size() << ", thresholds";
-    for (const ThresholdGroupEntry& group : threshold_groups(t)) {
+    for (const framework::ThresholdGroupEntry& group : framework::threshold_groups(t)) {
         out << " " << lower_case(group.name) << " " << group.rules.size();
     }
     out << "\n";
@@ -311,14 +314,14 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
     } else {
         check_profile_and_file(request, settings, profile, file, settings_name, problems);
     }
-    switch (static_cast<OperatorProfile>(profile)) {
-        case OperatorProfile::kUnicom:
+    switch (static_cast<framework::OperatorProfile>(profile)) {
+        case framework::OperatorProfile::kUnicom:
             check_unicom(t, file, problems);
             break;
-        case OperatorProfile::kMobile:
+        case framework::OperatorProfile::kMobile:
             check_mobile(t, file, problems);
             break;
-        case OperatorProfile::kThresholdGroups:
+        case framework::OperatorProfile::kThresholdGroups:
             check_threshold_groups(t, settings_name, problems);
             break;
         default:

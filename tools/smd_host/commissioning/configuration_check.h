@@ -15,7 +15,7 @@ struct ConfigurationCheckRequest {
     std::uint32_t data_id = 1;
     std::string device_type = "px46tr_k";
     bool has_profile = false;  // use `profile` instead of what the settings name
-    std::int32_t profile = profile_value(kDefaultProfile);
+    std::int32_t profile = framework::profile_value(framework::kDefaultProfile);
 };
 
 // What a check found: problems keep configured alarms or rules from ever firing; warnings are

@@ -116,7 +116,7 @@ std::size_t display_width(const std::string& text) {
 
 void ViewReportKeeper::on_check_threshold_bool(const CheckThresholdBoolCall& c) {
     // The threshold groups pass the signal name second and the identifier third.
-    const bool groups = is_profile(profile_, OperatorProfile::kThresholdGroups);
+    const bool groups = framework::is_profile(profile_, framework::OperatorProfile::kThresholdGroups);
     reports_.push_back({c.signal, c.state ? "active" : "clear", groups ? c.alarm_id : c.value_text});
 }
 

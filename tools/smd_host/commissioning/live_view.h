@@ -35,7 +35,7 @@ private:
 
 struct ViewFrame {
     int round = 0;
-    int profile = profile_value(kDefaultProfile);
+    int profile = framework::profile_value(framework::kDefaultProfile);
     // Whether the round completed and, when it did not, where and why it stopped ("at step 1 of
     // 62 (...)", the words of the round line).
     bool completed = true;

@@ -135,8 +135,8 @@ Json::Value parse_json(const std::string& text) {
 // The operator profile the settings select, read as the device reads it (the default profile when
 // none is named).
 int operator_profile(const Json::Value& settings, unsigned int data_id) {
-    std::int32_t profile = profile_value(kDefaultProfile);
-    configuration::read_operator_profile(settings, data_id, profile, silent_sink());
+    std::int32_t profile = framework::profile_value(framework::kDefaultProfile);
+    framework::configuration::read_operator_profile(settings, data_id, profile, framework::silent_sink());
     return profile;
 }
 

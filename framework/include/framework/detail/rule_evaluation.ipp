@@ -17,6 +17,8 @@
 #include "framework/diagnostics.h"
 #include "framework/split_at_first.h"
 
+namespace framework {
+
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::evaluate_profile_rules() {
     switch (static_cast<OperatorProfile>(b_mode_.load())) {
@@ -90,3 +92,5 @@ void UniDataDevice<Data, Protocol, TypeCode>::evaluate_comparison_rules() {
         this->CheckThresholdBool(level, alarm_id, alarm_id, this->alarm_names_[alarm_id], report, state, 1);
     }
 }
+
+}  // namespace framework

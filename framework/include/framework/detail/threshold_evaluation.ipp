@@ -13,6 +13,8 @@
 #include "framework/analogue_report.h"
 #include "framework/value_text.h"
 
+namespace framework {
+
 template <typename Data, typename Protocol, int TypeCode>
 void UniDataDevice<Data, Protocol, TypeCode>::CheckSignalThresholdMap(ThresholdGroup& group, bool upper) {
     const Json::Value& snapshot = json_.root();
@@ -59,3 +61,5 @@ bool UniDataDevice<Data, Protocol, TypeCode>::CheckAOReport(const std::string& t
     Protocol::CheckAOReport(signal_id, value);
     return true;
 }
+
+}  // namespace framework
