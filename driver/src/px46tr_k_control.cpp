@@ -1,4 +1,5 @@
 // Control requests of the host and its single-value queries.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -40,11 +41,22 @@ bool parse_json(const void* text, int length, Json::Value& root) {
     }
 }
 
+// True when no code of the table is a step of the polling round: a request that takes the line
+// sets the awaited step to its own code, which a read's reply must never be taken for.
+template <typename Route, std::size_t N>
+constexpr bool outside_polling_steps(const Route (&routes)[N]) {
+    for (const Route& route : routes) {
+        if (route.code >= px46tr_k::kFirstStep && route.code <= px46tr_k::kLastStep) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-// The codes with handling of their own. The line requests set the awaited step to their code, so
-// none of those codes may be a step of the polling round: a write's reply would be placed in the
-// record as a block of the register image.
+// The codes with handling of their own; any other code reads the last write's outcome. A request
+// that takes the line (206, 210, 310, 320) sets the awaited step to its code, so no code of the
+// table may be a step of the polling round (checked in DeviceIoControl): a write's reply would be
+// placed in the record as a block of the register image.
 constexpr PX46TR_K::ControlRoute PX46TR_K::kControlRoutes[] = {
     {px46tr_k::kControlWriteRegister, &PX46TR_K::write_registers},
     {px46tr_k::kControlWriteRegisters, &PX46TR_K::write_registers},
@@ -54,24 +66,12 @@ constexpr PX46TR_K::ControlRoute PX46TR_K::kControlRoutes[] = {
     {px46tr_k::kControlSnapshotAddress, &PX46TR_K::snapshot_address_request},
 };
 
-namespace {
-
-constexpr bool line_requests_outside_polling_steps() {
-    for (const int code : px46tr_k::kLineRequests) {
-        if (code >= px46tr_k::kFirstStep && code <= px46tr_k::kLastStep) return false;
-    }
-    return true;
-}
-static_assert(line_requests_outside_polling_steps(),
-              "a request that takes the line awaits a step of its own, never one of the polling round");
-
-}  // namespace
-
 int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, int out_size, int& out_len) {
     framework::log_line(*diagnostics_, "PX46TR_K::DeviceIoControl ", code);
     out_len = 0;
     if (in_len < 0 || out_size < 0) return -1;
 
+    static_assert(outside_polling_steps(kControlRoutes), "request codes and polling steps never meet");
     const ControlCall call{code, in, in_len, out, out_size, out_len};
     for (const ControlRoute& route : kControlRoutes) {
         if (route.code == code) return (this->*route.handle)(call);

@@ -26,9 +26,4 @@ inline constexpr std::int32_t kWritePending = -1;
 inline constexpr std::int32_t kWriteConfirmed = 1;
 inline constexpr std::int32_t kWriteRefused = 3;
 
-// The request codes that move the device's step off the polling round: the awaited step becomes
-// the code itself.
-inline constexpr int kLineRequests[] = {kControlWriteRegister, kControlWriteRegisters, kControlRequest,
-                                        kControlSignalRequest};
-
 }  // namespace px46tr_k
