@@ -10,7 +10,6 @@
 #include "bench_support.h"
 #include "catalogue/register_map.h"
 #include "driver/px46tr_k.h"
-#include "catalogue/register_map.h"
 #include "host_only_device.h"
 #include "host_runtime/bus_pump.h"
 

@@ -10,8 +10,8 @@
 
 #include <json/reader.h>
 
-#include "control_requests.h"
 #include "catalogue/signal_catalogue.h"
+#include "control_requests.h"
 
 namespace {
 
