@@ -164,20 +164,14 @@ int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
     {
         std::lock_guard<std::mutex> lock(json_mutex_);
         version = json_.version();
-        if (text_ && text_version_ == version) {
-            text = text_;
-        } else {
-            tree = json_.root();
-        }
+        text = json_.kept_text();
+        if (!text) tree = json_.root();
     }
     if (tree) {
         text = std::make_shared<const std::string>(Json::FastWriter().write(*tree));
         tree.reset();
         std::lock_guard<std::mutex> lock(json_mutex_);
-        if (json_.version() == version) {
-            text_ = text;
-            text_version_ = version;
-        }
+        json_.keep_text(text, version);
     }
     out_len = static_cast<int>(text->size());
     if (text->size() > static_cast<std::size_t>(out_size)) return -1;

@@ -43,7 +43,7 @@ void PX46TR_K::GenJsonData() {
     json_time_ = update_time_;
     // A kept 801 text is stale from now on: a device whose text is not asked for every round does
     // not hold it between requests.
-    stale_text.swap(text_);
+    stale_text = json_.take_text();
     json_.begin_build();
     building_ = true;
 

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -174,10 +173,4 @@ private:
     // A build is under way (json_mutex_): values go to the slots of json_, two per catalogue
     // position (the member, its entry). Finding the members happens once, at a slot's first write.
     bool building_ = false;
-
-    // The 801 text of the snapshot, if kept, and the tree's version it was written from
-    // (json_mutex_). A request takes its own reference to the text under the lock and copies it out
-    // after, so a build may drop the kept one meanwhile.
-    std::shared_ptr<const std::string> text_;
-    std::uint64_t text_version_ = 0;
 };

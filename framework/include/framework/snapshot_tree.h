@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <json/value.h>
@@ -69,6 +71,21 @@ public:
     // slot's former value is released at the next build.
     void assign_owned_text(Json::Value& slot, const char* text);
 
+    // The tree written as text, kept for the version it was written from: null once the tree has
+    // changed since. A reader takes its own reference and may use it after the device's lock.
+    std::shared_ptr<const std::string> kept_text() const {
+        return text_version_ == version_ ? text_ : nullptr;
+    }
+    // Keeps `text`, written from the tree at `version`, unless the tree has changed meanwhile.
+    void keep_text(std::shared_ptr<const std::string> text, std::uint64_t version) {
+        if (version != version_) return;
+        text_ = std::move(text);
+        text_version_ = version;
+    }
+    // Hands the kept text over, for its holder to release after the device's lock: a build is
+    // about to make it stale.
+    std::shared_ptr<const std::string> take_text() { return std::move(text_); }
+
 private:
     // Gives the slot the payload of `fresh`; the slot's former payload goes with `fresh`.
     static void move_payload(Json::Value& slot, Json::Value fresh) { slot.swapPayload(fresh); }
@@ -86,6 +103,8 @@ private:
     std::vector<Json::Value*> slots_;
     std::vector<const void*> layout_;   // what walk() visited after the tree's own last change
     std::vector<Json::Value> retired_;  // displaced since the last build began
+    std::shared_ptr<const std::string> text_;
+    std::uint64_t text_version_ = 0;
     std::uint64_t version_ = 0;
     bool building_ = false;  // the tree's own changes until end_build(): not noted one by one
     bool changed_ = false;   // members inserted, or looked up for an insertion, in this build

@@ -188,8 +188,8 @@ protected:
     //  2. json_mutex_: the snapshot, the round time and the completed record it is built from.
     //     Never held while round_mutex_ is taken, nor across a call into the host other than the
     //     end-of-round rule reports (rule_thread_ names the thread meanwhile).
-    // A device has no lock of its own: what it makes of the snapshot (the driver's 801 text) is
-    // kept under json_mutex_. Value queries take no lock.
+    // A device has no lock of its own: the snapshot's text (the driver's 801 text) is kept in json_,
+    // under json_mutex_. Value queries take no lock.
     // The fields that requests hand to the polling thread without a lock are atomic.
     std::atomic<std::int32_t> b_mode_{profile_value(kDefaultProfile)};
     boost::posix_time::ptime json_time_{boost::posix_time::not_a_date_time};
