@@ -15,10 +15,6 @@
 
 namespace {
 
-// The round stamp's seven bytes at the end of a record: the year (two bytes, low first), month,
-// day, hour, minute, second.
-constexpr std::size_t kStampBytes = 7;
-
 // Standard output set aside (sent to /dev/null) while it lives, so that the device's diagnostic
 // lines stay out of what the command prints there; what was written before is flushed first.
 class StandardOutputSetAside {
@@ -47,16 +43,6 @@ private:
     }
     int saved_fd_ = -1;
 };
-
-// The round time text the driver writes from a record's stamp: "Y-M-D h:m:s", plain decimals
-// without leading zeros.
-std::string stamp_time_text(const std::vector<std::uint8_t>& record) {
-    const std::uint8_t* stamp = record.data() + record.size() - kStampBytes;
-    char text[32];
-    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(stamp[0] | (stamp[1] << 8)),
-                  stamp[2], stamp[3], stamp[4], stamp[5], stamp[6]);
-    return text;
-}
 
 Json::Value parsed_snapshot(const std::string& text, const std::string& name) {
     Json::Value value;
@@ -96,9 +82,9 @@ Json::Value RecordSnapshots::snapshot_of(const std::vector<std::uint8_t>& record
     if (!failure.empty()) throw std::runtime_error(name + ": " + failure);
 
     Json::Value snapshot = parsed_snapshot(text, name);
-    if (snapshot.isMember(px46tr_k::kUpdateTime) && snapshot[px46tr_k::kUpdateTime].isString() &&
-        record.size() >= kStampBytes) {
-        snapshot[px46tr_k::kUpdateTime] = stamp_time_text(record);
+    // The load stamped the record anew: the time shown is the one the record was stored with.
+    if (snapshot.isMember(px46tr_k::kUpdateTime) && snapshot[px46tr_k::kUpdateTime].isString()) {
+        snapshot[px46tr_k::kUpdateTime] = px46tr_k::round_time_text(record.data()).text;
     }
     return snapshot;
 }
