@@ -116,7 +116,7 @@ PolledExampleDevice::PolledExampleDevice(unsigned int data_id, int warm_up_round
 
 int request_snapshot_text(PX46TR_K& device, std::vector<char>& out) {
     int length = 0;
-    const int result = device.DeviceIoControl(PX46TR_K::kControlSnapshotText, nullptr, 0, out.data(),
+    const int result = device.DeviceIoControl(px46tr_k::kControlSnapshotText, nullptr, 0, out.data(),
                                               static_cast<int>(out.size()), length);
     return result == 0 ? length : -1;
 }

@@ -32,7 +32,7 @@ int PX46TR_K::process_payload(tab_type /*table*/, unsigned int /*count*/) {
     // The step is read once: a request on another thread may replace it at any moment, and the
     // reply is handled as the answer to what was awaited when it arrived.
     const std::int32_t step = step_;
-    if (step == kStepWriteRegister || step == kStepWriteRegisters) {
+    if (step == px46tr_k::kControlWriteRegister || step == px46tr_k::kControlWriteRegisters) {
         write_.judge(step, reply_regs_);
         Reset();
         return 0;

@@ -84,13 +84,13 @@ int PX46TR_K::DeviceIoControl(int code, const void* in, int in_len, void* out, i
 int PX46TR_K::write_registers(const ControlCall& call) {
     if (missing(call.in, call.in_len)) return -1;
     const auto* in = static_cast<const std::uint8_t*>(call.in);
-    const int values = call.code == kControlWriteRegister ? 1 : call.in_len / kWordBytes - 1;
-    if (call.in_len < 2 * kWordBytes || values > kMaxWriteRegisters) return -1;
+    const int values = call.code == px46tr_k::kControlWriteRegister ? 1 : call.in_len / kWordBytes - 1;
+    if (call.in_len < 2 * kWordBytes || values > px46tr_k::kMaxWriteRegisters) return -1;
     std::vector<unsigned short> words(static_cast<std::size_t>(values) + 1);
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = px46tr_k::read_u16(in + kWordBytes * i);
 
     step_ = call.code;
-    const bool single = call.code == kControlWriteRegister;
+    const bool single = call.code == px46tr_k::kControlWriteRegister;
     write_.begin(single ? words[1] : values);
     OpenPort();
     if (single) {
@@ -103,8 +103,8 @@ int PX46TR_K::write_registers(const ControlCall& call) {
 
 // 310 always, and 320 outside the unicom profile, must carry JSON; the host's handler answers.
 int PX46TR_K::pass_request(const ControlCall& call) {
-    const bool parsed =
-        call.code == kControlRequest || !framework::is_profile(b_mode_, framework::OperatorProfile::kUnicom);
+    const bool parsed = call.code == px46tr_k::kControlRequest ||
+                        !framework::is_profile(b_mode_, framework::OperatorProfile::kUnicom);
     if (parsed && missing(call.in, call.in_len)) return -1;
     step_ = call.code;
     write_.abandon();
@@ -112,7 +112,7 @@ int PX46TR_K::pass_request(const ControlCall& call) {
     if (parsed) {
         Json::Value root;
         if (!parse_json(call.in, call.in_len, root)) return -1;
-        if (call.code == kControlSignalRequest) {
+        if (call.code == px46tr_k::kControlSignalRequest) {
             // Only an object (or null, an object without members) carries a signal identifier;
             // other JSON is refused as if it had not parsed. The identifier must be text; the
             // library's conversion error reaches the caller otherwise.

@@ -20,7 +20,7 @@ namespace {
 void fetch_snapshot_text(TestDevice& device) {
     static std::vector<char> text(1 << 20);
     int out_len = 0;
-    FUZZ_CHECK(device.DeviceIoControl(PX46TR_K::kControlSnapshotText, nullptr, 0, text.data(),
+    FUZZ_CHECK(device.DeviceIoControl(px46tr_k::kControlSnapshotText, nullptr, 0, text.data(),
                                       static_cast<int>(text.size()), out_len) == 0);
     FUZZ_CHECK(out_len > 2 && text[0] == '{' && text[static_cast<std::size_t>(out_len) - 1] == '\n');
 }
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Json::Value* address = nullptr;
     int out_len = 0;
-    FUZZ_CHECK(h.device.DeviceIoControl(PX46TR_K::kControlSnapshotAddress, nullptr, 0, &address,
+    FUZZ_CHECK(h.device.DeviceIoControl(px46tr_k::kControlSnapshotAddress, nullptr, 0, &address,
                                         sizeof address, out_len) == 0);
     FUZZ_CHECK(address == &h.device.json_.root() && address->isObject());
     return 0;

@@ -56,7 +56,7 @@ void request(TestDevice& device, int b_mode, FuzzInput& input) {
     } catch (const Json::Exception&) {
         // A "signal_id" that is no text, outside the unicom profile: the library's error is
         // meant to reach the host.
-        FUZZ_CHECK(code == PX46TR_K::kControlSignalRequest && b_mode != 1);
+        FUZZ_CHECK(code == px46tr_k::kControlSignalRequest && b_mode != 1);
         return;
     }
 
@@ -65,13 +65,13 @@ void request(TestDevice& device, int b_mode, FuzzInput& input) {
         FUZZ_CHECK(result == -1 && out_len == 0);
         FUZZ_CHECK(device.step_ == step && device.write_transaction().write_result_ == write_result);
     }
-    if (code == PX46TR_K::kControlSnapshotText && result == 0) {
+    if (code == px46tr_k::kControlSnapshotText && result == 0) {
         FUZZ_CHECK(out_len > 0 && out_len <= out_size);
         const char* text = static_cast<const char*>(out_ptr);
         Json::Value parsed;
         FUZZ_CHECK(Json::Reader().parse(text, text + out_len, parsed, false));
     }
-    if (code == PX46TR_K::kControlSnapshotAddress && result == 0) {
+    if (code == px46tr_k::kControlSnapshotAddress && result == 0) {
         const Json::Value* address = nullptr;
         std::memcpy(&address, out_ptr, sizeof address);
         FUZZ_CHECK(address == &device.json_.root());

@@ -38,10 +38,10 @@ void deliver_fuzzed_reply(DeviceHarness& h, FuzzInput& input) {
         if (words.size() >= static_cast<std::size_t>(row.count)) {
             FUZZ_CHECK(std::memcmp(after.data() + block_begin, words.data(), row.bytes()) == 0);
         }
-    } else if (step == PX46TR_K::kStepWriteRegister || step == PX46TR_K::kStepWriteRegisters) {
+    } else if (step == px46tr_k::kControlWriteRegister || step == px46tr_k::kControlWriteRegisters) {
         FUZZ_CHECK(result == 0);
-        FUZZ_CHECK(h.device.write_transaction().write_result_ == PX46TR_K::kWriteConfirmed ||
-                   h.device.write_transaction().write_result_ == PX46TR_K::kWriteRefused);
+        FUZZ_CHECK(h.device.write_transaction().write_result_ == px46tr_k::kWriteConfirmed ||
+                   h.device.write_transaction().write_result_ == px46tr_k::kWriteRefused);
     } else {
         FUZZ_CHECK(result == 1 && h.device.step_ == step);
     }
@@ -77,17 +77,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
                 break;
             case 2:
-                make_pending(h, PX46TR_K::kControlWriteRegister, {input.u16(), input.u16()});
+                make_pending(h, px46tr_k::kControlWriteRegister, {input.u16(), input.u16()});
                 break;
             case 3: {
                 std::vector<std::uint16_t> words(1 + input.byte() % 124);
                 for (auto& word : words) word = input.u16();
-                make_pending(h, PX46TR_K::kControlWriteRegisters, words);
+                make_pending(h, px46tr_k::kControlWriteRegisters, words);
                 break;
             }
             case 4:
                 make_pending(h,
-                             input.byte() % 2 ? PX46TR_K::kControlRequest : PX46TR_K::kControlSignalRequest,
+                             input.byte() % 2 ? px46tr_k::kControlRequest : px46tr_k::kControlSignalRequest,
                              {0x7b7b, 0x7d7d});  // "{{}}" does not parse; the step moves all the same
                 break;
             default:

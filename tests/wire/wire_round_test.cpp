@@ -92,21 +92,21 @@ TEST(WireWrites, SingleAndMultipleWritesAreConfirmedByTheSimulator) {
     LinkedDevice d(link);
 
     d.device.OpenPort();
-    d.device.step_ = PX46TR_K::kStepWriteRegister;
+    d.device.step_ = px46tr_k::kControlWriteRegister;
     d.device.write_transaction().write_expect_ = 0x0bcd;
     d.device.modbus_write_register(4099, 0x0bcd);
     d.pump.pump_all();
-    EXPECT_EQ(d.device.write_transaction().write_result_, PX46TR_K::kWriteConfirmed);
+    EXPECT_EQ(d.device.write_transaction().write_result_, px46tr_k::kWriteConfirmed);
     EXPECT_EQ(server->get(4099), 0x0bcd);
 
     const unsigned short states[] = {3, 0, 2};
     d.device.OpenPort();
-    d.device.step_ = PX46TR_K::kStepWriteRegisters;
-    d.device.write_transaction().write_result_ = PX46TR_K::kWritePending;
+    d.device.step_ = px46tr_k::kControlWriteRegisters;
+    d.device.write_transaction().write_result_ = px46tr_k::kWritePending;
     d.device.write_transaction().write_expect_ = 3;
     d.device.modbus_write_registers(4103, 3, states);
     d.pump.pump_all();
-    EXPECT_EQ(d.device.write_transaction().write_result_, PX46TR_K::kWriteConfirmed);
+    EXPECT_EQ(d.device.write_transaction().write_result_, px46tr_k::kWriteConfirmed);
     EXPECT_EQ(server->get(4103), 3);
     EXPECT_EQ(server->get(4105), 2);
 
@@ -158,11 +158,11 @@ TEST(WireWrites, UnitEchoingAnotherValueIsNotConfirmed) {
     ModbusLink link(tcp_endpoint(unit.port()), patient_settings());
     LinkedDevice d(link);
     d.device.OpenPort();
-    d.device.step_ = PX46TR_K::kStepWriteRegister;
+    d.device.step_ = px46tr_k::kControlWriteRegister;
     d.device.write_transaction().write_expect_ = 0x1234;
     d.device.modbus_write_register(4099, 0x1234);
     d.pump.pump_all();
-    EXPECT_EQ(d.device.write_transaction().write_result_, PX46TR_K::kWriteRefused);
+    EXPECT_EQ(d.device.write_transaction().write_result_, px46tr_k::kWriteRefused);
     EXPECT_EQ(link.counters().replies, 1u);
 }
 
@@ -173,12 +173,12 @@ TEST(WireWrites, WriteOutsideTheMapIsRefusedAndNotConfirmed) {
     ModbusLink link(tcp_endpoint(server->port()), settings);
     LinkedDevice d(link);
     d.device.OpenPort();
-    d.device.step_ = PX46TR_K::kStepWriteRegister;
+    d.device.step_ = px46tr_k::kControlWriteRegister;
     d.device.write_transaction().write_expect_ = 1;
     d.device.modbus_write_register(2000, 1);
     d.pump.pump_all();
     EXPECT_EQ(d.pump.failed(), 1u) << "the refused write reaches the device as a failed request";
-    EXPECT_EQ(d.device.write_transaction().write_result_, PX46TR_K::kWritePending);
+    EXPECT_EQ(d.device.write_transaction().write_result_, px46tr_k::kWritePending);
     EXPECT_EQ(link.counters().exceptions, 1u);
     EXPECT_EQ(link.counters().retries, 0u) << "an exception reply is not retried";
 }

@@ -22,14 +22,6 @@
 // requests.
 class PX46TR_K : public framework::UniDataDevice<PX46TR_K_Data_t, SPModbus, px46tr_k::kDataTypeCode> {
 public:
-    // Steps of a pending register write (single, multiple); the reply is checked against it.
-    static constexpr int kStepWriteRegister = px46tr_k::kControlWriteRegister;
-    static constexpr int kStepWriteRegisters = px46tr_k::kControlWriteRegisters;
-    // Outcomes of a register write, as read back by the host.
-    static constexpr std::int32_t kWritePending = px46tr_k::kWritePending;
-    static constexpr std::int32_t kWriteConfirmed = px46tr_k::kWriteConfirmed;
-    static constexpr std::int32_t kWriteRefused = px46tr_k::kWriteRefused;
-
     PX46TR_K();
     ~PX46TR_K() override;
 
@@ -88,15 +80,6 @@ private:
 
     // --- Snapshot, control requests and value queries ------------------------------------------
 public:
-    // Control request codes (catalogue/control_codes.h).
-    static constexpr int kControlWriteRegister = px46tr_k::kControlWriteRegister;
-    static constexpr int kControlWriteRegisters = px46tr_k::kControlWriteRegisters;
-    static constexpr int kControlRequest = px46tr_k::kControlRequest;
-    static constexpr int kControlSignalRequest = px46tr_k::kControlSignalRequest;
-    static constexpr int kControlSnapshotText = px46tr_k::kControlSnapshotText;
-    static constexpr int kControlSnapshotAddress = px46tr_k::kControlSnapshotAddress;
-    static constexpr int kMaxWriteRegisters = px46tr_k::kMaxWriteRegisters;
-
     // Rebuilds the snapshot json_ from the record once per completed round (update_time_), with
     // json_mutex_ held throughout: every member of the signal catalogue, the "AlertArray" entries
     // and "更新时间". The first build inserts the members; later ones assign their values in
