@@ -144,7 +144,7 @@ private:
         int code;
         int (PX46TR_K::*handle)(const ControlCall&);
     };
-    static const ControlRoute kControlRoutes[6];
+    static const ControlRoute kControlRoutes[];
     int write_registers(const ControlCall& call);
     int pass_request(const ControlCall& call);
     int snapshot_text_request(const ControlCall& call);

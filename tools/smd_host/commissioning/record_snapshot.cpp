@@ -1,10 +1,6 @@
 #include "record_snapshot.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <stdexcept>
 
@@ -12,37 +8,9 @@
 
 #include "catalogue/signal_catalogue.h"
 #include "control_requests.h"
+#include "standard_output_set_aside.h"
 
 namespace {
-
-// Standard output set aside (sent to /dev/null) while it lives, so that the device's diagnostic
-// lines stay out of what the command prints there; what was written before is flushed first.
-class StandardOutputSetAside {
-public:
-    StandardOutputSetAside() {
-        flush();
-        saved_fd_ = ::dup(STDOUT_FILENO);
-        const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_fd_ >= 0 && null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
-        if (null_fd >= 0) ::close(null_fd);
-    }
-    ~StandardOutputSetAside() {
-        flush();
-        if (saved_fd_ >= 0) {
-            ::dup2(saved_fd_, STDOUT_FILENO);
-            ::close(saved_fd_);
-        }
-    }
-    StandardOutputSetAside(const StandardOutputSetAside&) = delete;
-    StandardOutputSetAside& operator=(const StandardOutputSetAside&) = delete;
-
-private:
-    static void flush() {
-        std::cout.flush();
-        std::fflush(stdout);
-    }
-    int saved_fd_ = -1;
-};
 
 Json::Value parsed_snapshot(const std::string& text, const std::string& name) {
     Json::Value value;

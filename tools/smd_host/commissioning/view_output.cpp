@@ -1,13 +1,10 @@
 #include "view_output.h"
 
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
@@ -25,27 +22,10 @@ bool write_all(int fd, const std::string& text) {
 
 }  // namespace
 
-ViewOutput::ViewOutput() {
-    std::cout.flush();
-    std::fflush(stdout);
-    terminal_ = ::isatty(STDOUT_FILENO) == 1;
-    view_fd_ = ::dup(STDOUT_FILENO);
-    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (view_fd_ >= 0 && null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
-    if (null_fd >= 0) ::close(null_fd);
-}
-
-ViewOutput::~ViewOutput() {
-    std::cout.flush();
-    std::fflush(stdout);
-    if (view_fd_ >= 0) {
-        ::dup2(view_fd_, STDOUT_FILENO);
-        ::close(view_fd_);
-    }
-}
+ViewOutput::ViewOutput() : terminal_(::isatty(aside_.output_fd()) == 1) {}
 
 void ViewOutput::show(const std::string& frame) {
-    const int fd = view_fd_ >= 0 ? view_fd_ : STDOUT_FILENO;
+    const int fd = aside_.output_fd();
     // Home the cursor and clear the screen on a terminal; a blank line between plain frames.
     if (!error_.empty()) return;
     if (!write_all(fd, terminal_ ? "\x1b[H\x1b[2J" + frame : frame + "\n")) {
@@ -55,6 +35,6 @@ void ViewOutput::show(const std::string& frame) {
 
 std::size_t ViewOutput::screen_rows() const {
     winsize size{};
-    if (!terminal_ || ::ioctl(view_fd_, TIOCGWINSZ, &size) != 0) return 0;
+    if (!terminal_ || ::ioctl(aside_.output_fd(), TIOCGWINSZ, &size) != 0) return 0;
     return size.ws_row;
 }

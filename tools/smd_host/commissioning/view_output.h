@@ -3,13 +3,14 @@
 #include <cstddef>
 #include <string>
 
+#include "standard_output_set_aside.h"
+
 // Where the live view goes: standard output, which the view has to itself while it lives (the
 // plug-in's diagnostic lines are set aside). On a terminal each frame replaces the last one;
 // otherwise frames follow one another as plain text.
 class ViewOutput {
 public:
     ViewOutput();
-    ~ViewOutput();
     ViewOutput(const ViewOutput&) = delete;
     ViewOutput& operator=(const ViewOutput&) = delete;
 
@@ -20,7 +21,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    StandardOutputSetAside aside_;
     std::string error_;
-    int view_fd_ = -1;
     bool terminal_ = false;
 };
