@@ -1,0 +1,3 @@
+#include "host_runtime/wire_observer.h"
+
+WireObserver::~WireObserver() = default;
