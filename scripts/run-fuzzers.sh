@@ -14,7 +14,7 @@ seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_cache_record fuzz_control_request fuzz_configuration
-                                     fuzz_modbus_reply fuzz_history_reader)
+                                     fuzz_modbus_reply fuzz_history_reader fuzz_wire_reply)
 build=${FUZZ_BUILD:-build-fuzz}
 
 bash scripts/setup-deps.sh fuzz

@@ -1,7 +1,5 @@
 #include "host_runtime/modbus_frame.h"
 
-#include <cstdio>
-
 namespace modbus_frame {
 namespace {
 
@@ -27,9 +25,8 @@ void garbled(LinkResult& result, const std::string& why) {
 }
 
 std::string hex2(int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value & 0xff);
-    return text;
+    static const char digits[] = "0123456789ABCDEF";
+    return {digits[(value >> 4) & 0xf], digits[value & 0xf]};
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -15,31 +16,42 @@ namespace {
 // Written out before this much is kept, whatever the rounds do.
 constexpr std::size_t kMaxPending = 1 << 20;
 
-// "2026-12-09T14:03:05.123+01:00": local time with milliseconds and the offset from UTC.
-std::string iso_time(std::chrono::system_clock::time_point at) {
+// "2026-12-09T14:03:05.123+01:00": local time with milliseconds and the offset from UTC. The text
+// of the last second is kept, since frames come many to a second.
+void append_iso_time(std::string& out, std::chrono::system_clock::time_point at) {
+    thread_local std::time_t cached_second = -1;
+    thread_local char second_text[32];
+    thread_local char offset_text[8];
     const auto since = at.time_since_epoch();
     const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since).count();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[48];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff / 60;
-    std::snprintf(text + n, sizeof text - n, ".%03d%c%02ld:%02ld", static_cast<int>(ms),
-                  offset < 0 ? '-' : '+', std::labs(offset) / 60, std::labs(offset) % 60);
-    return text;
+    const int ms =
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000);
+    if (seconds != cached_second) {
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        std::strftime(second_text, sizeof second_text, "%Y-%m-%dT%H:%M:%S", &local);
+        const long offset = local.tm_gmtoff / 60;
+        std::snprintf(offset_text, sizeof offset_text, "%c%02ld:%02ld", offset < 0 ? '-' : '+',
+                      std::labs(offset) / 60 % 100, std::labs(offset) % 60);
+        cached_second = seconds;
+    }
+    const char millis[] = {'.', static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
+                           static_cast<char>('0' + ms % 10)};
+    out += second_text;
+    out.append(millis, sizeof millis);
+    out += offset_text;
 }
 
-std::string hex_bytes(const std::uint8_t* bytes, std::size_t size) {
+void append_hex(std::string& out, const std::uint8_t* bytes, std::size_t size) {
     static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(3 * size);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (i > 0) text += ' ';
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0xf];
+    if (size == 0) return;
+    const std::size_t at = out.size();
+    out.resize(at + 3 * size - 1, ' ');
+    char* text = &out[at];
+    for (std::size_t i = 0; i < size; ++i, text += 3) {
+        text[0] = digits[bytes[i] >> 4];
+        text[1] = digits[bytes[i] & 0xf];
     }
-    return text;
 }
 
 // "127.0.0.1:40122", "[::1]:502"; empty for a line without addresses.
@@ -84,8 +96,9 @@ FrameTrace::FrameTrace(const std::string& path) : path_(path) {
     if (file_ == nullptr) {
         throw std::runtime_error("cannot write the frame trace " + path + ": " + std::strerror(errno));
     }
-    pending_ = "# smd-host " PX46_VERSION " frame trace, started " +
-               iso_time(std::chrono::system_clock::now()) + "\n";
+    pending_ = "# smd-host " PX46_VERSION " frame trace, started ";
+    append_iso_time(pending_, std::chrono::system_clock::now());
+    pending_ += '\n';
 }
 
 FrameTrace::~FrameTrace() {
@@ -95,7 +108,7 @@ FrameTrace::~FrameTrace() {
 
 void FrameTrace::line(std::chrono::system_clock::time_point at, const std::string& link,
                       const std::string& text) {
-    pending_ += iso_time(at);
+    append_iso_time(pending_, at);
     pending_ += "  ";
     pending_ += link;
     pending_ += "  ";
@@ -106,20 +119,25 @@ void FrameTrace::line(std::chrono::system_clock::time_point at, const std::strin
 void FrameTrace::on_frame(const ModbusEndpoint& endpoint, const WireFrame& frame) {
     const bool request = frame.direction == WireFrame::Direction::request;
     const auto message = modbus_frame::message_of(frame.bytes, frame.size, endpoint.transport);
-    const std::string link = endpoint.describe();
-    std::string text = request ? ">  " : "<  ";
-    text += hex_bytes(frame.bytes, frame.size);
-    text += "  ";
     std::lock_guard<std::mutex> lock(mutex_);
-    int& first_register = last_first_register_[link];
+    LinkText& link = link_text(endpoint);
+    int& first_register = link.first_register;
     if (request) first_register = modbus_frame::first_register_of(message);
-    text += modbus_frame::describe_message(message, request, first_register);
+    append_iso_time(pending_, frame.at);
+    pending_ += "  ";
+    pending_ += link.text;
+    pending_ += request ? "  >  " : "  <  ";
+    append_hex(pending_, frame.bytes, frame.size);
+    pending_ += "  ";
+    pending_ += modbus_frame::describe_message(message, request, first_register);
     if (!request) {
-        char round_trip[32];
-        std::snprintf(round_trip, sizeof round_trip, "  %.1f ms", frame.round_trip_ms);
-        text += round_trip;
+        char round_trip[32] = "  ";
+        const auto end = std::to_chars(round_trip + 2, round_trip + sizeof round_trip - 4,
+                                       frame.round_trip_ms, std::chars_format::fixed, 1);
+        pending_.append(round_trip, end.ptr);
+        pending_ += " ms";
     }
-    line(frame.at, link, text);
+    pending_ += '\n';
     if (pending_.size() >= kMaxPending) {
         // Large writes of a long round still reach the file in bounded memory.
         std::fwrite(pending_.data(), 1, pending_.size(), file_);
@@ -127,10 +145,18 @@ void FrameTrace::on_frame(const ModbusEndpoint& endpoint, const WireFrame& frame
     }
 }
 
+FrameTrace::LinkText& FrameTrace::link_text(const ModbusEndpoint& endpoint) {
+    for (auto& known : links_) {
+        if (known.endpoint == endpoint) return known;
+    }
+    links_.push_back({endpoint, endpoint.describe(), -1});
+    return links_.back();
+}
+
 void FrameTrace::on_event(const ModbusEndpoint& endpoint, const WireEvent& event) {
     const std::string text = event_text(event);
     std::lock_guard<std::mutex> lock(mutex_);
-    line(event.at, endpoint.describe(), text);
+    line(event.at, link_text(endpoint).text, text);
 }
 
 void FrameTrace::round_started(const std::string& link, int round) {

@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -44,5 +44,13 @@ private:
     std::FILE* file_ = nullptr;
     std::string pending_;
     std::string error_;
-    std::map<std::string, int> last_first_register_;  // by link: its request on the wire
+    // Each link's name in the lines, and the first register of its request on the wire (a reply
+    // names it too).
+    struct LinkText {
+        ModbusEndpoint endpoint;
+        std::string text;
+        int first_register;
+    };
+    LinkText& link_text(const ModbusEndpoint& endpoint);
+    std::deque<LinkText> links_;
 };

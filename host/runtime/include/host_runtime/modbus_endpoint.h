@@ -23,6 +23,12 @@ struct SMD_HOST_API ModbusEndpoint {
 
     // "tcp:HOST:PORT unit N" or "rtu:DEVICE BAUD 8N1 unit N", for messages.
     std::string describe() const;
+
+    bool operator==(const ModbusEndpoint& other) const {
+        return transport == other.transport && host == other.host && port == other.port &&
+               device == other.device && baud == other.baud && parity == other.parity &&
+               data_bits == other.data_bits && stop_bits == other.stop_bits && unit == other.unit;
+    }
 };
 
 // "HOST[:PORT[:UNIT]]"; throws std::invalid_argument naming what is wrong.
