@@ -89,6 +89,8 @@ TEST(WireFaults, ExceptionReplyStopsTheRoundAndKeepsTheLastCompletedOne) {
     EXPECT_NE(failure.find("unit 1 answered exception 04 (server device failure)"), std::string::npos)
         << failure;
     EXPECT_EQ(link.counters().failures, 1u);
+    EXPECT_EQ(d.pump.last_failure().failure, LinkFailure::exception);
+    EXPECT_EQ(d.pump.last_failure().exception_code, 4);
 
     EXPECT_TRUE(d.run_round()) << "the next round completes";
 }
@@ -125,6 +127,7 @@ TEST(WireFaults, DelayedReplyWithoutRetriesAbandonsTheRoundAndIsNeverTakenLater)
     EXPECT_EQ(link.counters().timeouts, 1u);
     EXPECT_NE(link.counters().last_failure.find(": no reply from unit 1 within 1 s"), std::string::npos)
         << link.counters().last_failure;
+    EXPECT_EQ(d.pump.last_failure().failure, LinkFailure::timeout);
 
     ASSERT_TRUE(d.run_round());
     EXPECT_EQ(image_bytes(d.device.record()), expected_image_bytes(image));
