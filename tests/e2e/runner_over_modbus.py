@@ -18,6 +18,8 @@ import threading
 import time
 
 runner, simulator = sys.argv[1], sys.argv[2]
+# The frame trace's time stamps: local time with milliseconds and the offset from UTC.
+stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d"
 
 
 def start_simulator(*args):
@@ -100,7 +102,7 @@ with tempfile.TemporaryDirectory() as work:
         wrong_id = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}:5", "--timeout", "0.3", "--retries", "0"],
                                   cwd=work, capture_output=True, text=True, timeout=60)
         assert wrong_id.returncode == 3, wrong_id.stderr
-        assert "no reply from unit 5 within 0.3 s, check the unit id)" in wrong_id.stderr, wrong_id.stderr
+        assert "no reply from unit 5 within 0.3 s, check the unit id; " in wrong_id.stderr, wrong_id.stderr
 
         # Ctrl-C in the middle of a round ends the run without counting that round as failed.
         slow, slow_port = start_simulator("--delay", "20")
@@ -152,14 +154,17 @@ with tempfile.TemporaryDirectory() as work:
     # Link options against the faults they are for: simulator faults, runner options, exit status,
     # what the link line or the round lines say. Each case gets a fresh simulator.
     link_cases = (
-        (["--exception", "5:6"], [], 3, "exceptions 2, retries 0, busy retries 0, "),
+        (["--exception", "5:6"], [], 3,
+         r"(?s)busy\); a unit busy while it measures needs --busy-retries\).*exceptions 2, retries 0, busy retries 0, "),
         (["--exception", "5:6"], ["--busy-retries", "1", "--busy-wait", "0"], 0,
          r"replies 124, failures 0, time-outs 0, exceptions 30, retries 0, busy retries 30, reconnects 0, "
          r"rounds completed 2"),
         (["--exception", "1:6"], ["--busy-retries", "2", "--busy-wait", "0.01"], 3,
          r"unit 1 answered exception 06 \(server device busy\), still after 2 busy retries"),
         ([], ["--close-after-round"], 0, "reconnects 1, rounds completed 2, abandoned 0"),
-        (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0"], 3, "no reply from unit 1 within 0.3 s"),
+        (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0"], 3,
+         r"no reply from unit 1 within 0.3 s, check the unit id; a gateway that drops a request sent right after "
+         r"connecting needs --pause-after-connect\)"),
         (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0", "--pause-after-connect", "2"], 0,
          "reconnects 0, rounds completed 2, abandoned 0"),
     )
@@ -171,10 +176,10 @@ with tempfile.TemporaryDirectory() as work:
     finally:
         stop(full_sim)
     assert full.returncode == 1 and "smd-host: cannot write the frame trace /dev/full" in full.stderr, full.stderr
-    for sim_args, runner_args, status, expected in link_cases:
+    frames = os.path.join(work, "frames.txt")
+    for case_number, (sim_args, runner_args, status, expected) in enumerate(link_cases, start=1):
         case_sim, case_port = start_simulator(*sim_args)
         try:
-            frames = os.path.join(work, "frames.txt")
             case = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{case_port}", "--rounds", "2", "--interval", "0",
                                    "--trace-frames", frames, *runner_args],
                                   cwd=work, capture_output=True, text=True, timeout=60)
@@ -182,16 +187,24 @@ with tempfile.TemporaryDirectory() as work:
             stop(case_sim)
         assert case.returncode == status, (sim_args, runner_args, case.returncode, case.stderr)
         assert re.search(expected, case.stderr), (sim_args, runner_args, case.stderr)
-        # libmodbus's debug output goes to the frame trace only, never to the runner's own output.
-        assert "ERROR" not in case.stderr and not re.search(r"\[[0-9A-F]{2}\]|<[0-9A-F]{2}>", case.stdout), case
+        # The frame trace never spills into the runner's own output.
+        assert "ERROR" not in case.stderr and "  >  00 " not in case.stdout, case
+        # Each run appends to the trace after a header line of its own.
         with open(frames, encoding="utf-8") as trace:
             lines = trace.read().splitlines()
+        headers = [n for n, line in enumerate(lines) if line.startswith("# smd-host ")]
+        assert len(headers) == case_number and headers[0] == 0, headers
+        lines = lines[headers[-1] + 1:]
         requests = int(re.search(r"link: requests (\d+)", case.stderr).group(1))
-        assert sum(" > " in line for line in lines) >= requests, (requests, lines[:4])
-        assert all(re.fullmatch(r"\d+ ms ([<>] [0-9A-F]{2}( [0-9A-F]{2})*( ! .+)?|! .+)", line) for line in lines), \
-            lines
+        assert sum("  >  " in line for line in lines) >= requests, (requests, lines[:4])
+        link = rf"{stamp}  tcp:127\.0\.0\.1:{case_port} unit 1  "
+        assert all(re.fullmatch(link + r"([<>]  [0-9A-F]{2}( [0-9A-F]{2})*  \S.*|round [12] (started|completed|stopped "
+                                r"at step \d+ of 62 .*)|(re)?connected [0-9.:]+ to [0-9.:]+|closed: .+|! .+)", line)
+                   for line in lines), [line for line in lines if "  >  " not in line and "  <  " not in line]
+        assert sum(re.search(r"  round \d (completed|stopped)", line) is not None for line in lines) == 2, lines
         if sim_args[:1] == ["--exception"]:
-            assert any(re.search(r" < 00 [0-9A-F]{2} 00 00 00 03 01 83 06$", line) for line in lines), lines[:12]
+            assert any(line.endswith("<  00 00 00 00 00 03 01 83 06  83 exception 06 (server device busy)  "
+                                     + line.rsplit("  ", 1)[1]) for line in lines), lines[:12]
 
     # Serial devices named with colons, as /dev/serial/by-path names adapters: two pseudo-terminals
     # joined back to back stand for a null-modem cable.
@@ -261,8 +274,10 @@ with tempfile.TemporaryDirectory() as work:
             assert bridged.returncode == 0, bridged.stderr
             assert "replies 124, failures 0" in bridged.stderr, bridged.stderr
             with open(os.path.join(work, "bridge.txt"), encoding="utf-8") as trace:
-                first = trace.readline()
-            assert re.fullmatch(r"\d+ ms > 01 03 00 00 00 04 44 09\n", first), first  # RTU: address, PDU, CRC
+                first = next(line for line in trace if "  >  " in line)
+            # RTU: address, PDU, CRC
+            assert re.fullmatch(rf"{stamp}  rtu:\S+ 19200 8N1 unit 1  >  01 03 00 00 00 04 44 09  03 read 0\+4\n",
+                                first), first
         finally:
             for process in (bridge, bridged_sim, gateway):
                 if process is not None and process.poll() is None:

@@ -1,15 +1,17 @@
 #include "host_runtime/bus_pump.h"
 
+#include <utility>
+
 bool BusPump::pump_one() {
     const std::optional<ModbusRequest> request = device_.take_request();
     if (!request) return false;
-    const LinkResult result = link_.transact(*request);
+    LinkResult result = link_.transact(*request);
     ++carried_;
     if (result.ok) {
         device_.deliver_reply(result.words);
     } else {
         ++failed_;
-        last_error_ = result.error;
+        last_failure_ = std::move(result);
         device_.deliver_error();
     }
     return true;

@@ -1,5 +1,6 @@
 #include "host_runtime/modbus_link.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -18,27 +19,12 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
+
+#include "host_runtime/modbus_frame.h"
 
 namespace {
 
-constexpr int kMaxReadRegisters = MODBUS_MAX_READ_REGISTERS;    // Modbus standard: 125
-constexpr int kMaxWriteRegisters = MODBUS_MAX_WRITE_REGISTERS;  // Modbus standard: 123
-
-bool is_exception(int error) { return (error > MODBUS_ENOBASE && error <= EMBXGTAR) || error == EMBUNKEXC; }
-
-// A reply that arrived but cannot be trusted: the line may still carry the rest of it.
-bool is_garbled(int error) {
-    return error == EMBBADCRC || error == EMBBADDATA || error == EMBBADEXC || error == EMBBADSLAVE;
-}
-
 int milliseconds(double seconds) { return static_cast<int>(std::lround(seconds * 1000)); }
-
-std::string seconds_text(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", seconds);
-    return text;
-}
 
 // "1 s", "0.5 s": a time-out as the user gave it.
 std::string timeout_text(double seconds) {
@@ -47,318 +33,105 @@ std::string timeout_text(double seconds) {
     return text;
 }
 
-// Exception codes by name (Modbus application protocol, section 7).
-const char* exception_name(int code) {
-    switch (code) {
-        case 0x01:
-            return "illegal function";
-        case 0x02:
-            return "illegal data address";
-        case 0x03:
-            return "illegal data value";
-        case 0x04:
-            return "server device failure";
-        case 0x05:
-            return "acknowledge";
-        case 0x06:
-            return "server device busy";
-        case 0x08:
-            return "memory parity error";
-        case 0x0A:
-            return "gateway path unavailable";
-        case 0x0B:
-            return "gateway target device failed to respond";
-        default:
-            return "unknown exception";
-    }
+// What libmodbus's failed confirmation call means for the request, by its errno.
+LinkFailure failure_of(int error) {
+    if (error == ETIMEDOUT) return LinkFailure::timeout;
+    if (error == EMBBADCRC || error == EMBBADDATA || error == EMBBADEXC || error == EMBMDATA)
+        return LinkFailure::garbled;
+    return LinkFailure::connection_lost;
 }
-
-const char* check_request(const ModbusRequest& r) {
-    const int max = r.kind == ModbusRequest::Kind::read_registers ? kMaxReadRegisters : kMaxWriteRegisters;
-    if (r.start < 0 || r.count < 1 || r.count > max || r.start + r.count > 65536) {
-        return "request outside the Modbus limits";
-    }
-    if (r.kind == ModbusRequest::Kind::write_register && (r.count != 1 || r.values.empty())) {
-        return "single write without its value";
-    }
-    if (r.kind == ModbusRequest::Kind::write_registers &&
-        r.values.size() != static_cast<std::size_t>(r.count)) {
-        return "write carries fewer values than its count";
-    }
-    return nullptr;
-}
-
-void sleep_seconds(double seconds) {
-    if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-// libmodbus's debug output, while a request is on the line, turned into frame trace lines:
-// "[01][03]..." is a request as sent, "<01><03>..." a reply as received, "ERROR ..." what went
-// wrong. Each line is stamped when it ends, in milliseconds since the link was made.
-struct FrameSink {
-    std::FILE* out;
-    BusLink::Clock::time_point start;
-    std::string pending;
-
-    void line(const std::string& text) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(BusLink::Clock::now() - start);
-        std::string hex;
-        std::size_t i = 0;
-        const char open = text.empty() ? 0 : text[0];
-        while ((open == '[' || open == '<') && i + 4 <= text.size() && text[i] == open) {
-            hex += (hex.empty() ? "" : " ") + text.substr(i + 1, 2);
-            i += 4;
-        }
-        const std::size_t error = text.find("ERROR ", i);
-        const std::string rest = error == std::string::npos ? "" : text.substr(error + 6);
-        if (!hex.empty()) {
-            std::fprintf(out, "%lld ms %c %s%s%s\n", static_cast<long long>(ms.count()),
-                         open == '[' ? '>' : '<', hex.c_str(), rest.empty() ? "" : " ! ", rest.c_str());
-        } else if (!rest.empty()) {
-            std::fprintf(out, "%lld ms ! %s\n", static_cast<long long>(ms.count()), rest.c_str());
-        }
-    }
-    static ssize_t write(void* cookie, const char* data, std::size_t size) {
-        auto* sink = static_cast<FrameSink*>(cookie);
-        sink->pending.append(data, size);
-        for (std::size_t end; (end = sink->pending.find('\n')) != std::string::npos;) {
-            sink->line(sink->pending.substr(0, end));
-            sink->pending.erase(0, end + 1);
-        }
-        std::fflush(sink->out);
-        return static_cast<ssize_t>(size);
-    }
-    static int close(void* cookie) {
-        auto* sink = static_cast<FrameSink*>(cookie);
-        if (!sink->pending.empty()) sink->line(sink->pending);
-        std::fflush(sink->out);
-        delete sink;
-        return 0;
-    }
-};
 
 }  // namespace
 
-ModbusLink::ModbusLink(ModbusEndpoint endpoint, LinkSettings settings)
-    : endpoint_(std::move(endpoint)), settings_(settings) {
-    if (endpoint_.transport == ModbusEndpoint::Transport::rtu) {
-        if (endpoint_.baud <= 0) throw std::invalid_argument("no baud rate for " + endpoint_.device);
-        ctx_ = modbus_new_rtu(endpoint_.device.c_str(), endpoint_.baud, endpoint_.parity, endpoint_.data_bits,
-                              endpoint_.stop_bits);
+ModbusLink::ModbusLink(ModbusEndpoint endpoint_given, LinkSettings settings)
+    : PatientLink(std::move(endpoint_given), std::move(settings)) {
+    const ModbusEndpoint& where = endpoint();
+    if (where.transport == ModbusEndpoint::Transport::rtu) {
+        if (where.baud <= 0) throw std::invalid_argument("no baud rate for " + where.device);
+        ctx_ =
+            modbus_new_rtu(where.device.c_str(), where.baud, where.parity, where.data_bits, where.stop_bits);
     } else {
-        ctx_ = modbus_new_tcp_pi(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str());
+        ctx_ = modbus_new_tcp_pi(where.host.c_str(), std::to_string(where.port).c_str());
     }
     if (ctx_ == nullptr) {
-        throw std::invalid_argument("cannot use " + endpoint_.describe() + ": " + modbus_strerror(errno));
+        throw std::invalid_argument("cannot use " + where.describe() + ": " + modbus_strerror(errno));
     }
-    modbus_set_slave(ctx_, endpoint_.unit);
+    modbus_set_slave(ctx_, where.unit);
     // Recovery stays ours: libmodbus's link recovery can loop forever on a dead unit.
     modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_NONE);
-    const int timeout_us = std::max(1, static_cast<int>(std::lround(settings_.response_timeout * 1e6)));
+    const double timeout = this->settings().response_timeout;
+    const int timeout_us = std::max(1, static_cast<int>(std::lround(timeout * 1e6)));
     modbus_set_response_timeout(ctx_, static_cast<std::uint32_t>(timeout_us / 1000000),
                                 static_cast<std::uint32_t>(timeout_us % 1000000));
-    if (settings_.frame_trace != nullptr) {
-        auto* sink = new FrameSink{settings_.frame_trace, created_, {}};
-        debug_sink_ = fopencookie(sink, "w", {nullptr, &FrameSink::write, nullptr, &FrameSink::close});
-        if (debug_sink_ == nullptr) {
-            delete sink;
-            modbus_free(ctx_);
-            throw std::runtime_error("cannot make the frame trace");
-        }
-        // Each line ends when the frame has gone out or come in: that is when it is stamped.
-        std::setvbuf(debug_sink_, nullptr, _IOLBF, 0);
-    }
 }
 
 ModbusLink::~ModbusLink() {
-    disconnect();
+    drop("the link ended");
     modbus_free(ctx_);
-    if (debug_sink_ != nullptr) std::fclose(debug_sink_);
 }
 
-// Runs a libmodbus request call with its debug output (printf to stdout, errors to stderr) sent
-// to the frame trace, so that the runner's standard output and error stay its own.
-template <typename Call>
-auto ModbusLink::traced(Call call) {
-    if (debug_sink_ == nullptr) return call();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::FILE* const out = stdout;
-    std::FILE* const err = stderr;
-    stdout = stderr = debug_sink_;
-    modbus_set_debug(ctx_, TRUE);
-    const auto rc = call();
-    const int error = errno;
-    modbus_set_debug(ctx_, FALSE);
-    std::fflush(debug_sink_);
-    stdout = out;
-    stderr = err;
-    errno = error;
-    return rc;
+bool ModbusLink::open_line(std::string& error, WireEvent& opened) {
+    return endpoint().transport == ModbusEndpoint::Transport::tcp ? connect_tcp(error, opened)
+                                                                  : connect_rtu(error);
 }
 
-LinkResult ModbusLink::transact(const ModbusRequest& request) {
-    ++counters_.requests;
-    LinkResult result;
-    if (const char* wrong = check_request(request)) {
-        result.error = describe_request(request) + ": " + wrong;
-        ++counters_.failures;
-        counters_.last_failure = result.error;
-        return result;
-    }
-    for (int attempt_number = 0, busy = 0;;) {
-        result.words.clear();
-        const Attempt outcome = attempt(request, result);
-        if (outcome == Attempt::ok) {
-            result.ok = true;
-            result.error.clear();
-            ++counters_.replies;
-            return result;
-        }
-        // A busy unit is asked again after a wait, apart from the retries of a lost reply.
-        if (outcome == Attempt::busy && busy < settings_.busy_retries) {
-            ++busy;
-            ++counters_.busy_retries;
-            sleep_seconds(settings_.busy_wait);
-            continue;
-        }
-        if (outcome != Attempt::retryable || attempt_number >= settings_.retries) {
-            ++counters_.failures;
-            if (busy > 0) result.error += ", still after " + std::to_string(busy) + " busy retries";
-            result.error = describe_request(request) + " on " + endpoint_.describe() + ": " + result.error;
-            counters_.last_failure = result.error;
-            return result;
-        }
-        ++attempt_number;
-        ++counters_.retries;
-    }
-}
+void ModbusLink::close_connection() { modbus_close(ctx_); }
 
-ModbusLink::Attempt ModbusLink::attempt(const ModbusRequest& request, LinkResult& result) {
-    if (!connected_) {
-        const auto now = Clock::now();
-        if (now < next_connect_) {
-            const double wait = std::chrono::duration<double>(next_connect_ - now).count();
-            result.error = "no connection, next attempt in " + seconds_text(wait);
-            return Attempt::final;
-        }
-        if (!connect(result.error)) return Attempt::final;
-    }
-    if (settings_.pause > 0) {
-        std::this_thread::sleep_until(
-            last_request_end_ +
-            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settings_.pause)));
-    }
+// The request goes out through libmodbus's raw call, which adds the MBAP header or the CRC; the
+// reply comes back whole through its confirmation call and is checked here against the request.
+void ModbusLink::exchange(const ModbusRequest& request, LinkResult& result) {
+    const ModbusEndpoint& where = endpoint();
+    const bool rtu = where.transport == ModbusEndpoint::Transport::rtu;
     // Whatever is waiting on a serial line belongs to no request of ours.
-    if (endpoint_.transport == ModbusEndpoint::Transport::rtu) modbus_flush(ctx_);
+    if (rtu) modbus_flush(ctx_);
 
-    errno = 0;
-    int rc = -1;
-    int expected = request.count;
-    switch (request.kind) {
-        case ModbusRequest::Kind::read_registers:
-            result.words.resize(static_cast<std::size_t>(request.count));
-            rc = traced([&] {
-                return modbus_read_registers(ctx_, request.start, request.count, result.words.data());
-            });
-            break;
-        case ModbusRequest::Kind::write_register:
-            expected = 1;
-            result.words.resize(1);
-            rc = traced(
-                [&] { return write_register_echoed(request.start, request.values[0], result.words[0]); });
-            break;
-        case ModbusRequest::Kind::write_registers:
-            rc = traced([&] {
-                return modbus_write_registers(ctx_, request.start, request.count, request.values.data());
-            });
-            result.words = {16, static_cast<std::uint16_t>(request.count)};
-            break;
+    const std::vector<std::uint8_t> message = modbus_frame::request_message(request, where.unit);
+    const std::vector<std::uint8_t> sent = modbus_frame::wire_frame(message, where.transport);
+    const auto sent_at = Clock::now();
+    tell(WireFrame{WireFrame::Direction::request, std::chrono::system_clock::now(), sent.data(), sent.size(),
+                   0});
+    if (modbus_send_raw_request(ctx_, message.data(), static_cast<int>(message.size())) == -1) {
+        result.failure = LinkFailure::connection_lost;
+        result.error = modbus_strerror(errno);
+        drop(result.error);
+        return;
     }
-    const int error = errno;
-    last_request_end_ = Clock::now();
-    if (rc == expected) return Attempt::ok;
-
-    result.words.clear();
-    const std::string unit = "unit " + std::to_string(endpoint_.unit);
-    if (rc >= 0) {
-        result.error = "reply of the wrong length";
-    } else if (error == EMBBADSLAVE) {
-        result.error = "a reply came from another unit than " + unit + ": check the unit id";
-    } else {
-        result.error = modbus_strerror(error);
-    }
-    if (rc >= 0 || is_garbled(error)) {
-        recover_after_bad_reply();
-        return Attempt::retryable;
-    }
-    if (is_exception(error)) {
-        const int code = error == EMBUNKEXC ? 0 : error - MODBUS_ENOBASE;
-        char text[128];
-        std::snprintf(text, sizeof text, "%s answered exception %02X (%s)", unit.c_str(), code,
-                      exception_name(code));
-        result.error = text;
-        // A TCP server that stands for units behind it answers 0B for a unit id it does not reach.
-        if (code == 0x0B) result.error += ": no " + unit + " there, check the unit id";
-        ++counters_.exceptions;
-        return code == 0x06 ? Attempt::busy : Attempt::final;
-    }
-    if (error == ETIMEDOUT) {
-        result.error = "no reply from " + unit + " within " + timeout_text(settings_.response_timeout);
-        ++counters_.timeouts;
-        recover_after_bad_reply();
-        return Attempt::retryable;
-    }
-    // The connection broke (reset, closed, device gone): the next attempt makes it again.
-    disconnect();
-    return Attempt::retryable;
-}
-
-// Function 06 sent raw, so that the value the unit echoes is what the device checks (libmodbus's
-// own single write accepts a reply that echoes another value). 1 on a reply, -1 with errno set.
-int ModbusLink::write_register_echoed(int reg, std::uint16_t value, std::uint16_t& echoed) {
-    const std::uint8_t request[] = {
-        static_cast<std::uint8_t>(endpoint_.unit), MODBUS_FC_WRITE_SINGLE_REGISTER,
-        static_cast<std::uint8_t>(reg >> 8),       static_cast<std::uint8_t>(reg & 0xff),
-        static_cast<std::uint8_t>(value >> 8),     static_cast<std::uint8_t>(value & 0xff)};
-    if (modbus_send_raw_request(ctx_, request, sizeof request) == -1) return -1;
     std::uint8_t reply[MODBUS_MAX_ADU_LENGTH];
+    errno = 0;
     const int length = modbus_receive_confirmation(ctx_, reply);
-    if (length == -1) return -1;
-    const int h = modbus_get_header_length(ctx_);
-    if (length >= h + 2 && reply[h] == (MODBUS_FC_WRITE_SINGLE_REGISTER | 0x80)) {
-        const int code = reply[h + 1];
-        errno = code >= MODBUS_EXCEPTION_ILLEGAL_FUNCTION && code < MODBUS_EXCEPTION_MAX
-                    ? MODBUS_ENOBASE + code
-                    : EMBUNKEXC;
-        return -1;
+    const int error = errno;
+    const double round_trip_ms = std::chrono::duration<double, std::milli>(Clock::now() - sent_at).count();
+    const std::string unit_name = "unit " + std::to_string(where.unit);
+    if (length > 0) {
+        tell(WireFrame{WireFrame::Direction::reply, std::chrono::system_clock::now(), reply,
+                       static_cast<std::size_t>(length), round_trip_ms});
+        const modbus_frame::MessageView answer =
+            modbus_frame::message_of(reply, static_cast<std::size_t>(length), where.transport);
+        modbus_frame::check_reply(request, where.unit, answer.bytes, answer.size, result);
+    } else if (length == 0) {
+        // libmodbus's RTU backend sets aside a frame addressed to another unit before its CRC.
+        result.failure = LinkFailure::other_unit;
+        result.error = "a reply came from another unit than " + unit_name + ": check the unit id";
+    } else {
+        result.failure = failure_of(error);
+        result.error = error == ETIMEDOUT ? "no reply from " + unit_name + " within " +
+                                                timeout_text(settings().response_timeout)
+                                          : std::string(modbus_strerror(error));
     }
-    if (length < h + 5 || reply[h - 1] != request[0] || reply[h] != MODBUS_FC_WRITE_SINGLE_REGISTER ||
-        reply[h + 1] != request[2] || reply[h + 2] != request[3]) {
-        errno = EMBBADDATA;
-        return -1;
+    switch (result.failure) {
+        case LinkFailure::timeout:
+        case LinkFailure::garbled:
+        case LinkFailure::other_unit:
+            tell(WireEvent::Kind::no_reply, result.error);
+            recover_after_bad_reply(result.error);
+            break;
+        case LinkFailure::connection_lost:
+            // The connection broke (reset, closed, device gone): the next attempt makes it again.
+            drop(result.error);
+            break;
+        default:
+            break;
     }
-    echoed = static_cast<std::uint16_t>((reply[h + 3] << 8) | reply[h + 4]);
-    return 1;
-}
-
-bool ModbusLink::connect(std::string& error) {
-    const bool made =
-        endpoint_.transport == ModbusEndpoint::Transport::tcp ? connect_tcp(error) : connect_rtu(error);
-    if (!made) {
-        backoff_ = backoff_ <= 0 ? settings_.reconnect_min : std::min(2 * backoff_, settings_.reconnect_max);
-        next_connect_ = Clock::now() +
-                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(backoff_));
-        error += ", next attempt in " + seconds_text(backoff_);
-        return false;
-    }
-    if (ever_connected_) ++counters_.reconnects;
-    ever_connected_ = true;
-    connected_ = true;
-    backoff_ = 0;
-    // Some gateways drop a request sent right after the connection opens.
-    sleep_seconds(settings_.pause_after_connect);
-    return true;
 }
 
 bool ModbusLink::connect_rtu(std::string& error) {
@@ -374,15 +147,15 @@ bool ModbusLink::connect_rtu(std::string& error) {
     const auto refuse = [this](const char* setting) {
         const std::string reason = modbus_strerror(errno);
         modbus_close(ctx_);
-        throw LinkSettingRefused(endpoint_.device, setting, reason);
+        throw LinkSettingRefused(endpoint().device, setting, reason);
     };
-    if (settings_.rs485 && modbus_rtu_set_serial_mode(ctx_, MODBUS_RTU_RS485) == -1) refuse("rs485");
-    if (settings_.rts != 0) {
+    if (settings().rs485 && modbus_rtu_set_serial_mode(ctx_, MODBUS_RTU_RS485) == -1) refuse("rs485");
+    if (settings().rts != 0) {
         // libmodbus ignores a failed RTS ioctl: a device without modem lines is found here.
         int lines = 0;
         if (ioctl(modbus_get_socket(ctx_), TIOCMGET, &lines) == -1) refuse("rts");
-        if (modbus_rtu_set_rts(ctx_, settings_.rts > 0 ? MODBUS_RTU_RTS_UP : MODBUS_RTU_RTS_DOWN) == -1 ||
-            (settings_.rts_delay_us >= 0 && modbus_rtu_set_rts_delay(ctx_, settings_.rts_delay_us) == -1)) {
+        if (modbus_rtu_set_rts(ctx_, settings().rts > 0 ? MODBUS_RTU_RTS_UP : MODBUS_RTU_RTS_DOWN) == -1 ||
+            (settings().rts_delay_us >= 0 && modbus_rtu_set_rts_delay(ctx_, settings().rts_delay_us) == -1)) {
             refuse("rts");
         }
     }
@@ -391,13 +164,13 @@ bool ModbusLink::connect_rtu(std::string& error) {
 
 // The socket is made here rather than by libmodbus so that its descriptor is checked before any
 // select() sees it, and so that the connection attempt is bounded by the response time-out.
-bool ModbusLink::connect_tcp(std::string& error) {
+bool ModbusLink::connect_tcp(std::string& error, WireEvent& opened) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const int gai =
-        getaddrinfo(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str(), &hints, &found);
+        getaddrinfo(endpoint().host.c_str(), std::to_string(endpoint().port).c_str(), &hints, &found);
     if (gai != 0) {
         error = std::string("cannot resolve the host name: ") + gai_strerror(gai);
         return false;
@@ -420,13 +193,13 @@ bool ModbusLink::connect_tcp(std::string& error) {
         int failure = rc == 0 ? 0 : errno;
         if (failure == EINPROGRESS) {
             pollfd p{fd, POLLOUT, 0};
-            rc = poll(&p, 1, std::max(1, milliseconds(settings_.response_timeout)));
+            rc = poll(&p, 1, std::max(1, milliseconds(settings().response_timeout)));
             failure = ETIMEDOUT;
             socklen_t length = sizeof failure;
             if (rc == 1) getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length);
         }
         if (failure == ETIMEDOUT) {
-            error += ": no answer within " + timeout_text(settings_.response_timeout);
+            error += ": no answer within " + timeout_text(settings().response_timeout);
             close(fd);
             fd = -1;
         } else if (failure != 0) {
@@ -441,19 +214,18 @@ bool ModbusLink::connect_tcp(std::string& error) {
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     modbus_set_socket(ctx_, fd);
+    socklen_t length = sizeof opened.local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&opened.local), &length);
+    length = sizeof opened.peer;
+    getpeername(fd, reinterpret_cast<sockaddr*>(&opened.peer), &length);
     error.clear();
     return true;
 }
 
-void ModbusLink::disconnect() {
-    if (connected_) modbus_close(ctx_);
-    connected_ = false;
-}
-
-void ModbusLink::recover_after_bad_reply() {
-    if (endpoint_.transport == ModbusEndpoint::Transport::tcp) {
+void ModbusLink::recover_after_bad_reply(const std::string& reason) {
+    if (endpoint().transport == ModbusEndpoint::Transport::tcp) {
         // The late reply dies with the old connection; the next attempt connects afresh.
-        disconnect();
+        drop(reason);
     } else {
         drain_serial_input();
     }
@@ -462,7 +234,7 @@ void ModbusLink::recover_after_bad_reply() {
 // Discards serial input until the line has been quiet for one response time-out, bounded by four.
 void ModbusLink::drain_serial_input() {
     const int fd = modbus_get_socket(ctx_);
-    const int quiet_ms = std::max(1, milliseconds(settings_.response_timeout));
+    const int quiet_ms = std::max(1, milliseconds(settings().response_timeout));
     const auto limit = Clock::now() + std::chrono::milliseconds(4 * quiet_ms);
     modbus_flush(ctx_);
     unsigned char discard[256];

@@ -7,6 +7,8 @@ LinkResult SimulatedUnit::transact(const ModbusRequest& request) {
     const long end = static_cast<long>(request.start) + request.count;
     if (request.start < 0 || request.count <= 0 || end > kRegisterCount) {
         result.error = "register range outside the simulated unit";
+        result.failure = LinkFailure::exception;
+        result.exception_code = 0x02;  // illegal data address, as a real unit answers
         return result;
     }
     const auto first = registers_.begin() + request.start;
@@ -21,6 +23,7 @@ LinkResult SimulatedUnit::transact(const ModbusRequest& request) {
         case ModbusRequest::Kind::write_registers:
             if (request.values.size() != static_cast<std::size_t>(request.count)) {
                 result.error = "write carries fewer values than its count";
+                result.failure = LinkFailure::refused;
                 return result;
             }
             std::copy(request.values.begin(), request.values.end(), first);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -39,10 +40,12 @@
 
 namespace {
 
-// Set by Ctrl-C (SIGINT): the runner stops after the request in progress.
-volatile sig_atomic_t interrupted = 0;
+// Set by Ctrl-C (SIGINT) or a stop of the service (SIGTERM): the runner stops after the request
+// in progress, and the link ends any wait between its attempts.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-void on_interrupt(int) { interrupted = 1; }
+void on_interrupt(int) { interrupted = true; }
 
 // Held-back failed rounds after which their summary is printed even though they go on.
 constexpr int kMaxHeldFailures = 100;
@@ -89,6 +92,25 @@ struct RoundTraffic {
     std::size_t requests;
     std::size_t failures;
 };
+
+// What the user may try after a failure the link options are made for: a unit id the server does not
+// serve (Modbus TCP before any round completed: it usually gets no reply at all), a gateway that
+// drops the first request of a connection, a unit busy while it measures.
+std::string hint(const LinkResult& failure, const RunnerOptions& options, bool tcp, bool any_completed) {
+    if (failure.failure == LinkFailure::timeout && tcp) {
+        std::string text = any_completed ? "" : ", check the unit id";
+        if (failure.first_on_connection && options.pause_after_connect_seconds <= 0) {
+            text +=
+                "; a gateway that drops a request sent right after connecting needs --pause-after-connect";
+        }
+        return text;
+    }
+    if (failure.failure == LinkFailure::exception && failure.exception_code == 0x06 &&
+        options.busy_retries == 0) {
+        return "; a unit busy while it measures needs --busy-retries";
+    }
+    return std::string();
+}
 
 // Why a round stopped: the step (the read in progress, from 1) and the last failure.
 std::string stop_cause(const RunObserver::RoundTally& tally, const std::string& last_error) {
@@ -152,7 +174,7 @@ bool finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump, R
         return false;
     }
     const WriteOutcome outcome = write_and_confirm(device, *pump, options.write);
-    if (!outcome.failure.empty()) observer.on_request_failed(outcome.failure);
+    if (outcome.failure.failure != LinkFailure::none) observer.on_request_failed(outcome.failure.error);
     std::cerr << outcome.line << "\n";
     return outcome.confirmed;
 }
@@ -242,6 +264,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         view->show(render_view(frame));
     };
     signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
 
     if (!options.replay_path.empty()) {
         // The stored records one by one, as the host's cache hands them back; each gets a round
@@ -273,7 +296,9 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         return 0;
     }
 
-    UnitLink unit = make_unit_link(options, device->baud_rate());
+    UnitLink unit = make_unit_link(options, device->baud_rate(), &interrupted);
+    FrameTrace* const frames = unit.frame_trace.get();
+    const std::string link_name = unit.modbus ? unit.modbus->endpoint().describe() : std::string("sim");
     BusPump pump(*device, *unit.link);
     int rounds_run = 0;
     int rounds_completed = 0;
@@ -288,6 +313,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
             }
         }
         observer.start_round();
+        if (frames) frames->round_started(link_name, round);
         const std::size_t carried = pump.carried();
         const std::size_t failed = pump.failed();
         const auto started = std::chrono::steady_clock::now();
@@ -300,14 +326,21 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         const bool completed = observer.tally().published > 0;
         // A round that Ctrl-C cut short did not fail: it is neither shown nor counted.
         if (interrupted && !completed) {
-            std::cerr << "round " << round << ": interrupted at step " << observer.tally().reads
-                      << " of 62\n";
+            const std::string where =
+                "interrupted at step " + std::to_string(observer.tally().reads) + " of 62";
+            std::cerr << "round " << round << ": " << where << "\n";
+            if (frames) frames->round_ended(link_name, round, where);
             break;
         }
-        // Over TCP, a unit id that the server does not serve usually gets no reply at all.
-        std::string error = traffic.failures > 0 ? pump.last_error() : std::string();
-        if (unit.tcp && rounds_completed == 0 && error.find(": no reply from unit ") != std::string::npos)
-            error += ", check the unit id";
+        const std::string error =
+            traffic.failures > 0
+                ? pump.last_error() + hint(pump.last_failure(), options, unit.tcp, rounds_completed > 0)
+                : std::string();
+        if (frames) {
+            frames->round_ended(link_name, round,
+                                completed ? "completed" : "stopped " + stop_cause(observer.tally(), error));
+            frames->flush();
+        }
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
         if (options.close_after_round && unit.modbus) unit.modbus->close_line();
         after_round(round, traffic, error);
@@ -322,9 +355,10 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
     std::string frames_error;
-    if (unit.frame_trace &&
-        (std::fflush(unit.frame_trace.get()) != 0 || std::ferror(unit.frame_trace.get()))) {
-        frames_error = "cannot write the frame trace " + options.trace_frames_path;
+    if (frames) {
+        unit.modbus->close_line();
+        frames->flush();
+        frames_error = frames->error();
     }
     if (!write_errors_reported(observer, view_error, frames_error)) return 1;
     if (rounds_run > 0 && rounds_completed == 0) {

@@ -1,13 +1,11 @@
 #include "unit_link.h"
 
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include "host_runtime/modbus_link.h"
 #include "user_input/serial_device.h"
 
-UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
+UnitLink make_unit_link(const RunnerOptions& options, int device_baud, const std::atomic<bool>* stop) {
     UnitLink unit;
     const std::string& text = options.unit;
     if (text == "sim") {
@@ -49,15 +47,14 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud) {
     settings.rs485 = options.rs485;
     settings.rts = options.rts;
     settings.rts_delay_us = options.rts_delay_us;
+    settings.stop = stop;
     if (!options.trace_frames_path.empty()) {
-        unit.frame_trace.reset(std::fopen(options.trace_frames_path.c_str(), "w"), [](std::FILE* f) {
-            if (f != nullptr) std::fclose(f);
-        });
-        if (!unit.frame_trace) {
-            throw InputFileError{"cannot write the frame trace " + options.trace_frames_path + ": " +
-                                 std::strerror(errno)};
+        try {
+            unit.frame_trace = std::make_unique<FrameTrace>(options.trace_frames_path);
+        } catch (const std::runtime_error& e) {
+            throw InputFileError{e.what()};
         }
-        settings.frame_trace = unit.frame_trace.get();
+        settings.wire_observers.push_back(unit.frame_trace.get());
     }
     auto link = std::make_unique<ModbusLink>(endpoint, settings);
     unit.counters = &link->counters();

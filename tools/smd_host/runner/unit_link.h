@@ -1,8 +1,9 @@
 #pragma once
 
-#include <cstdio>
+#include <atomic>
 #include <memory>
 
+#include "frame_trace.h"
 #include "host_runtime/bus_link.h"
 #include "host_runtime/link_counters.h"
 #include "host_runtime/modbus_link.h"
@@ -12,7 +13,7 @@
 // The link the runner polls the unit over, as --unit asks: the in-process simulated unit (with
 // the --registers and --set values) or a real Modbus TCP or RTU line.
 struct UnitLink {
-    std::shared_ptr<std::FILE> frame_trace;  // --trace-frames, closed after the link
+    std::unique_ptr<FrameTrace> frame_trace;  // --trace-frames, ended after the link
     std::unique_ptr<BusLink> link;
     ModbusLink* modbus = nullptr;        // real lines only
     SimulatedUnit* simulated = nullptr;  // --unit sim only
@@ -20,7 +21,7 @@ struct UnitLink {
     bool tcp = false;                    // a Modbus TCP line
 };
 
-// `device_baud` is the device's own rate, used when --unit names none for RTU. Throws UsageError for
-// a --unit it cannot use, InputFileError for a --trace-frames file it cannot write or a serial
-// device that refuses --rs485 or --rts.
-UnitLink make_unit_link(const RunnerOptions& options, int device_baud);
+// `device_baud` is the device's own rate, used when --unit names none for RTU; `stop`, once set,
+// ends the link's waits. Throws UsageError for a --unit it cannot use, InputFileError for a
+// --trace-frames file it cannot write or a serial device that refuses --rs485 or --rts.
+UnitLink make_unit_link(const RunnerOptions& options, int device_baud, const std::atomic<bool>* stop);

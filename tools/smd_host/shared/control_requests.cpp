@@ -1,9 +1,11 @@
 #include "control_requests.h"
 
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 
 #include "catalogue/control_codes.h"
+#include "host_runtime/modbus_frame.h"
 
 namespace {
 
@@ -54,19 +56,20 @@ WriteOutcome write_and_confirm(SPModbus& device, BusPump& pump, const std::vecto
     }
     const std::size_t failed = pump.failed();
     pump.pump_all();
-    if (pump.failed() != failed) result.failure = pump.last_error();
+    if (pump.failed() != failed) result.failure = pump.last_failure();
     std::int32_t outcome = kPending;
     device.DeviceIoControl(kWriteOutcome, nullptr, 0, &outcome, sizeof outcome, out_len);
     result.confirmed = outcome == kConfirmed;
-    // The link says "unit 1 answered exception 02 (illegal data address)" for a unit that refused.
-    const auto refused = result.failure.find("answered exception ");
+    const LinkResult& failure = result.failure;
     if (result.confirmed) {
         result.line = describe(words) + ": confirmed by the unit";
-    } else if (refused != std::string::npos) {
-        result.line = describe(words) + ": refused by the unit: " +
-                      result.failure.substr(refused + std::string("answered ").size());
-    } else if (!result.failure.empty()) {
-        result.line = describe(words) + ": not answered by the unit (" + result.failure + ")";
+    } else if (failure.failure == LinkFailure::exception) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%02X", failure.exception_code);
+        result.line = describe(words) + ": refused by the unit: exception " + code + " (" +
+                      modbus_frame::exception_name(failure.exception_code) + ")";
+    } else if (failure.failure != LinkFailure::none) {
+        result.line = describe(words) + ": not answered by the unit (" + failure.error + ")";
     } else if (outcome == kPending) {
         result.line = describe(words) + ": not answered by the unit";
     } else {

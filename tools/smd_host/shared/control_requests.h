@@ -19,8 +19,8 @@ void save_snapshot(SPModbus& device, const std::string& path);
 // What became of a register write.
 struct WriteOutcome {
     bool confirmed = false;
-    std::string line;     // for the user: whether the unit confirmed, refused or did not answer
-    std::string failure;  // the link's words for a request that failed (empty: none failed)
+    std::string line;    // for the user: whether the unit confirmed, refused or did not answer
+    LinkResult failure;  // the link's result for a request that failed (failure none: none failed)
 };
 
 // Writes `words` (the register, then one or more values) with request 206 or 210, lets the pump

@@ -21,13 +21,14 @@ public:
     // Requests carried and requests that failed, since construction.
     std::size_t carried() const { return carried_; }
     std::size_t failed() const { return failed_; }
-    // Why the last failed request failed, as the link said.
-    const std::string& last_error() const { return last_error_; }
+    // Why the last failed request failed, as the link said: its kind, and its reason in words.
+    const LinkResult& last_failure() const { return last_failure_; }
+    const std::string& last_error() const { return last_failure_.error; }
 
 private:
     SPModbus& device_;
     BusLink& link_;
     std::size_t carried_ = 0;
     std::size_t failed_ = 0;
-    std::string last_error_;
+    LinkResult last_failure_;
 };
