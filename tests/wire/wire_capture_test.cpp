@@ -87,6 +87,10 @@ std::vector<Dissected> dissect(const std::string& path, const std::string& prefe
 
 enum class Transport { tcp, rtu };
 
+void PrintTo(Transport transport, std::ostream* out) {
+    *out << (transport == Transport::tcp ? "tcp" : "rtu");
+}
+
 // A simulator over loopback TCP or across a null-modem cable, and the preference that tells tshark
 // where its frames are.
 struct ServedLine {
