@@ -2,7 +2,8 @@
 record the in-process unit gives for the same scenario, --rounds 0 ends cleanly on Ctrl-C, and a
 unit that is gone makes rounds fail quickly instead of hanging. The link options meet the faults
 they are for (a busy unit, a gateway not ready after connecting), RS-485 settings are refused by a
-pseudo-terminal, and a serial line reaches the simulator through a socat TCP bridge."""
+pseudo-terminal, a serial line reaches the simulator through a socat TCP bridge, and the packet
+capture decodes in tshark."""
 import json
 import os
 import re
@@ -176,6 +177,38 @@ with tempfile.TemporaryDirectory() as work:
     finally:
         stop(full_sim)
     assert full.returncode == 1 and "smd-host: cannot write the frame trace /dev/full" in full.stderr, full.stderr
+
+    # The capture: refused with the simulated unit, refused before any round when it cannot be
+    # written, and two rounds, each on a connection of its own, as two whole TCP conversations of
+    # 124 Modbus frames each.
+    on_sim = subprocess.run([runner, "--capture", "c.pcap"], cwd=work, capture_output=True, text=True, timeout=60)
+    assert on_sim.returncode == 2, on_sim.stderr
+    assert "--capture applies to a real line (--unit tcp: or rtu:)" in on_sim.stderr, on_sim.stderr
+    capture = os.path.join(work, "c.pcap")
+    nowhere = os.path.join(work, "missing", "c.pcap")
+    capture_sim, capture_port = start_simulator()
+    try:
+        unwritable = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{capture_port}", "--capture", nowhere],
+                                    cwd=work, capture_output=True, text=True, timeout=60)
+        captured = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{capture_port}", "--rounds", "2",
+                                   "--interval", "0", "--close-after-round", "--capture", capture],
+                                  cwd=work, capture_output=True, text=True, timeout=60)
+    finally:
+        stop(capture_sim)
+    assert unwritable.returncode == 2, unwritable.stderr
+    assert unwritable.stderr == f"smd-host: cannot write the capture {nowhere}: No such file or directory\n", \
+        unwritable.stderr
+    assert captured.returncode == 0, captured.stderr
+    decoded = subprocess.run(["tshark", "-r", capture, "-o", f"mbtcp.tcp.port:{capture_port}", "-T", "fields",
+                              "-e", "tcp.stream", "-e", "tcp.flags.fin", "-e", "modbus.func_code"],
+                             capture_output=True, text=True, timeout=60)
+    assert decoded.returncode == 0, decoded.stderr
+    rows = [line.split("\t") for line in decoded.stdout.splitlines()]
+    for stream in ("0", "1"):
+        mine = [row for row in rows if row[0] == stream]
+        assert sum(row[2] == "3" for row in mine) == 124, (stream, len(mine))
+        assert sum(row[1] == "1" for row in mine) == 2, (stream, "a FIN each way")
+    assert {row[0] for row in rows} == {"0", "1"}, rows[-1]
     frames = os.path.join(work, "frames.txt")
     for case_number, (sim_args, runner_args, status, expected) in enumerate(link_cases, start=1):
         case_sim, case_port = start_simulator(*sim_args)

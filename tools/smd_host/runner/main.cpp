@@ -179,11 +179,12 @@ bool finish_job(const RunnerOptions& options, SPModbus& device, BusPump* pump, R
     return outcome.confirmed;
 }
 
-// Reports the files the run could not write (the trace, the view's frames); true when there were
-// none.
+// Reports the files the run could not write (the trace, the view's frames, the frame trace, the
+// capture); true when there were none.
 bool write_errors_reported(const RunObserver& observer, const std::string& view_error,
-                           const std::string& frames_error = std::string()) {
-    const std::string errors[] = {observer.trace_error(), view_error, frames_error};
+                           const std::string& frames_error = std::string(),
+                           const std::string& capture_error = std::string()) {
+    const std::string errors[] = {observer.trace_error(), view_error, frames_error, capture_error};
     bool none = true;
     for (const auto& error : errors) {
         if (error.empty()) continue;
@@ -343,6 +344,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         }
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
         if (options.close_after_round && unit.modbus) unit.modbus->close_line();
+        if (unit.capture) unit.capture->flush();
         after_round(round, traffic, error);
         ++rounds_run;
         rounds_completed += completed ? 1 : 0;
@@ -354,13 +356,19 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (unit.counters) std::cerr << "link: " << unit.counters->describe() << "\n";
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
+    // The frame files end with the line's close.
+    if (frames || unit.capture) unit.modbus->close_line();
     std::string frames_error;
     if (frames) {
-        unit.modbus->close_line();
         frames->flush();
         frames_error = frames->error();
     }
-    if (!write_errors_reported(observer, view_error, frames_error)) return 1;
+    std::string capture_error;
+    if (unit.capture) {
+        unit.capture->flush();
+        capture_error = unit.capture->error();
+    }
+    if (!write_errors_reported(observer, view_error, frames_error, capture_error)) return 1;
     if (rounds_run > 0 && rounds_completed == 0) {
         std::cerr << "smd-host: no round completed in " << rounds_run
                   << (rounds_run == 1 ? " round" : " rounds") << "\n";

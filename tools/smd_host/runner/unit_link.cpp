@@ -56,6 +56,14 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud, const std
         }
         settings.wire_observers.push_back(unit.frame_trace.get());
     }
+    if (!options.capture_path.empty()) {
+        try {
+            unit.capture = std::make_unique<FrameCapture>(options.capture_path);
+        } catch (const std::runtime_error& e) {
+            throw InputFileError{e.what()};
+        }
+        settings.wire_observers.push_back(unit.capture.get());
+    }
     auto link = std::make_unique<ModbusLink>(endpoint, settings);
     unit.counters = &link->counters();
     unit.modbus = link.get();

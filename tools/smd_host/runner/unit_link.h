@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "frame_capture.h"
 #include "frame_trace.h"
 #include "host_runtime/bus_link.h"
 #include "host_runtime/link_counters.h"
@@ -14,6 +15,7 @@
 // the --registers and --set values) or a real Modbus TCP or RTU line.
 struct UnitLink {
     std::unique_ptr<FrameTrace> frame_trace;  // --trace-frames, ended after the link
+    std::unique_ptr<FrameCapture> capture;    // --capture, closed after the link
     std::unique_ptr<BusLink> link;
     ModbusLink* modbus = nullptr;        // real lines only
     SimulatedUnit* simulated = nullptr;  // --unit sim only
@@ -23,5 +25,6 @@ struct UnitLink {
 
 // `device_baud` is the device's own rate, used when --unit names none for RTU; `stop`, once set,
 // ends the link's waits. Throws UsageError for a --unit it cannot use, InputFileError for a
-// --trace-frames file it cannot write or a serial device that refuses --rs485 or --rts.
+// --trace-frames or --capture file it cannot write or a serial device that refuses --rs485 or
+// --rts.
 UnitLink make_unit_link(const RunnerOptions& options, int device_baud, const std::atomic<bool>* stop);

@@ -120,6 +120,8 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "rtu: with --rts, the delay before and after sending")(
         "trace-frames", po::value(&options.trace_frames_path)->value_name("FILE"),
         "write every request and reply frame on a real line to FILE, to see what the unit really sent")(
+        "capture", po::value(&options.capture_path)->value_name("FILE"),
+        "write every frame on a real line to FILE as a packet capture (pcap) for Wireshark or tshark")(
         "view", po::bool_switch(&options.view),
         "after each round, a compact view of the unit instead of the raw output")(
         "history", po::value(&options.history_path)->value_name("FILE"),
@@ -211,6 +213,8 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         throw UsageError{"--rs485 and --rts apply to --unit rtu: only"};
     if (!options.trace_frames_path.empty() && options.unit == "sim")
         throw UsageError{"--trace-frames applies to a real line (--unit tcp: or rtu:)"};
+    if (!options.capture_path.empty() && options.unit == "sim")
+        throw UsageError{"--capture applies to a real line (--unit tcp: or rtu:)"};
     if (!register_file.empty()) read_register_file(register_file, options.registers);
     for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));
     if (!write.empty()) options.write = parse_write_request(write);

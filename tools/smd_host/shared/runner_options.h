@@ -39,6 +39,7 @@ struct RunnerOptions {
     int rts = 0;                             // rtu: 1 RTS up while sending, -1 down, 0 untouched
     int rts_delay_us = -1;                   // rtu: delay around sending with RTS (-1: libmodbus's)
     std::string trace_frames_path;           // every frame on the wire, one line each
+    std::string capture_path;                // --capture: every frame on the wire, as a pcap file
     bool view = false;                       // --view: a compact view of the unit after each round
     std::string history_path;                // --history: append every published record to FILE
     std::string replay_path;                 // --replay: feed a history's records through LoadFromCache
