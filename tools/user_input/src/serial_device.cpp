@@ -16,8 +16,13 @@ bool fits_field(const std::string& part, std::size_t field) {
         case 0:
             return digits(part);
         case 1:
-            return part.empty() ||
-                   (part.size() == 1 && std::string("NEOneo").find(part[0]) != std::string::npos);
+            // Any letter, alone or between two digits ("8N1"), is meant as the line's framing: one
+            // the endpoint does not know is refused there, naming it, rather than taken as part of
+            // the device's name.
+            return part.empty() || (part.size() == 1 && std::isalpha(static_cast<unsigned char>(part[0]))) ||
+                   (part.size() == 3 && std::isdigit(static_cast<unsigned char>(part[0])) &&
+                    std::isalpha(static_cast<unsigned char>(part[1])) &&
+                    std::isdigit(static_cast<unsigned char>(part[2])));
         default:
             return !part.empty() && digits(part);
     }
