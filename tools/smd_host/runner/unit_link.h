@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "host_runtime/bus_link.h"
 #include "host_runtime/link_counters.h"
+#include "host_runtime/modbus_endpoint.h"
 #include "host_runtime/modbus_link.h"
 #include "host_runtime/simulated_unit.h"
 #include "runner_options.h"
@@ -19,6 +22,10 @@ struct UnitLink {
     LinkCounters* counters = nullptr;    // real lines only
     bool tcp = false;                    // a Modbus TCP line
 };
+
+// The line --unit names: none for sim, else the endpoint, its fields checked (a serial device's
+// baud rate 0 when the option names none). Throws UsageError for a --unit it cannot use.
+std::optional<ModbusEndpoint> parse_unit_option(const std::string& text);
 
 // `device_baud` is the device's own rate, used when --unit names none for RTU. Throws UsageError for
 // a --unit it cannot use, InputFileError for a --trace-frames file it cannot write or a serial
