@@ -185,7 +185,8 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "plug-in library (default: the one beside smd-host, else the installed one)")(
         "settings", po::value(&options.settings_path)->value_name("FILE"),
         "JSON settings object for InitSetting (default {})")(
-        "data-id", po::value(&data_id)->value_name("N")->default_value("1"), "data identifier of the device")(
+        "data-id", po::value(&data_id)->value_name("N")->default_value("1"),
+        "data identifier of the device, 0 to 4294967295")(
         "rounds", po::value(&options.rounds)->value_name("N")->default_value(1),
         "polling rounds to run (0: until Ctrl-C)")(
         "interval", po::value(&options.interval_seconds)->value_name("SECONDS")->default_value(1.0),
@@ -202,7 +203,8 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "write", po::value(&write)->value_name("REG=VALUE[,VALUE...]"),
         "after the rounds, write registers of the unit (206 or 210) and report whether "
         "it confirmed")("unit", po::value(&options.unit)->value_name("LINK")->default_value("sim"),
-                        "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]")(
+                        "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]], PARITY N, E, O or "
+                        "as 8N1")(
         "timeout", po::value(&options.timeout_seconds)->value_name("SECONDS")->default_value(1.0),
         "seconds to wait for a reply on a real line")(
         "retries", po::value(&options.retries)->value_name("N")->default_value(1),
