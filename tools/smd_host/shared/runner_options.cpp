@@ -119,7 +119,9 @@ std::vector<std::pair<std::string, std::string>> output_files(const RunnerOption
 }
 
 void check_output_files(const RunnerOptions& options) {
-    for (const auto& [option, path] : output_files(options)) {
+    for (const auto& file : output_files(options)) {
+        const std::string& option = file.first;
+        const std::string& path = file.second;
         const auto refuse = [&](const std::string& reason) {
             throw InputFileError{"--" + option + " " + path + " cannot be written: " + reason};
         };
