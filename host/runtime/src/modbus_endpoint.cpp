@@ -1,5 +1,6 @@
 #include "host_runtime/modbus_endpoint.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <stdexcept>
@@ -70,6 +71,11 @@ void parse_framing(const std::string& field, ModbusEndpoint& endpoint) {
 
 int parse_baud(const std::string& text) {
     static const int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+    // Framing written without the baud rate before it (DEVICE:8N1).
+    if (std::any_of(text.begin(), text.end(), [](unsigned char c) { return std::isalpha(c) != 0; })) {
+        throw std::invalid_argument("'" + text + "' stands where the baud rate goes (DEVICE:BAUD:" + text +
+                                    ", or DEVICE::" + text + " for the device's own rate)");
+    }
     const int baud = parse_int(text, 1, 230400, "baud rate");
     for (int rate : kRates) {
         if (rate == baud) return baud;
@@ -110,6 +116,6 @@ ModbusEndpoint parse_rtu_endpoint(const std::string& text) {
     endpoint.device = parts[0];
     if (parts.size() > 1 && !parts[1].empty()) endpoint.baud = parse_baud(parts[1]);
     if (parts.size() > 2 && !parts[2].empty()) parse_framing(parts[2], endpoint);
-    if (parts.size() > 3) endpoint.unit = parse_rtu_unit(parts[3]);
+    if (parts.size() > 3 && !parts[3].empty()) endpoint.unit = parse_rtu_unit(parts[3]);
     return endpoint;
 }
