@@ -3,9 +3,10 @@ record the in-process unit gives for the same scenario, --rounds 0 ends cleanly 
 unit that is gone makes rounds fail quickly instead of hanging. The link options meet the faults
 they are for (a busy unit, a gateway not ready after connecting), RS-485 settings are refused by a
 pseudo-terminal, a serial line reaches the simulator through a socat TCP bridge, and the packet
-capture decodes in tshark."""
+capture decodes in tshark. Each exit status of docs/runner.md's table is met once."""
 import json
 import os
+import pty
 import re
 import select
 import shutil
@@ -18,7 +19,10 @@ import tempfile
 import threading
 import time
 
-runner, simulator = sys.argv[1], sys.argv[2]
+runner, simulator, examples = sys.argv[1], sys.argv[2], sys.argv[3]
+# The run that stands for each row of the exit-status table: the status, and what its standard
+# error says.
+exit_statuses = {}
 # The frame trace's time stamps: local time with milliseconds and the offset from UTC.
 stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d"
 
@@ -99,11 +103,15 @@ with tempfile.TemporaryDirectory() as work:
                 reply = raw.recv(64)
                 assert reply[7:9] == bytes([pdu[0] | 0x80, code]), (pdu.hex(), reply.hex())
 
-        # A unit id the server does not serve gets no reply: the round line says what to check.
-        wrong_id = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}:5", "--timeout", "0.3", "--retries", "0"],
-                                  cwd=work, capture_output=True, text=True, timeout=60)
-        assert wrong_id.returncode == 3, wrong_id.stderr
-        assert "no reply from unit 5 within 0.3 s, check the unit id; " in wrong_id.stderr, wrong_id.stderr
+        # A unit id the server does not serve gets no reply: the round line says what to check. A
+        # server addressed directly answers 0 and 255 as well as its own.
+        for unit_id, status, said in ((5, 3, "no reply from unit 5 within 0.3 s, check the unit id; "),
+                                      (0, 0, "round 1: 62 reads, record published"),
+                                      (255, 0, "round 1: 62 reads, record published")):
+            unit_run = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}:{unit_id}", "--timeout", "0.3",
+                                       "--retries", "0"], cwd=work, capture_output=True, text=True, timeout=60)
+            assert unit_run.returncode == status, (unit_id, unit_run.returncode, unit_run.stderr)
+            assert said in unit_run.stderr, (unit_id, unit_run.stderr)
 
         # Ctrl-C in the middle of a round ends the run without counting that round as failed.
         slow, slow_port = start_simulator("--delay", "20")
@@ -125,6 +133,7 @@ with tempfile.TemporaryDirectory() as work:
         # A write the unit refuses says so, leaves a trace line and fails the run.
         refused = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--write", "2000=1",
                                   "--trace", "w.jsonl"], cwd=work, capture_output=True, text=True, timeout=60)
+        exit_statuses[4] = (refused, "smd-host: the write was not confirmed\n")
         assert refused.returncode == 4, (refused.returncode, refused.stderr)
         assert "write 2000=1: refused by the unit: exception 02 (illegal data address)\n" in refused.stderr, \
             refused.stderr
@@ -141,8 +150,11 @@ with tempfile.TemporaryDirectory() as work:
             if line.startswith("px46tr_k  round 2 "):
                 stop(sim)
                 break
-        frames = (frames + viewing.communicate(timeout=60)[0]).replace("\n  ", " ")
+        rest, viewing_errors = viewing.communicate(timeout=60)
+        frames = (frames + rest).replace("\n  ", " ")
         assert viewing.returncode == 0, viewing.returncode
+        viewing.stderr = viewing_errors
+        exit_statuses[0] = (viewing, "smd-host: 2 of 4 rounds completed\n")
         assert "round completed; data of " in frames, frames
         late = frames[frames.index("px46tr_k  round 4 "):]
         assert re.search(r"ROUND NOT COMPLETED at step \d+ of 62 \(.*\); data of \d\d:\d\d:\d\d, \d+ s old", late), \
@@ -177,6 +189,7 @@ with tempfile.TemporaryDirectory() as work:
     finally:
         stop(full_sim)
     assert full.returncode == 1 and "smd-host: cannot write the frame trace /dev/full" in full.stderr, full.stderr
+    exit_statuses[1] = (full, "smd-host: cannot write the frame trace /dev/full: No space left on device\n")
 
     # The capture: refused with the simulated unit, refused before any round when it cannot be
     # written, and two rounds, each on a connection of its own, as two whole TCP conversations of
@@ -196,7 +209,7 @@ with tempfile.TemporaryDirectory() as work:
     finally:
         stop(capture_sim)
     assert unwritable.returncode == 2, unwritable.stderr
-    assert unwritable.stderr == f"smd-host: cannot write the capture {nowhere}: No such file or directory\n", \
+    assert unwritable.stderr == f"smd-host: --capture {nowhere} cannot be written: No such file or directory\n", \
         unwritable.stderr
     assert captured.returncode == 0, captured.stderr
     decoded = subprocess.run(["tshark", "-r", capture, "-o", f"mbtcp.tcp.port:{capture_port}", "-T", "fields",
@@ -262,7 +275,7 @@ with tempfile.TemporaryDirectory() as work:
     try:
         line = serial_sim.stdout.readline()
         assert f"serving rtu:{links[0]}" in line, (line, serial_sim.stderr.read() if serial_sim.poll() else "")
-        serial = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:E:1", "--timeout", "2"], cwd=work,
+        serial = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:8E1:1", "--timeout", "2"], cwd=work,
                                 capture_output=True, text=True, timeout=60)
         assert serial.returncode == 0, serial.stderr
         assert "round 1: 62 reads, record published" in serial.stderr, serial.stderr
@@ -341,4 +354,73 @@ with tempfile.TemporaryDirectory() as work:
     with open(os.path.join(work, "gone.jsonl"), encoding="utf-8") as trace:
         failed = [json.loads(line) for line in trace if '"request failed"' in line]
     assert len(failed) == 3 and failed[0]["args"][0].startswith("read "), failed
+
+    # On a terminal the view keeps the age of its data counting while the link waits out its
+    # back-off: the last frame is shown again as the seconds pass, not only at the next round.
+    watched_sim, watched_port = start_simulator()
+    leader, follower = pty.openpty()
+    watching = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{watched_port}", "--rounds", "0", "--view",
+                                 "--interval", "0", "--timeout", "0.3", "--retries", "0"],
+                                cwd=work, stdout=follower, stderr=subprocess.PIPE, text=True)
+    os.close(follower)
+    screen, ages = "", {}
+    try:
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and not any(len(seen) > 1 for seen in ages.values()):
+            if not select.select([leader], [], [], 0.5)[0]:
+                continue
+            screen += os.read(leader, 65536).decode("utf-8", "replace").replace("\r", "")
+            frames = screen.split("\x1b[H\x1b[2J")
+            for frame in frames[1:-1]:  # the last one may be cut short
+                shown = frame.replace("\n  ", " ")
+                round_number = re.search(r"px46tr_k  round (\d+) ", shown).group(1)
+                age = re.search(r"data of \d\d:\d\d:\d\d, (\d+) s old", shown)
+                if "ROUND NOT COMPLETED" in shown and age:
+                    ages.setdefault(round_number, set()).add(int(age.group(1)))
+            if watched_sim.poll() is None and len(frames) > 2:
+                stop(watched_sim)  # the first round completed: the unit goes away
+    finally:
+        if watched_sim.poll() is None:
+            stop(watched_sim)
+        watching.send_signal(signal.SIGINT)
+        watching.communicate(timeout=30)
+        os.close(leader)
+    assert any(len(seen) > 1 for seen in ages.values()), ages
+
+    # An output file that cannot be made is refused before the plug-in loads, in one line.
+    unmade = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{port}", "--trace-frames", "no/dir/f.txt"],
+                            cwd=work, capture_output=True, text=True, timeout=60)
+    assert unmade.stdout == "", unmade.stdout
+    exit_statuses[2] = (unmade, "smd-host: --trace-frames no/dir/f.txt cannot be written: No such file or directory\n")
+
+    # Ctrl-C during the only round of an endless run: a unit that takes the request and never
+    # answers holds the round open.
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(1)
+        endless = subprocess.Popen([runner, "--unit", f"tcp:127.0.0.1:{silent.getsockname()[1]}", "--rounds", "0",
+                                    "--timeout", "1", "--retries", "0"],
+                                   cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        silent.settimeout(30)
+        held, _ = silent.accept()
+        with held:
+            held.recv(64)
+            endless.send_signal(signal.SIGINT)
+            endless.stderr = endless.communicate(timeout=30)[1]
+    assert "round 1: interrupted at step 1 of 62" in endless.stderr, endless.stderr
+    exit_statuses[3] = (endless, "smd-host: no round completed\n")
+
+    os.makedirs(os.path.join(work, "ini"))
+    shutil.copy(os.path.join(examples, "unicom.yaml"), os.path.join(work, "ini", "1.yaml"))
+    warned = subprocess.run([runner, "--check-config", "--b-mode", "5"], cwd=work, capture_output=True, text=True,
+                            timeout=60)
+    shutil.rmtree(os.path.join(work, "ini"))
+    warned.stderr = warned.stdout  # the check reports on standard output
+    exit_statuses[5] = (warned, "2 warnings\n")
+
+# The exit-status table of docs/runner.md, one run for each row.
+assert sorted(exit_statuses) == [0, 1, 2, 3, 4, 5], sorted(exit_statuses)
+for status, (done, said) in exit_statuses.items():
+    assert done.returncode == status, (status, done.args, done.returncode, done.stderr)
+    assert done.stderr.endswith(said), (status, done.args, done.stderr)
 print("ok")

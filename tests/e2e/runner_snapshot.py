@@ -28,6 +28,15 @@ with tempfile.TemporaryDirectory() as work:
         raw = f.read()
     assert raw.endswith(b"\n"), raw[-20:]
     snap = json.loads(raw)
+    # Output files are checked before the first round; the check leaves an existing snapshot as it
+    # was, and the run that is refused writes none.
+    unwritable = subprocess.run([runner, "--snapshot", "s.json", "--history", "no/dir/h.bin"], cwd=work,
+                                capture_output=True, text=True, timeout=30)
+    assert unwritable.returncode == 2, (unwritable.returncode, unwritable.stderr)
+    assert unwritable.stderr == "smd-host: --history no/dir/h.bin cannot be written: No such file or directory\n", \
+        unwritable.stderr
+    with open(os.path.join(work, "s.json"), "rb") as f:
+        assert f.read() == raw
     single = run(work, "--rounds", "1", "--write", "5000=0xBEEF")
     assert "write 5000=48879: confirmed by the unit" in single.stderr, single.stderr
     for bad in ("300", "300=", "300=1,,2", "300=" + ",".join(["1"] * 124)):

@@ -11,6 +11,7 @@
 #include "catalogue/signal_catalogue.h"
 #include "host_runtime/modbus_endpoint.h"
 #include "runner_options.h"
+#include "unit_link.h"
 #include "unit_sim/drift.h"
 #include "unit_sim/scenario.h"
 
@@ -160,7 +161,7 @@ TEST(ScenarioEncoding, RefusesWhatTheUnitCannotHold) {
 // any Modbus register and 16-bit value, a scenario's registers only the unit's 0 to 7465.
 TEST(NumberLimits, RegistersAndValuesUpToTheirLimits) {
     struct Case {
-        const char* where;  // --set, --write or scenario
+        const char* where;  // --set, --write, --data-id (its value alone) or scenario
         const char* text;   // REG=VALUE; in a scenario the value is a JSON integer
         bool accepted;
         int reg;
@@ -174,6 +175,9 @@ TEST(NumberLimits, RegistersAndValuesUpToTheirLimits) {
         {"--write", "0xFFFF=65535", true, 65535, 65535},
         {"--write", "0x10000=1", false, 0, 0},
         {"--write", "1=65536", false, 0, 0},
+        {"--data-id", "4294967295", true, 0, 4294967295L},
+        {"--data-id", "4294967296", false, 0, 0},
+        {"--data-id", "-1", false, 0, 0},
         {"scenario", "7465=65535", true, 7465, 65535},
         {"scenario", "0x1D29=1", true, 7465, 1},
         {"scenario", "7466=1", false, 0, 0},
@@ -197,9 +201,12 @@ TEST(NumberLimits, RegistersAndValuesUpToTheirLimits) {
                 RunnerOptions options;
                 std::string help;
                 parse_runner_options(3, argv, options, help);
-                got = where == "--set"
-                          ? std::vector<long>{options.registers.at(0).first, options.registers.at(0).second}
-                          : std::vector<long>(options.write.begin(), options.write.end());
+                if (where == "--set")
+                    got = std::vector<long>{options.registers.at(0).first, options.registers.at(0).second};
+                else if (where == "--data-id")
+                    got = std::vector<long>{0, static_cast<long>(options.data_id)};
+                else
+                    got = std::vector<long>(options.write.begin(), options.write.end());
             }
         } catch (const UsageError&) {
         } catch (const ScenarioError&) {
@@ -262,13 +269,61 @@ TEST(ModbusEndpoints, ParseWithDefaultsAndRefuseNonsense) {
     EXPECT_EQ(rtu.parity, 'E');
     EXPECT_EQ(rtu.unit, 3);
     EXPECT_EQ(parse_rtu_endpoint("/dev/ttyS1:19200").baud, 19200);
-    for (const char* bad : {"", "h:70000", "h:502:0", "h:502:248", "h:1:2:3", "h:x"}) {
+    EXPECT_EQ(parse_tcp_endpoint("h:502:0").unit, 0) << "a server addressed directly";
+    EXPECT_EQ(parse_tcp_endpoint("h:502:255").unit, 255);
+    for (const char* bad : {"", "h:70000", "h:502:256", "h:502:-1", "h:1:2:3", "h:x"}) {
         EXPECT_THROW(parse_tcp_endpoint(bad), std::invalid_argument) << bad;
     }
     for (const char* bad :
-         {"", "/dev/ttyS0:9601", "/dev/ttyS0:9600:X", "/dev/ttyS0:9600:N:0", "/dev/ttyS0:9600:NN"}) {
+         {"", "/dev/ttyS0:9601", "/dev/ttyS0:9600:X", "/dev/ttyS0:9600:N:0", "/dev/ttyS0:9600:NN",
+          "/dev/ttyS0:9600:8X1", "/dev/ttyS0:9600:9N1", "/dev/ttyS0:9600:8N3", "/dev/ttyS0:9600:8N1x"}) {
         EXPECT_THROW(parse_rtu_endpoint(bad), std::invalid_argument) << bad;
     }
+}
+
+// The runner's --unit as a site types it: the line it reaches (as the link names it in messages)
+// or the refusal, which names the field at fault.
+TEST(UnitOption, ReadsTheLineOrNamesTheFieldAtFault) {
+    const struct {
+        const char* text;
+        const char* taken;  // ModbusEndpoint::describe(), or a part of the refusal
+    } cases[] = {
+        {"tcp:10.0.0.7", "tcp:10.0.0.7:502 unit 1"},
+        {"tcp:h:1502:17", "tcp:h:1502 unit 17"},
+        {"tcp:h:502:0", "tcp:h:502 unit 0"},
+        {"tcp:h:502:255", "tcp:h:502 unit 255"},
+        {"tcp:h:502:256", "--unit: unit id '256' is not a number from 0 to 255"},
+        {"rtu:/dev/ttyUSB0", "rtu:/dev/ttyUSB0 0 8N1 unit 1"},
+        {"rtu:/dev/ttyUSB0::e:3", "rtu:/dev/ttyUSB0 0 8E1 unit 3"},
+        {"rtu:/dev/ttyUSB0:9600:8N1", "rtu:/dev/ttyUSB0 9600 8N1 unit 1"},
+        {"rtu:/dev/ttyUSB0:9600:8E1:2", "rtu:/dev/ttyUSB0 9600 8E1 unit 2"},
+        {"rtu:/dev/ttyUSB0:19200:7e1", "rtu:/dev/ttyUSB0 19200 7E1 unit 1"},
+        {"rtu:/dev/ttyUSB0:9600:8N2:247", "rtu:/dev/ttyUSB0 9600 8N2 unit 247"},
+        {"rtu:/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0:9600:8O1:1",
+         "rtu:/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0 9600 8O1 unit 1"},
+        {"rtu:/dev/ttyUSB0:9600:8X1", "--unit: parity 'X' in '8X1' is not N, E or O"},
+        {"rtu:/dev/ttyUSB0:9600:X:1", "--unit: parity 'X' in 'X' is not N, E or O"},
+        {"rtu:/dev/ttyUSB0:9600:9N1", "--unit: data bits '9' in '9N1' are not 5 to 8"},
+        {"rtu:/dev/ttyUSB0:9600:8N3", "--unit: stop bits '3' in '8N3' are not 1 or 2"},
+        {"rtu:/dev/ttyUSB0:9600:8N1:", "rtu:/dev/ttyUSB0 9600 8N1 unit 1"},
+        {"rtu:/dev/ttyUSB0:8N1",
+         "--unit: '8N1' stands where the baud rate goes (DEVICE:BAUD:8N1, or DEVICE::8N1"},
+        {"rtu:/dev/ttyUSB0::8N1", "rtu:/dev/ttyUSB0 0 8N1 unit 1"},
+        {"rtu:/dev/ttyUSB0:9600:N:0", "--unit: unit address '0' is not a number from 1 to 247"},
+        {"rtu:/dev/ttyUSB0:9600:N:255", "--unit: unit address '255' is not a number from 1 to 247"},
+        {"rtu::9600", "--unit: 'rtu::9600' names no serial device"},
+        {"udp:h", "--unit: 'udp:h' is not sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE"},
+    };
+    for (const auto& c : cases) {
+        std::string taken;
+        try {
+            taken = parse_unit_option(c.text).value().describe();
+        } catch (const UsageError& e) {
+            taken = e.what();
+        }
+        EXPECT_NE(taken.find(c.taken), std::string::npos) << c.text << ": " << taken;
+    }
+    EXPECT_FALSE(parse_unit_option("sim"));
 }
 
 }  // namespace

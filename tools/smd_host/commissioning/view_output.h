@@ -17,6 +17,8 @@ public:
     void show(const std::string& frame);
     // Lines of the terminal the view is shown on; 0 when it is no terminal.
     std::size_t screen_rows() const;
+    // Whether the view is shown on a terminal, each frame replacing the last.
+    bool terminal() const { return terminal_; }
     // Why a frame could not be written; empty while every frame was.
     const std::string& error() const { return error_; }
 

@@ -238,6 +238,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (options.view) view = std::make_unique<ViewOutput>();
     RepeatedFailures repeats;
     std::optional<std::time_t> data_time;  // when the last round that completed did
+    std::optional<ViewFrame> shown;        // the view's last frame
     auto after_round = [&](int round, const RoundTraffic& traffic, const std::string& last_error) {
         const auto& tally = observer.tally();
         if (tally.published > 0) data_time = std::time(nullptr);
@@ -263,6 +264,25 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         frame.reports = view_reports.take();
         frame.screen_rows = view->screen_rows();
         view->show(render_view(frame));
+        shown = std::move(frame);
+    };
+    // Waits until `until` unless interrupted first. A view on a terminal keeps its clock and the
+    // age of its data counting meanwhile (a reconnect back-off lasts up to 30 s): its last frame is
+    // shown again whenever the second changes. Plain frames are a record of the rounds and are not
+    // repeated.
+    auto wait_until = [&](std::chrono::steady_clock::time_point until) {
+        if (!view || !view->terminal() || !shown) {
+            sleep_until(until);
+            return;
+        }
+        while (!interrupted && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const std::time_t now = std::time(nullptr);
+            if (now == shown->now) continue;
+            shown->now = now;
+            shown->screen_rows = view->screen_rows();
+            view->show(render_view(*shown));
+        }
     };
     signal(SIGINT, on_interrupt);
     signal(SIGTERM, on_interrupt);
@@ -304,9 +324,13 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     int rounds_run = 0;
     int rounds_completed = 0;
     for (int round = 1; options.rounds == 0 || round <= options.rounds; ++round) {
-        if (round > 1) pause_between_rounds(options.interval_seconds);
+        if (round > 1) {
+            wait_until(std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(options.interval_seconds)));
+        }
         // A round that could not reach the unit now waits for the link's next connection attempt.
-        sleep_until(unit.link->next_attempt());
+        wait_until(unit.link->next_attempt());
         if (interrupted) break;
         if (unit.simulated) {
             for (const auto& set : options.set_at) {
@@ -369,9 +393,11 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         capture_error = unit.capture->error();
     }
     if (!write_errors_reported(observer, view_error, frames_error, capture_error)) return 1;
-    if (rounds_run > 0 && rounds_completed == 0) {
-        std::cerr << "smd-host: no round completed in " << rounds_run
-                  << (rounds_run == 1 ? " round" : " rounds") << "\n";
+    // Ctrl-C during the first round still leaves a run that brought no data.
+    if (rounds_completed == 0) {
+        std::cerr << "smd-host: no round completed";
+        if (rounds_run > 0) std::cerr << " in " << rounds_run << (rounds_run == 1 ? " round" : " rounds");
+        std::cerr << "\n";
         return kNoRoundCompleted;
     }
     if (rounds_completed < rounds_run) {
@@ -389,6 +415,9 @@ int run(RunnerOptions options) {
     if (options.check_config) return check_config(options);
     if (options.plugin_path.empty()) options.plugin_path = default_plugin_path();
     if (!options.dump_path.empty()) return dump_record(options, std::cout);
+    // Whatever the command line cannot run is refused before the plug-in loads, in one line.
+    parse_unit_option(options.unit);
+    check_output_files(options);
     if (!options.export_csv_path.empty()) return export_csv(options);
 
     const Json::Value settings = read_settings(options.settings_path);

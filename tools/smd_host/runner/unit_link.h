@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "frame_capture.h"
 #include "frame_trace.h"
 #include "host_runtime/bus_link.h"
 #include "host_runtime/link_counters.h"
+#include "host_runtime/modbus_endpoint.h"
 #include "host_runtime/modbus_link.h"
 #include "host_runtime/simulated_unit.h"
 #include "runner_options.h"
@@ -22,6 +25,10 @@ struct UnitLink {
     LinkCounters* counters = nullptr;    // real lines only
     bool tcp = false;                    // a Modbus TCP line
 };
+
+// The line --unit names: none for sim, else the endpoint, its fields checked (a serial device's
+// baud rate 0 when the option names none). Throws UsageError for a --unit it cannot use.
+std::optional<ModbusEndpoint> parse_unit_option(const std::string& text);
 
 // `device_baud` is the device's own rate, used when --unit names none for RTU; `stop`, once set,
 // ends the link's waits. Throws UsageError for a --unit it cannot use, InputFileError for a

@@ -1,5 +1,12 @@
 #include "runner_options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include <json/reader.h>
@@ -7,6 +14,7 @@
 #include <boost/program_options.hpp>
 
 #include "user_input/json_file.h"
+#include "user_input/nearest_names.h"
 #include "user_input/parse_number.h"
 
 namespace po = boost::program_options;
@@ -31,7 +39,108 @@ void read_register_file(const std::string& path, std::vector<std::pair<int, std:
     }
 }
 
+// Options that shape the requests on a real line; the simulated unit answers at once and has none.
+const char* const kLinkOptions[] = {
+    "timeout", "retries", "pause", "busy-retries", "busy-wait", "pause-after-connect", "close-after-round"};
+
+// Options whose value is a file's path: an empty one (an unset shell variable) names nothing.
+const char* const kFileOptions[] = {"plugin",  "settings", "registers", "trace", "snapshot",  "trace-frames",
+                                    "capture", "history",  "replay",    "dump",  "export-csv"};
+
+// The path as the system would resolve it: absolute, with "." and ".." and the symbolic links of
+// its existing part resolved.
+std::filesystem::path resolved_path(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) return std::filesystem::path(path).lexically_normal();
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal() : canonical;
+}
+
+// Whether two paths name one file that writing through one of them would clobber: the same
+// regular file when it exists, else the same resolved path. A device or a pipe named twice
+// (/dev/null) loses nothing.
+bool one_file(const std::string& a, const std::string& b) {
+    std::error_code error;
+    const auto status_a = std::filesystem::status(a, error);
+    const auto status_b = std::filesystem::status(b, error);
+    const bool exists_a = std::filesystem::exists(status_a);
+    if (exists_a != std::filesystem::exists(status_b)) return false;
+    if (exists_a) {
+        return std::filesystem::is_regular_file(status_a) && std::filesystem::equivalent(a, b, error) &&
+               !error;
+    }
+    return resolved_path(a) == resolved_path(b);
+}
+
+// Refuses one file named by two options of which at least one writes it: the second writer would
+// overwrite the first (or the input) in the middle of the run.
+void refuse_shared_files(const RunnerOptions& options, const std::string& register_file) {
+    struct Named {
+        std::string option;
+        std::string path;
+        bool written;
+    };
+    std::vector<Named> files;
+    for (const auto& [option, path] : output_files(options)) files.push_back({option, path, true});
+    const std::pair<const char*, const std::string*> inputs[] = {
+        {"settings", &options.settings_path},
+        {"registers", &register_file},
+        {"replay", &options.replay_path},
+        {"dump", &options.dump_path},
+        {"history", options.export_csv_path.empty() ? nullptr : &options.history_path}};
+    for (const auto& [option, path] : inputs) {
+        if (path != nullptr && !path->empty()) files.push_back({option, *path, false});
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (std::size_t j = i + 1; j < files.size(); ++j) {
+            if ((files[i].written || files[j].written) && one_file(files[i].path, files[j].path)) {
+                throw UsageError{"--" + files[i].option + " and --" + files[j].option + " name one file (" +
+                                 files[j].path + "): each needs its own"};
+            }
+        }
+    }
+}
+
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> output_files(const RunnerOptions& options) {
+    const std::pair<const char*, const std::string*> named[] = {
+        {"trace", &options.trace_path},
+        {"snapshot", &options.snapshot_path},
+        {"trace-frames", &options.trace_frames_path},
+        {"capture", &options.capture_path},
+        {"history", options.export_csv_path.empty() ? &options.history_path : nullptr},
+        {"export-csv", &options.export_csv_path}};
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& [option, path] : named) {
+        if (path != nullptr && !path->empty()) files.emplace_back(option, *path);
+    }
+    return files;
+}
+
+void check_output_files(const RunnerOptions& options) {
+    for (const auto& file : output_files(options)) {
+        const std::string& option = file.first;
+        const std::string& path = file.second;
+        const auto refuse = [&](const std::string& reason) {
+            throw InputFileError{"--" + option + " " + path + " cannot be written: " + reason};
+        };
+        // An existing file keeps its content until the run writes it; one made here for the check
+        // is removed again.
+        struct stat status {};
+        if (::stat(path.c_str(), &status) == 0) {
+            if (S_ISDIR(status.st_mode)) refuse(std::strerror(EISDIR));
+            if (::access(path.c_str(), W_OK) != 0) refuse(std::strerror(errno));
+            continue;
+        }
+        if (errno != ENOENT) refuse(std::strerror(errno));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) refuse(std::strerror(errno));
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+}
 
 Json::Value read_json_file(const std::string& path, const std::string& what) {
     try {
@@ -72,16 +181,17 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     std::string write;
     std::string signals;
     std::string rts;
+    std::string data_id;
     po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
     described.add_options()("help,h", "show the options")("version", "print the version")(
         "plugin", po::value(&options.plugin_path)->value_name("PATH"),
         "plug-in library (default: the one beside smd-host, else the installed one)")(
         "settings", po::value(&options.settings_path)->value_name("FILE"),
         "JSON settings object for InitSetting (default {})")(
-        "data-id", po::value(&options.data_id)->value_name("N")->default_value(1),
-        "data identifier of the device")("rounds",
-                                         po::value(&options.rounds)->value_name("N")->default_value(1),
-                                         "polling rounds to run (0: until Ctrl-C)")(
+        "data-id", po::value(&data_id)->value_name("N")->default_value("1"),
+        "data identifier of the device, 0 to 4294967295")(
+        "rounds", po::value(&options.rounds)->value_name("N")->default_value(1),
+        "polling rounds to run (0: until Ctrl-C)")(
         "interval", po::value(&options.interval_seconds)->value_name("SECONDS")->default_value(1.0),
         "seconds between rounds")("set", po::value(&sets)->value_name("REG=VALUE")->composing(),
                                   "set a register of the simulated unit (repeatable)")(
@@ -96,7 +206,8 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "write", po::value(&write)->value_name("REG=VALUE[,VALUE...]"),
         "after the rounds, write registers of the unit (206 or 210) and report whether "
         "it confirmed")("unit", po::value(&options.unit)->value_name("LINK")->default_value("sim"),
-                        "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]")(
+                        "sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]], PARITY N, E, O or "
+                        "as 8N1")(
         "timeout", po::value(&options.timeout_seconds)->value_name("SECONDS")->default_value(1.0),
         "seconds to wait for a reply on a real line")(
         "retries", po::value(&options.retries)->value_name("N")->default_value(1),
@@ -145,7 +256,13 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
 
     po::variables_map vm;
     try {
-        const po::parsed_options parsed = po::command_line_parser(argc, argv).options(described).run();
+        // Options are taken whole: a prefix (--round for --rounds) is refused, not guessed, so that
+        // an option added later never changes what an existing command line means.
+        const po::parsed_options parsed =
+            po::command_line_parser(argc, argv)
+                .options(described)
+                .style(po::command_line_style::default_style & ~po::command_line_style::allow_guessing)
+                .run();
         // The runner takes no argument that is not an option's: a stray word is a mistake (a value
         // whose option was forgotten), never silently ignored.
         for (const auto& option : parsed.options) {
@@ -154,6 +271,10 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         }
         po::store(parsed, vm);
         po::notify(vm);
+    } catch (const po::unknown_option& e) {
+        std::vector<std::string> names;
+        for (const auto& option : described.options()) names.push_back("--" + option->long_name());
+        throw UsageError{e.what() + nearest_names_hint(e.get_option_name(), names)};
     } catch (const po::error& e) {
         throw UsageError{e.what()};
     }
@@ -165,6 +286,14 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         help = "smd-host " PX46_VERSION "\n";
         return false;
     }
+    for (const char* option : kFileOptions) {
+        if (vm.count(option) && vm[option].as<std::string>().empty())
+            throw UsageError{std::string("--") + option + " names no file"};
+    }
+    // The data identifier is an unsigned 32-bit number: a negative one would wrap around.
+    const auto id = parse_decimal(data_id, 4294967295L);
+    if (!id) throw UsageError{"--data-id '" + data_id + "' is not a number from 0 to 4294967295"};
+    options.data_id = static_cast<unsigned int>(*id);
     if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
     if (options.b_mode && !options.check_config) throw UsageError{"--b-mode goes with --check-config"};
     if (vm.count("index")) options.dump_index = vm["index"].as<long>();
@@ -186,6 +315,17 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     if (!options.replay_path.empty() && (options.unit != "sim" || !sets.empty() || !sets_at.empty())) {
         throw UsageError{"--replay takes its records from the history, not from a unit"};
     }
+    if (options.unit != "sim" && (!register_file.empty() || !sets.empty() || !sets_at.empty()))
+        throw UsageError{"--set, --set-at and --registers apply to --unit sim only"};
+    // Link settings asked for without a line would be silently ignored.
+    if (options.unit == "sim") {
+        for (const char* option : kLinkOptions) {
+            if (vm.count(option) && !vm[option].defaulted())
+                throw UsageError{std::string("--") + option +
+                                 " applies to a real line (--unit tcp: or rtu:)"};
+        }
+    }
+    refuse_shared_files(options, register_file);
     if (options.rounds < 0) throw UsageError{"--rounds must not be negative"};
     // A day at most: the pause is counted in nanoseconds, and NaN or infinity would be no pause.
     if (!(options.interval_seconds >= 0 && options.interval_seconds <= 86400))

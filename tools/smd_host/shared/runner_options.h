@@ -13,8 +13,8 @@
 struct RunnerOptions {
     std::string plugin_path;  // empty: the plug-in beside the runner, else the installed one
     std::string settings_path;
-    unsigned int data_id = 1;
-    int rounds = 1;  // 0: until interrupted
+    unsigned int data_id = 1;  // 0 to 4294967295
+    int rounds = 1;            // 0: until interrupted
     double interval_seconds = 1.0;
     std::vector<std::pair<int, std::uint16_t>> registers;  // --registers file, then --set, in order
     std::string trace_path;
@@ -73,6 +73,15 @@ struct InputFileError : UsageError {
 // Parses the command line. Returns false when only the help or the version was asked for (its
 // text in `help`).
 bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& options, std::string& help);
+
+// The files a run writes, each with the option that names it ("trace", "t.jsonl"); only those
+// given. --history is written by a polling run or a replay, and read by --export-csv.
+std::vector<std::pair<std::string, std::string>> output_files(const RunnerOptions& options);
+
+// Checks, before anything is run, that each of `output_files` can be written (created where it
+// does not exist yet) without changing one that exists; throws InputFileError naming the option and
+// the file.
+void check_output_files(const RunnerOptions& options);
 
 // The JSON object in the file at `path` (`what` names it in messages), read strictly and bounded
 // in size; throws InputFileError when the file cannot be read, is too large or is not one object.

@@ -10,16 +10,26 @@ bool digits(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
-// Whether `part` can be field number `field` (0 BAUD, 1 PARITY, 2 UNIT).
+// A letter, alone or between two digits ("E", "8N1"): meant as the line's framing. One the
+// endpoint does not know, or one where the baud rate goes, is refused there, naming it, rather than
+// taken as part of the device's name.
+bool framing_like(const std::string& part) {
+    const auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+    const auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    return (part.size() == 1 && letter(part[0])) ||
+           (part.size() == 3 && digit(part[0]) && letter(part[1]) && digit(part[2]));
+}
+
+// Whether `part` can be field number `field` (0 BAUD, 1 PARITY, 2 UNIT); each may be empty.
 bool fits_field(const std::string& part, std::size_t field) {
+    if (part.empty()) return true;
     switch (field) {
         case 0:
-            return digits(part);
+            return digits(part) || framing_like(part);
         case 1:
-            return part.empty() ||
-                   (part.size() == 1 && std::string("NEOneo").find(part[0]) != std::string::npos);
+            return framing_like(part);
         default:
-            return !part.empty() && digits(part);
+            return digits(part);
     }
 }
 

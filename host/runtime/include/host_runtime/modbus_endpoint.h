@@ -5,7 +5,7 @@
 #include "host/host_api.h"
 
 // Where a real unit is reached: Modbus TCP (host, port) or Modbus RTU on a serial device (baud,
-// parity, 8 data bits, 1 stop bit), and the unit address on that line.
+// data bits, parity, stop bits), and the unit address on that line.
 struct SMD_HOST_API ModbusEndpoint {
     enum class Transport { tcp, rtu };
     static constexpr int kDefaultTcpPort = 502;  // the Modbus TCP registered port
@@ -19,7 +19,7 @@ struct SMD_HOST_API ModbusEndpoint {
     char parity = 'N';   // rtu: 'N', 'E' or 'O'
     int data_bits = 8;
     int stop_bits = 1;
-    int unit = kDefaultUnit;  // 1 to 247 (the Modbus unit address range)
+    int unit = kDefaultUnit;  // rtu: 1 to 247 (the Modbus unit address range); tcp: 0 to 255
 
     // "tcp:HOST:PORT unit N" or "rtu:DEVICE BAUD 8N1 unit N", for messages.
     std::string describe() const;
@@ -31,8 +31,10 @@ struct SMD_HOST_API ModbusEndpoint {
     }
 };
 
-// "HOST[:PORT[:UNIT]]"; throws std::invalid_argument naming what is wrong.
+// "HOST[:PORT[:UNIT]]", UNIT 0 to 255; throws std::invalid_argument naming what is wrong.
 SMD_HOST_API ModbusEndpoint parse_tcp_endpoint(const std::string& text);
-// "DEVICE[:BAUD[:PARITY[:UNIT]]]", an empty BAUD or PARITY keeping the default; throws
-// std::invalid_argument. Only the standard serial rates are taken.
+// "DEVICE[:BAUD[:PARITY[:UNIT]]]", an empty BAUD or PARITY keeping the default; PARITY is N, E or
+// O (8 data bits, 1 stop bit) or the three characters of data bits 5 to 8, parity and stop bits 1
+// or 2 ("8N1", "7E1"). Throws std::invalid_argument naming the field. Only the standard serial
+// rates are taken.
 SMD_HOST_API ModbusEndpoint parse_rtu_endpoint(const std::string& text);
