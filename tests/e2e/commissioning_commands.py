@@ -61,25 +61,37 @@ with tempfile.TemporaryDirectory() as work:
 
 with tempfile.TemporaryDirectory() as work:
     os.makedirs(os.path.join(work, "ini"))
+    # Each names the file once, then the library's complaint and what it leaves unsaid (None: the
+    # file is a folder).
     rejected = [("1.ini", "[AI]\nx=1\n", "No such node (ALARM)"),
-                ("1.ini", "[AI]\nx=1\nx=2\n[ALARM]\n", "duplicate key name"),
-                ("1.yaml", "AI:\n  x: [1]\n", "bad conversion")]
+                ("1.ini", "[AI]\nx=1\nx=2\n[ALARM]\n", ": line 3: duplicate key name"),
+                ("1.yaml", "AI:\n  x: [1]\n", "bad conversion"),
+                ("1.ini", "\ufeff[AI]\nx=1\n[ALARM]\n",
+                 ": line 1: '=' character not found in line; the file starts with a byte-order mark"),
+                ("1.yaml", "AI:\n\tx: \"1\"\nALARM:\n",
+                 "illegal map value; line 2 is indented with a tab, which YAML does not allow"),
+                ("1.ini", None, ": line 1: read error: Is a directory")]
     for name, text, message in rejected:
-        for old in os.listdir(os.path.join(work, "ini")):
-            os.remove(os.path.join(work, "ini", old))
-        with open(os.path.join(work, "ini", name), "w", encoding="utf-8") as f:
-            f.write(text)
+        shutil.rmtree(os.path.join(work, "ini"))
+        os.makedirs(os.path.join(work, "ini", name if text is None else ""))
+        if text is not None:
+            with open(os.path.join(work, "ini", name), "w", encoding="utf-8") as f:
+                f.write(text)
         rounds = run(work, "--rounds", "1")
         assert rounds.returncode == 1, (name, text, rounds.returncode, rounds.stderr)
         assert rounds.stderr.startswith(f"smd-host: ./ini/{name}: ") and message in rounds.stderr, rounds.stderr
+        assert rounds.stderr.count(name) == 1, rounds.stderr
         check = run(work, "--check-config")
-        assert check.returncode == 1 and "load: " in check.stdout and message in check.stdout, check.stdout
+        load = [line for line in check.stdout.splitlines() if ": load: " in line]
+        assert check.returncode == 1 and len(load) == 1 and message in load[0], check.stdout
+        assert load[0].count(name) == 1, load
 
 # Bad input, as a new user gives it: each is refused with one line naming the file or the option,
 # and an exit status of its own, quickly and without reading without end.
 with tempfile.TemporaryDirectory() as work:
     files = {"list.json": "[1,2]", "text.json": '"hello"', "comma.json": '{"appSetting": {"b_mode": 1},}',
-             "extra.json": '{"appSetting": {}}\n{}', "ok.json": "{}\n"}
+             "extra.json": '{"appSetting": {}}\n{}', "ok.json": "{}\n",
+             "comment.json": '{"appSetting": {"b_mode": 3} // site A\n}', "url.json": '{"a": "http://x/*y*/"}'}
     for name, text in files.items():
         with open(os.path.join(work, name), "w", encoding="utf-8") as f:
             f.write(text)
@@ -90,6 +102,14 @@ with tempfile.TemporaryDirectory() as work:
         (["--settings", "comma.json"], 2, "settings file comma.json is not one JSON object: line 1, column 30:"),
         (["--settings", "extra.json"], 2, "settings file extra.json is not one JSON object: line 2, column 1:"),
         (["--check-config", "--settings", "comma.json"], 2, "settings file comma.json is not one JSON object"),
+        (["--settings", "comment.json"], 2,
+         "settings file comment.json is not one JSON object: line 1, column 30: a comment, which JSON does not allow"),
+        (["--registers", "comment.json"], 2, "register file comment.json is not one JSON object: line 1, column 30"),
+        (["--settings", "."], 2, "smd-host: cannot read settings file .: Is a directory\n"),
+        (["--settings", "none.json"], 2, "smd-host: cannot read settings file none.json: No such file or directory\n"),
+        (["--snapshot", "."], 2, "smd-host: --snapshot . cannot be written: Is a directory\n"),
+        (["--replay", "."], 1, "smd-host: cannot read history .: Is a directory\n"),
+        (["--dump", "."], 1, "smd-host: cannot read history .: Is a directory\n"),
         (["--settings", "/dev/zero"], 2, "smd-host: settings file /dev/zero is larger than 4 MiB: not read\n"),
         (["--registers", "/dev/urandom"], 2, "register file /dev/urandom is larger than 4 MiB: not read"),
         (["--interval", "1e308"], 2, "smd-host: --interval must be from 0 to 86400 seconds"),
@@ -125,6 +145,7 @@ with tempfile.TemporaryDirectory() as work:
             ("usage errors are one line, before the plug-in speaks", args, done.stdout, done.stderr)
     assert run(work, "--dump", "h.bin").returncode == 0, "a refused command line leaves its files alone"
     assert run(work, "--settings", "ok.json").returncode == 0
+    assert run(work, "--settings", "url.json").returncode == 0, "a string may hold what starts a comment"
     # Standard output that cannot be written: the plug-in's lines, the view, the catalogue.
     for args in (["--rounds", "1"], ["--view"], ["--catalogue"]):
         with open("/dev/full", "w") as full:

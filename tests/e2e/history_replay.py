@@ -95,4 +95,38 @@ with tempfile.TemporaryDirectory() as work:
         nothing = run(work, "--replay", name, "--interval", "60", check=False)
         assert nothing.returncode == 3, (name, nothing.returncode, nothing.stderr)
         assert f"smd-host: no record of {name} was loaded ({message})" in nothing.stderr, nothing.stderr
+
+    # What is no history, or a history damaged before its last record, is refused and left as it
+    # was, whatever reads or appends to it; only a torn last record, which a crash leaves, is cut.
+    with open(os.path.join(work, "replayed.bin"), "rb") as f:
+        whole = f.read()
+    damaged = bytearray(whole)
+    damaged[3933 + 8 + 100] ^= 0x5A
+    for name, content in (("damaged.bin", bytes(damaged)), ("torn.bin", whole[:-1000]),
+                          ("settings.json", b'{"appSetting": {"b_mode": 3}}\n')):
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(content)
+    refused = [
+        (["--history", "settings.json", "--rounds", "1"],
+         'smd-host: settings.json is not a history file: it does not start with "PXRH"; not appended to\n'),
+        (["--replay", "t.csv"], 'smd-host: t.csv is not a history file: it does not start with "PXRH"\n'),
+        (["--dump", "t.csv"], "smd-host: t.csv is not a history file"),
+        (["--export-csv", "x.csv", "--history", "t.csv"], "smd-host: t.csv is not a history file"),
+        (["--history", "damaged.bin", "--rounds", "1"],
+         "smd-host: history damaged.bin: the record at byte 3933 is damaged (its check fails); not appended to\n"),
+        (["--dump", "damaged.bin", "--index", "0"],
+         "smd-host: history damaged.bin: the record at byte 3933 is damaged (its check fails)\n"),
+    ]
+    for args, message in refused:
+        file = args[args.index("--history") + 1] if "--history" in args else args[1]
+        with open(os.path.join(work, file), "rb") as f:
+            before = f.read()
+        done = run(work, *args, check=False)
+        assert done.returncode == 1 and message in done.stderr, (args, done.returncode, done.stderr)
+        with open(os.path.join(work, file), "rb") as f:
+            assert f.read() == before, (args, "the file is left as it was")
+    cut = run(work, "--history", "torn.bin", "--rounds", "1")
+    assert "history torn.bin: a torn last record (2933 bytes, the remains of an interrupted write) was cut off " \
+           "before appending" in cut.stderr, cut.stderr
+    assert os.path.getsize(os.path.join(work, "torn.bin")) == 3 * (8 + 3921 + 4)
 print("ok")

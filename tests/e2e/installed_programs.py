@@ -2,6 +2,7 @@
 polls the installed simulator over loopback Modbus TCP for one round; both installed programs
 report the project's version."""
 import glob
+import gzip
 import os
 import re
 import signal
@@ -24,6 +25,15 @@ with tempfile.TemporaryDirectory() as work:
         shown = subprocess.run([program, "--version"], capture_output=True, text=True, timeout=30)
         assert shown.returncode == 0 and shown.stdout == f"{name} {version}\n", (shown.stdout, shown.stderr)
         assert os.path.isfile(os.path.join(prefix, "share", "man", "man1", name + ".1.gz")), name
+        # help2man makes the options a section of their own, each option an entry, parted from its
+        # description by two spaces at least in --help; one space runs them together in the page.
+        with gzip.open(os.path.join(prefix, "share", "man", "man1", name + ".1.gz"), "rt", encoding="utf-8") as f:
+            page = f.read()
+        assert "\n.SH OPTIONS\n" in page and "\n.HP\n" not in page, (name, re.findall(r"\n\.S[HS] .*", page))
+        shown = subprocess.run([program, "--help"], capture_output=True, text=True, timeout=30).stdout
+        run_together = [line for line in shown.splitlines()
+                        if line.startswith("  -") and " " in line.strip() and not re.search(r"\S  +\S", line)]
+        assert not run_together, (name, run_together)
 
     sim = subprocess.Popen([simulator, "--tcp", "127.0.0.1:0"], stdout=subprocess.PIPE,
                            stderr=subprocess.PIPE, text=True)

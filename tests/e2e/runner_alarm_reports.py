@@ -1,5 +1,6 @@
 """smd-host in a folder holding ini/1.yaml from the examples: the unit's alarms reach the host as
-CheckThresholdBool calls with the configured identifiers, their states and serials 1, 2, 3..."""
+CheckThresholdBool calls with the configured identifiers, their states and serials 1, 2, 3...
+The mobile examples (rules and settings) report each rule at its level, every round."""
 import json
 import os
 import shutil
@@ -43,4 +44,20 @@ assert len(rounds) == 2, len(rounds)
 for reports in rounds:
     want = [[2, i, i, n, n, s, serial] for serial, (i, n, s) in enumerate(expected, start=1)]
     assert reports == want, json.dumps(reports, ensure_ascii=False)
+
+# The shipped mobile rules with the shipped mobile settings, at 36.0 degrees: the settings give each
+# rule its level and threshold (a level of 0 would only log it).
+with tempfile.TemporaryDirectory() as work:
+    os.makedirs(os.path.join(work, "ini", "mobile"))
+    shutil.copy(os.path.join(examples, "mobile.ini"), os.path.join(work, "ini", "mobile", "px46tr_k.ini"))
+    trace_path = os.path.join(work, "t.jsonl")
+    run = subprocess.run([runner, "--rounds", "2", "--interval", "0", "--trace", trace_path,
+                          "--settings", os.path.join(examples, "mobile_settings.json"), "--set", "4247=360"],
+                         cwd=work, capture_output=True, text=True, timeout=30)
+    assert run.returncode == 0, run.stderr
+    assert run.stderr.count(", 3 alarm reports,") == 2, run.stderr
+    reports = [json.loads(line)["args"] for line in open(trace_path, encoding="utf-8")
+               if '"CheckThresholdBool"' in line]
+    assert sorted((r[1], r[0], r[5]) for r in reports[:3]) == [
+        ("0406001001", 1, False), ("0418001001", 2, True), ("0418001002", 2, False)], reports
 print("ok")

@@ -53,6 +53,13 @@ with tempfile.TemporaryDirectory() as work:
     registers = os.path.join(work, "r.json")
     dump = subprocess.run([simulator, "--dump-registers", registers], capture_output=True, text=True, timeout=30)
     assert dump.returncode == 0, dump.stderr
+    # The default scenario's numbers as the shortest text that reads back as each: 86.42, never
+    # 86.420000000000002 (Python's repr is that text).
+    printed = subprocess.run([simulator, "--print-scenario"], capture_output=True, text=True, timeout=30)
+    assert printed.returncode == 0, printed.stderr
+    numbers = re.findall(r"(?<=: )-?\d+\.\d+(?:e-?\d+)?(?=,?\n)", printed.stdout)
+    assert len(numbers) > 500 and "86.42" in numbers, numbers[:20]
+    assert all(n == repr(float(n)) for n in numbers), [n for n in numbers if n != repr(float(n))][:5]
     endless = subprocess.run([simulator, "--scenario", "/dev/zero"], capture_output=True, text=True, timeout=30)
     assert endless.returncode == 1, (endless.returncode, endless.stderr)
     assert "scenario file /dev/zero is larger than 4 MiB: not read" in endless.stderr, endless.stderr
@@ -180,6 +187,9 @@ with tempfile.TemporaryDirectory() as work:
          r"connecting needs --pause-after-connect\)"),
         (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0", "--pause-after-connect", "2"], 0,
          "reconnects 0, rounds completed 2, abandoned 0"),
+        # A pause shorter than the gateway's: milliseconds read as microseconds would let it through.
+        (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0", "--pause-after-connect", "0.1"], 3,
+         "no reply from unit 1 within 0.3 s"),
     )
     # A frame trace that cannot be written is an error of the run, as every file the runner writes.
     full_sim, full_port = start_simulator()

@@ -1,6 +1,7 @@
 // A history file of arbitrary bytes: read as the runner's --replay reads it, dumped as --dump
 // dumps it (through the plug-in), and opened for appending, which cuts a torn tail before the next
-// record.
+// record. A file that is no history, or is damaged before its last frame, is refused by all three
+// and left exactly as it was.
 //
 // Input: the file's bytes.
 
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <stdexcept>
 #include <vector>
@@ -28,6 +31,11 @@ std::size_t framed_size(const RecordHistory& history) {
     return total;
 }
 
+std::vector<std::uint8_t> read_file(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -39,7 +47,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* const path = "history";
     write_file(path, data, size);
 
-    const RecordHistory history = read_record_history(path);
+    RecordHistory history;
+    try {
+        history = read_record_history(path);
+    } catch (const HistoryDamage&) {
+        RunnerOptions options;
+        options.dump_path = path;
+        options.plugin_path = PX46TR_K_PLUGIN_PATH;
+        bool dumped = true;
+        try {
+            std::ostream discarded(nullptr);
+            dump_record(options, discarded);
+        } catch (const HistoryDamage&) {
+            dumped = false;
+        }
+        FUZZ_CHECK(!dumped);
+        bool opened = true;
+        try {
+            RecordHistoryWriter writer(path);
+        } catch (const HistoryDamage&) {
+            opened = false;
+        }
+        FUZZ_CHECK(!opened);
+        FUZZ_CHECK(read_file(path) == std::vector<std::uint8_t>(data, data + size));
+        return 0;
+    }
     FUZZ_CHECK(history.valid_bytes == framed_size(history));
     FUZZ_CHECK(history.valid_bytes <= size);
     FUZZ_CHECK(history.torn_tail == (history.valid_bytes != size));

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -272,6 +274,47 @@ TEST(WireLink, RawFramesGetTheAnswersOfAModbusServer) {
         }
         ASSERT_EQ(connection.reply(), probe_reply) << "the connection stays in step";
     }
+}
+
+// The fault the device's check of a write confirmation is tried against: a write of multiple
+// registers is applied and confirmed with a count one more than written, on both transports,
+// with the frame's CRC right on RTU; a single write is confirmed as ever.
+TEST(WireFaults, WrongWriteCountConfirmsOneMoreRegisterThanWritten) {
+    unit_sim::Faults faults;
+    faults.wrong_write_count = true;
+    {
+        auto server = tcp_server(distinct_image(), faults);
+        RawConnection connection(server->port());
+        connection.send_frame({0, 9, 0, 0, 0, 11, 1, 0x10, 0x01, 0x2C, 0, 2, 4, 0, 7, 0, 8});
+        EXPECT_EQ(connection.reply(),
+                  (std::vector<std::uint8_t>{0, 9, 0, 0, 0, 6, 1, 0x10, 0x01, 0x2C, 0, 3}));
+        connection.send_frame({0, 10, 0, 0, 0, 6, 1, 0x06, 0x01, 0x2F, 0, 9});
+        EXPECT_EQ(connection.reply(),
+                  (std::vector<std::uint8_t>{0, 10, 0, 0, 0, 6, 1, 0x06, 0x01, 0x2F, 0, 9}));
+        EXPECT_EQ(server->get(300), 7);
+        EXPECT_EQ(server->get(301), 8);
+        EXPECT_EQ(server->get(302), distinct_image().get(302)) << "no register beyond the written ones";
+    }
+    NullModem modem;
+    unit_sim::ServerOptions options;
+    options.endpoint = parse_rtu_endpoint(modem.device_a() + ":9600");
+    options.faults = faults;
+    unit_sim::UnitServer server(distinct_image(), options);
+    server.start();
+    const int line = open(modem.device_b().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(line, 0);
+    const std::uint8_t request[] = {1, 0x10, 0x01, 0x2C, 0, 2, 4, 0, 7, 0, 8, 0x4C, 0x75};
+    ASSERT_EQ(write(line, request, sizeof request), static_cast<ssize_t>(sizeof request));
+    std::vector<std::uint8_t> reply;
+    for (pollfd wait{line, POLLIN, 0}; reply.size() < 8 && poll(&wait, 1, 5000) > 0;) {
+        std::uint8_t byte = 0;
+        if (read(line, &byte, 1) != 1) break;
+        reply.push_back(byte);
+    }
+    close(line);
+    EXPECT_EQ(reply, (std::vector<std::uint8_t>{1, 0x10, 0x01, 0x2C, 0, 3, 0x40, 0x3D}));
+    EXPECT_EQ(server.get(300), 7);
+    EXPECT_EQ(server.get(301), 8);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // Serves the unit's register map over Modbus TCP or RTU from a scenario until interrupted.
 #include <signal.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -41,10 +44,29 @@ std::pair<int, int> number_pair(const std::string& text, int second, const char*
     return {static_cast<int>(*first), static_cast<int>(*given)};
 }
 
+// The fewest significant digits that give back every number of `value` exactly when read: 86.42,
+// not 86.420000000000002, and never fewer than one of them needs.
+int round_trip_digits(const Json::Value& value) {
+    int digits = 1;
+    if (value.isObject() || value.isArray()) {
+        for (const auto& member : value) digits = std::max(digits, round_trip_digits(member));
+    } else if (value.isDouble()) {
+        const double number = value.asDouble();
+        char text[32];
+        for (; digits < 17; ++digits) {
+            std::snprintf(text, sizeof text, "%.*g", digits, number);
+            if (std::strtod(text, nullptr) == number) break;
+        }
+    }
+    return digits;
+}
+
 std::string json_text(const Json::Value& value) {
     Json::StreamWriterBuilder builder;
     builder["emitUTF8"] = true;
     builder["indentation"] = "  ";
+    builder["precision"] = round_trip_digits(value);
+    builder["precisionType"] = "significant";
     return Json::writeString(builder, value) + "\n";
 }
 
@@ -64,7 +86,7 @@ int run(int argc, char* argv[]) {
     int unit = 1;
     bool drift = false, print_scenario = false;
     Faults faults;
-    po::options_description described("px46tr_k-sim: the px46tr_k monitoring unit on a Modbus line");
+    po::options_description described("Options");
     described.add_options()("help,h", "show the options")("version", "print the version")(
         "tcp", po::value(&tcp)->value_name("[HOST:]PORT"),
         "serve Modbus TCP (default 127.0.0.1:1502; port 0 picks a free one)")(
@@ -86,7 +108,10 @@ int run(int argc, char* argv[]) {
         "close", po::value(&faults.close_every)->value_name("EVERY"),
         "close the connection on every EVERYth request (TCP)")(
         "ready-after", po::value(&faults.ready_after_ms)->value_name("MS"),
-        "ignore requests that come within MS of a connection opening, as a slow gateway does (TCP)");
+        "ignore requests that come within MS of a connection opening, as a slow gateway does (TCP)")(
+        "wrong-write-count", po::bool_switch(&faults.wrong_write_count),
+        "confirm every write of multiple registers (16) with a count one more than written (the "
+        "write is applied)");
     po::variables_map vm;
     try {
         po::store(po::command_line_parser(argc, argv).options(described).run(), vm);
@@ -95,7 +120,10 @@ int run(int argc, char* argv[]) {
         throw UsageError{e.what()};
     }
     if (vm.count("help")) {
-        std::cout << described;
+        std::cout << "px46tr_k-sim: the px46tr_k monitoring unit on a Modbus line\n\n";
+        // One column wider than boost makes it, so that two spaces at least part even the longest
+        // option from its description, as help2man needs to tell them apart for the manual page.
+        described.print(std::cout, described.get_option_column_width() + 1);
         return 0;
     }
     if (vm.count("version")) {

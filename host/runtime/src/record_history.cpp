@@ -1,8 +1,10 @@
 #include "host_runtime/record_history.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -15,6 +17,7 @@ constexpr char kMagic[4] = {'P', 'X', 'R', 'H'};
 constexpr std::size_t kHeaderSize = 8;   // magic, length
 constexpr std::size_t kTrailerSize = 4;  // CRC-32
 constexpr std::uint32_t kMaxRecord = 1u << 20;
+constexpr const char* kNoFrame = "no frame starts there";
 
 void put_u32(std::uint8_t* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -26,8 +29,8 @@ std::uint32_t get_u32(const std::uint8_t* at) {
     return value;
 }
 
-std::runtime_error io_error(const std::string& what, const std::string& path) {
-    return std::runtime_error(what + " " + path + ": " + std::strerror(errno));
+std::runtime_error io_error(const std::string& what, const std::string& path, int error = errno) {
+    return std::runtime_error(what + " " + path + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -41,29 +44,59 @@ std::uint32_t crc32(const std::uint8_t* bytes, std::size_t length) {
 RecordHistoryReader::RecordHistoryReader(const std::string& path) : path_(path) {
     file_ = std::fopen(path.c_str(), "rbe");
     if (file_ == nullptr) throw io_error("cannot read history", path);
+    struct stat status {};
+    if (::fstat(::fileno(file_), &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        std::fclose(file_);
+        throw io_error("cannot read history", path, error);
+    }
 }
 
 RecordHistoryReader::~RecordHistoryReader() { std::fclose(file_); }
 
-bool RecordHistoryReader::next(std::vector<std::uint8_t>& record) {
-    std::uint8_t header[kHeaderSize];
-    if (std::fseek(file_, static_cast<long>(valid_bytes_), SEEK_SET) != 0 ||
-        std::fread(header, 1, kHeaderSize, file_) != kHeaderSize) {
-        return false;
+std::size_t RecordHistoryReader::read_up_to(std::uint8_t* into, std::size_t count) {
+    const std::size_t got = std::fread(into, 1, count, file_);
+    if (std::ferror(file_)) throw io_error("cannot read history", path_);
+    return got;
+}
+
+HistoryDamage RecordHistoryReader::damage(const std::string& why) const {
+    if (valid_bytes_ == 0 && why == std::string(kNoFrame)) {
+        return HistoryDamage(path_ + " is not a history file: it does not start with \"PXRH\"");
     }
+    return HistoryDamage("history " + path_ + ": the record at byte " + std::to_string(valid_bytes_) +
+                         " is damaged (" + why + ")");
+}
+
+bool RecordHistoryReader::next(std::vector<std::uint8_t>& record) {
+    if (torn_) return false;
+    if (std::fseek(file_, static_cast<long>(valid_bytes_), SEEK_SET) != 0) {
+        throw io_error("cannot read history", path_);
+    }
+    std::uint8_t header[kHeaderSize];
+    const std::size_t got = read_up_to(header, kHeaderSize);
+    if (got == 0) return false;
+    // A frame is written whole by one write: a crash leaves the first bytes of one, which start
+    // as every frame starts and run to the end of the file.
+    if (std::memcmp(header, kMagic, std::min(got, sizeof kMagic)) != 0) throw damage(kNoFrame);
+    torn_ = true;
+    if (got < kHeaderSize) return false;
     const std::uint32_t length = get_u32(header + 4);
-    if (std::memcmp(header, kMagic, sizeof kMagic) != 0 || length > kMaxRecord) return false;
+    if (length > kMaxRecord) {
+        throw damage("its length " + std::to_string(length) + " is more than a record may have");
+    }
     record.resize(length + kTrailerSize);
-    if (std::fread(record.data(), 1, record.size(), file_) != record.size()) return false;
-    if (crc32(record.data(), length) != get_u32(record.data() + length)) return false;
+    if (read_up_to(record.data(), record.size()) != record.size()) return false;
+    if (crc32(record.data(), length) != get_u32(record.data() + length)) {
+        // Bytes the file was extended by but never written, when the frame is the last one.
+        std::uint8_t after = 0;
+        if (read_up_to(&after, 1) == 0) return false;
+        throw damage("its check fails");
+    }
+    torn_ = false;
     record.resize(length);
     valid_bytes_ += kHeaderSize + length + kTrailerSize;
     return true;
-}
-
-bool RecordHistoryReader::torn_tail() const {
-    if (std::fseek(file_, 0, SEEK_END) != 0) throw io_error("cannot read history", path_);
-    return static_cast<std::size_t>(std::ftell(file_)) != valid_bytes_;
 }
 
 RecordHistory read_record_history(const std::string& path) {
@@ -78,13 +111,25 @@ RecordHistory read_record_history(const std::string& path) {
 RecordHistoryWriter::RecordHistoryWriter(const std::string& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) throw io_error("cannot open history", path);
-    // Cut off a torn last frame so that the next record starts on a frame boundary.
+    // Only a torn last frame is cut off, so that the next record starts on a frame boundary; a
+    // file that is no history, or one damaged before its end, is left as it is.
     std::size_t valid_bytes = 0;
-    {
+    try {
         RecordHistoryReader reader(path);
         for (std::vector<std::uint8_t> record; reader.next(record);) {
         }
         valid_bytes = reader.valid_bytes();
+        if (reader.torn_tail()) {
+            struct stat status {};
+            if (::fstat(fd_, &status) == 0)
+                cut_bytes_ = static_cast<std::size_t>(status.st_size) - valid_bytes;
+        }
+    } catch (const HistoryDamage& e) {
+        ::close(fd_);
+        throw HistoryDamage(std::string(e.what()) + "; not appended to");
+    } catch (...) {
+        ::close(fd_);
+        throw;
     }
     if (::ftruncate(fd_, static_cast<off_t>(valid_bytes)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0) {
         const auto error = io_error("cannot repair history", path);

@@ -64,16 +64,23 @@ TEST_F(RecordHistoryFile, TornLastRecordIsLeftOutAndCutBeforeAppending) {
     EXPECT_FALSE(history.torn_tail);
 }
 
-TEST_F(RecordHistoryFile, DamagedRecordEndsWhatIsRead) {
+TEST_F(RecordHistoryFile, DamagedRecordBeforeTheLastIsRefusedAndTheFileKept) {
     write_records({1, 2, 3});
     {
         std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(8 + 3921 + 4 + 8 + 100);  // a byte inside the second record
         file.put('\x5a');
     }
-    const RecordHistory history = read_record_history(path_);
-    ASSERT_EQ(history.records.size(), 1u) << "a record whose check fails is not trusted";
-    EXPECT_TRUE(history.torn_tail);
+    const auto size = fs::file_size(path_);
+    EXPECT_THROW(read_record_history(path_), HistoryDamage) << "a record whose check fails is not trusted";
+    try {
+        RecordHistoryWriter writer(path_);
+        ADD_FAILURE() << "appended to";
+    } catch (const HistoryDamage& e) {
+        EXPECT_NE(std::string(e.what()).find("the record at byte 3933 is damaged"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(fs::file_size(path_), size) << "the third record is not cut off";
 }
 
 // A file of two records, "123456789" and seven bytes of every kind, as the history has always
@@ -111,8 +118,94 @@ TEST_F(RecordHistoryFile, StoredFileFormatIsKept) {
     EXPECT_TRUE(history.torn_tail);
 }
 
-TEST_F(RecordHistoryFile, EmptyAndMissingFiles) {
-    EXPECT_THROW(read_record_history(path_), std::runtime_error);
+// What a file holds when it is opened for reading and appending: whole records, a torn last frame
+// a crash left (cut before appending), or bytes no crash leaves (refused, the file left alone).
+TEST_F(RecordHistoryFile, TornTailIsCutAndAnythingElseIsRefused) {
+    const auto bytes = [](const std::string& text) {
+        return std::vector<std::uint8_t>(text.begin(), text.end());
+    };
+    const auto with = [](std::size_t at, std::uint8_t value) {
+        auto stored = kStoredHistory;
+        stored[at] = value;
+        return stored;
+    };
+    const auto joined = [](std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<std::uint8_t> first_frame(kStoredHistory.begin(), kStoredHistory.begin() + 21);
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> file;
+        std::size_t records;  // whole records read
+        std::size_t cut;      // bytes of a torn last frame
+        const char* refusal;  // empty: read and appended to
+    };
+    const Case cases[] = {
+        {"two whole records", kStoredHistory, 2, 0, ""},
+        {"the first bytes of the magic", bytes("PX"), 0, 2, ""},
+        {"a header without its record", joined(first_frame, {'P', 'X', 'R', 'H', 7, 0, 0, 0}), 1, 8, ""},
+        {"a record cut short", std::vector<std::uint8_t>(kStoredHistory.begin(), kStoredHistory.end() - 3), 1,
+         16, ""},
+        {"a last record whose check fails", with(31, 0x01), 1, 19, ""},
+        {"a settings file", bytes("{\"appSetting\": {\"b_mode\": 3}}\n"), 0, 0,
+         " is not a history file: it does not start with \"PXRH\""},
+        {"a CSV export", bytes("\xEF\xBB\xBFtime,x\n2026-12-08T15:43:51,1\n"), 0, 0,
+         " is not a history file"},
+        {"a first record whose check fails, then another", with(10, 0x00), 0, 0,
+         ": the record at byte 0 is damaged (its check fails)"},
+        {"a damaged record before the last", joined(with(31, 0x01), first_frame), 1, 0,
+         ": the record at byte 21 is damaged (its check fails)"},
+        {"no frame between two records", joined(joined(first_frame, bytes("xxxxxxxxxxxx")), first_frame), 1,
+         0, ": the record at byte 21 is damaged (no frame starts there)"},
+        {"a length no record has", with(28, 0x7f), 1, 0,
+         ": the record at byte 21 is damaged (its length 2130706439 is more than a record may have)"},
+    };
+    const std::vector<std::uint8_t> added{0xA5, 0x5A};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(path_, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(c.file.data()), static_cast<std::streamsize>(c.file.size()));
+        if (*c.refusal != '\0') {
+            try {
+                read_record_history(path_);
+                ADD_FAILURE() << "read";
+            } catch (const HistoryDamage& e) {
+                EXPECT_NE(std::string(e.what()).find(path_ + c.refusal), std::string::npos) << e.what();
+            }
+            EXPECT_THROW(RecordHistoryWriter writer(path_), HistoryDamage);
+            std::ifstream left(path_, std::ios::binary);
+            EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(left), {}), c.file)
+                << "a refused file is left as it was";
+            continue;
+        }
+        const RecordHistory history = read_record_history(path_);
+        EXPECT_EQ(history.records.size(), c.records);
+        EXPECT_EQ(history.torn_tail, c.cut > 0);
+        RecordHistoryWriter writer(path_);
+        EXPECT_EQ(writer.cut_bytes(), c.cut);
+        writer.append(added.data(), added.size());
+        const RecordHistory grown = read_record_history(path_);
+        ASSERT_EQ(grown.records.size(), c.records + 1);
+        EXPECT_EQ(grown.records.back(), added);
+        EXPECT_FALSE(grown.torn_tail);
+    }
+}
+
+TEST_F(RecordHistoryFile, EmptyMissingAndUnreadableFiles) {
+    const auto refusal = [](const std::string& path) {
+        try {
+            read_record_history(path);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("read");
+    };
+    EXPECT_EQ(refusal(path_), "cannot read history " + path_ + ": No such file or directory");
+    fs::create_directory(path_);
+    EXPECT_EQ(refusal(path_), "cannot read history " + path_ + ": Is a directory");
+    EXPECT_THROW(RecordHistoryWriter writer(path_), std::runtime_error);
+    fs::remove(path_);
     write_records({});
     const RecordHistory history = read_record_history(path_);
     EXPECT_TRUE(history.records.empty());

@@ -145,7 +145,9 @@ const Json::Value& member(const Json::Value& scenario, const char* name) {
     return value;
 }
 
-double round_to(double value, double step) { return std::round(value / step) * step; }
+// `value` to the nearest 1/per_unit, as the double nearest that decimal (a division of whole
+// numbers), so that it prints as the short decimal it is.
+double round_to(double value, int per_unit) { return std::round(value * per_unit) / per_unit; }
 
 }  // namespace
 
@@ -225,13 +227,13 @@ Json::Value default_scenario() {
                     value = v.current;
                     break;
                 case field::inline_field::kPower:
-                    value = round_to(v.voltage * v.current * 0.93 / 1000, 0.001);
+                    value = round_to(v.voltage * v.current * 0.93 / 1000, 1000);
                     break;
                 case field::inline_field::kEnergy:
                     value = v.energy;
                     break;
                 case field::inline_field::kLoadRatio:
-                    value = round_to(v.current / 160 * 100, 0.01);
+                    value = round_to(v.current / 160 * 100, 100);
                     break;
             }
             signals[px46tr_k::compose_name(m.format, "", px46tr_k::kInlineLines[l].letter)] = value;
@@ -243,8 +245,8 @@ Json::Value default_scenario() {
     for (int n = 1; n <= px46tr_k::kFeederCount; ++n) {
         const bool is_opened = std::find(std::begin(opened), std::end(opened), n) != std::end(opened);
         const bool live = !is_opened && n < first_idle;
-        const double voltage = live ? 229.5 + (n * 37 % 100) / 100.0 : 0;
-        const double current = live ? 1.5 + (n * 53 % 90) / 10.0 : 0;
+        const double voltage = live ? (22950 + n * 37 % 100) / 100.0 : 0;
+        const double current = live ? (15 + n * 53 % 90) / 10.0 : 0;
         for (const auto& m : px46tr_k::kFeederMeasurements) {
             double value = 0;
             switch (m.field_offset) {
@@ -255,13 +257,13 @@ Json::Value default_scenario() {
                     value = current;
                     break;
                 case field::feeder_field::kPower:
-                    value = round_to(voltage * current * 0.95 / 1000, 0.01);
+                    value = round_to(voltage * current * 0.95 / 1000, 100);
                     break;
                 case field::feeder_field::kEnergy:
                     value = n < first_idle ? 1000 + n * 137.25 : 0;
                     break;
                 case field::feeder_field::kLoadRatio:
-                    value = round_to(current / 16 * 100, 0.01);
+                    value = round_to(current / 16 * 100, 100);
                     break;
             }
             signals[px46tr_k::compose_name(m.format, "", px46tr_k::feeder_name(n).c_str())] = value;

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace unit_sim {
 
@@ -69,6 +70,16 @@ int bound_port(int fd) {
 
 bool is_tcp(const ServerOptions& options) {
     return options.endpoint.transport == ModbusEndpoint::Transport::tcp;
+}
+
+// The Modbus RTU CRC-16 (polynomial 0xA001 reflected, initial 0xFFFF), low byte first on the line.
+std::uint16_t modbus_crc(const std::vector<std::uint8_t>& bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (const std::uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
 }
 
 }  // namespace
@@ -290,6 +301,8 @@ UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* reque
     std::lock_guard<std::mutex> lock(image_mutex_);
     if (!RegisterImage::in_map(start, count)) {
         modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+    } else if (f.wrong_write_count && function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+        write_confirming(ctx, request, start, count, count + 1);
     } else {
         if (options_.drift && function == MODBUS_FC_READ_HOLDING_REGISTERS && start == 0) {
             drift_.step(mapping_->tab_registers);
@@ -297,6 +310,32 @@ UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* reque
         modbus_reply(ctx, request, length, mapping_);
     }
     return Handling::keep;
+}
+
+void UnitServer::write_confirming(modbus_t* ctx, const std::uint8_t* request, int start, int count,
+                                  int confirmed) {
+    const int header = modbus_get_header_length(ctx);
+    const std::uint8_t* values = request + header + 6;
+    for (int i = 0; i < count; ++i) {
+        mapping_->tab_registers[start + i] =
+            static_cast<std::uint16_t>((values[2 * i] << 8) | values[2 * i + 1]);
+    }
+    // The header (MBAP or address), the function and the first register, then the count.
+    std::vector<std::uint8_t> reply(request, request + header + 3);
+    reply.push_back(static_cast<std::uint8_t>(confirmed >> 8));
+    reply.push_back(static_cast<std::uint8_t>(confirmed & 0xFF));
+    if (is_tcp(options_)) {
+        reply[4] = 0;
+        reply[5] = 6;  // the MBAP length: the unit byte and five bytes of PDU
+    } else {
+        const std::uint16_t crc = modbus_crc(reply);
+        reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        reply.push_back(static_cast<std::uint8_t>(crc >> 8));
+    }
+    const int fd = modbus_get_socket(ctx);
+    const ssize_t sent = is_tcp(options_) ? send(fd, reply.data(), reply.size(), MSG_NOSIGNAL)
+                                          : write(fd, reply.data(), reply.size());
+    (void)sent;  // a reply that cannot be sent is lost, as libmodbus's own are
 }
 
 bool UnitServer::wait_unless_stopped(int milliseconds) {

@@ -1,7 +1,16 @@
 #include "configuration_check.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -245,6 +254,87 @@ void check_threshold_groups(const framework::AlarmTables& tables, const std::str
     }
 }
 
+bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+bool ends_with(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The library's message without the file's name, which the report gives once, before it: the
+// INI reader's "FILE(3): duplicate key name" is "line 3: duplicate key name", its "FILE: cannot
+// open file" and the YAML reader's "bad file: FILE" lose the name.
+std::string without_file_name(const std::string& message, const std::string& file) {
+    if (starts_with(message, file + "(")) {
+        const auto close = message.find("): ", file.size());
+        if (close != std::string::npos) {
+            return "line " + message.substr(file.size() + 1, close - file.size() - 1) + ": " +
+                   message.substr(close + 3);
+        }
+    }
+    if (starts_with(message, file + ": ")) return message.substr(file.size() + 2);
+    if (ends_with(message, ": " + file)) return message.substr(0, message.size() - file.size() - 2);
+    return message;
+}
+
+// Why the system will not let the file be read ("Permission denied", "Is a directory"); empty when
+// it can be.
+std::string unreadable_reason(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    char byte = 0;
+    const bool read = ::read(fd, &byte, 1) >= 0;
+    const int error = errno;
+    ::close(fd);
+    return read ? std::string() : std::strerror(error);
+}
+
+// The file's bytes (a configuration file is small).
+std::string file_text(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// "; line N is indented with a tab ..." when a line up to the one the YAML reader stopped at
+// (its "error at line L") starts with a tab: YAML indents with spaces only, and the reader's own
+// message ("illegal map value", "end of map not found") does not say so.
+std::string tab_hint(const std::string& text, const std::string& message) {
+    std::size_t error_line = 0;
+    const auto at = message.find("error at line ");
+    if (at != std::string::npos) error_line = std::strtoul(message.c_str() + at + 14, nullptr, 10);
+    std::size_t line = 1;
+    for (std::size_t start = 0; start < text.size(); ++line) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::size_t indent_end = text.find_first_not_of(" \t", start);
+        const std::size_t tab = text.find('\t', start);
+        if (tab < end && tab < indent_end) {
+            if (error_line != 0 && line > error_line) break;
+            return "; line " + std::to_string(line) +
+                   " is indented with a tab, which YAML does not allow: indent with spaces";
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+// A failed load as the runner and the check report it after the file's name: the library's
+// message without the name, with what the library does not say: why the system refuses the file,
+// a byte-order mark before an INI file's first line, a YAML line indented with a tab.
+std::string load_failure(const std::string& file, const std::string& message) {
+    std::string text = without_file_name(message, file);
+    const std::string reason = unreadable_reason(file);
+    if (!reason.empty()) return ends_with(text, reason) ? text : text + ": " + reason;
+    const std::string content = file_text(file);
+    if (ends_with(file, ".ini") && starts_with(content, "\xEF\xBB\xBF")) {
+        text +=
+            "; the file starts with a byte-order mark (as some Windows editors save it), which the INI "
+            "reader takes for text: save it without one";
+    } else if (ends_with(file, ".yaml")) {
+        text += tab_hint(content, message);
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile,
@@ -262,7 +352,7 @@ std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile
     try {
         framework::configuration::load_configuration(Json::Value(Json::objectValue), target);
     } catch (const std::exception& e) {
-        return file + ": " + e.what();
+        return file + ": " + load_failure(file, e.what());
     }
     return {};
 }
@@ -310,7 +400,8 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
     }
     out << "\n";
     if (!failure.empty()) {
-        problems.add(file.empty() ? settings_name : file, "load", failure);
+        problems.add(file.empty() ? settings_name : file, "load",
+                     file.empty() ? failure : load_failure(file, failure));
     } else {
         check_profile_and_file(request, settings, profile, file, settings_name, problems);
     }

@@ -28,6 +28,8 @@ struct ConfigurationCheckResult {
 
 // "FILE: message" when the configuration file the device would load in this folder under
 // `profile` fails to load by itself (a YAML or INI error); empty when it loads or there is none.
+// The message names the file once, and adds what the library does not say: why the system will not
+// let it be read, a byte-order mark before an INI file, a YAML line indented with a tab.
 std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile,
                                      const std::string& device_type = "px46tr_k");
 

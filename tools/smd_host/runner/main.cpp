@@ -217,6 +217,11 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     std::unique_ptr<RecordHistoryWriter> history;
     if (!options.history_path.empty()) {
         history = std::make_unique<RecordHistoryWriter>(options.history_path);
+        if (history->cut_bytes() > 0) {
+            std::cerr << "history " << options.history_path << ": a torn last record ("
+                      << history->cut_bytes()
+                      << " bytes, the remains of an interrupted write) was cut off before appending\n";
+        }
         observer.keep_history(*history);
     }
 

@@ -1,6 +1,8 @@
 #include "control_requests.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -40,9 +42,14 @@ std::string snapshot_text(SPModbus& device) {
 
 void save_snapshot(SPModbus& device, const std::string& path) {
     const std::string text = snapshot_text(device);
+    errno = 0;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!out) throw std::runtime_error("cannot write snapshot file " + path);
+    out.close();
+    if (!out) {
+        throw std::runtime_error("cannot write snapshot file " + path +
+                                 (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
+    }
 }
 
 WriteOutcome write_and_confirm(SPModbus& device, BusPump& pump, const std::vector<std::uint16_t>& words) {

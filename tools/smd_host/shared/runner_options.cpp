@@ -182,7 +182,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     std::string signals;
     std::string rts;
     std::string data_id;
-    po::options_description described("smd-host: loads the px46tr_k plug-in and polls a unit");
+    po::options_description described("Options");
     described.add_options()("help,h", "show the options")("version", "print the version")(
         "plugin", po::value(&options.plugin_path)->value_name("PATH"),
         "plug-in library (default: the one beside smd-host, else the installed one)")(
@@ -279,7 +279,10 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         throw UsageError{e.what()};
     }
     std::ostringstream usage;
-    usage << described;
+    usage << "smd-host: loads the px46tr_k plug-in and polls a unit\n\n";
+    // One column wider than boost makes it, so that two spaces at least part even the longest option
+    // from its description, as help2man needs to tell them apart for the manual page.
+    described.print(usage, described.get_option_column_width() + 1);
     help = usage.str();
     if (vm.count("help")) return false;
     if (vm.count("version")) {

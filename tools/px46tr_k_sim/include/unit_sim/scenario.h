@@ -13,7 +13,9 @@
 //   "signals":   {"NAME": VALUE}     snapshot signals by their names, in engineering values, encoded
 //                                    with the unit's own scaling; coded states take their status word
 //                                    ("分闸") or their code, flags true/false, "告警"/"正常" or 1/0;
-//   "alarms":    ["NAME", ...] or {"NAME": true|false}   reportable alarms by name.
+//   "alarms":    ["NAME", ...] or {"NAME": true|false}   reportable alarms by name;
+//   "comment":   any value, for the reader, not applied.
+// Any other member is refused.
 // The names are those of the driver's signal catalogue.
 namespace unit_sim {
 

@@ -33,6 +33,9 @@ struct Faults {
     int exception_code = 4;   // server device failure
     int close_every = 0;      // close the connection on every Nth request (TCP; RTU: dropped)
     int ready_after_ms = 0;   // TCP: ignore requests this soon after the connection opened
+    // Confirm every write of multiple registers (16) with a count one more than was written; the
+    // write itself is applied. A master that checks the reply's count refuses the confirmation.
+    bool wrong_write_count = false;
 };
 
 struct ServerOptions {
@@ -72,6 +75,8 @@ private:
     bool answers(int unit) const;
     // `length` counts the whole frame, as libmodbus's replies take it.
     Handling handle(modbus_t* ctx, const std::uint8_t* request, int length);
+    // Applies a write of multiple registers and confirms it with `count` as its count.
+    void write_confirming(modbus_t* ctx, const std::uint8_t* request, int start, int count, int confirmed);
     bool wait_unless_stopped(int milliseconds);
     bool wait_readable(int fd) const;
 

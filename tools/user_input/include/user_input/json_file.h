@@ -12,7 +12,8 @@
 inline constexpr std::size_t kMaxJsonFileBytes = 4 * 1024 * 1024;
 
 // Thrown when the file cannot be read, is too large or is not exactly one JSON object; the
-// message names the file and, for a syntax error, the line and column.
+// message names the file and, for a syntax error, the line and column; for a file that cannot be
+// read, the system's reason ("No such file or directory", "Is a directory").
 struct JsonFileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
