@@ -182,6 +182,8 @@ with tempfile.TemporaryDirectory() as work:
         (["--exception", "1:6"], ["--busy-retries", "2", "--busy-wait", "0.01"], 3,
          r"unit 1 answered exception 06 \(server device busy\), still after 2 busy retries"),
         ([], ["--close-after-round"], 0, "reconnects 1, rounds completed 2, abandoned 0"),
+        # The unit's real reply reaches the device: a multiple write confirmed with another count.
+        (["--wrong-write-count"], ["--write", "300=1,2,3"], 4, r"write 300=1,2,3: not confirmed by the unit \(outcome 3\)"),
         (["--ready-after", "500"], ["--timeout", "0.3", "--retries", "0"], 3,
          r"no reply from unit 1 within 0.3 s, check the unit id; a gateway that drops a request sent right after "
          r"connecting needs --pause-after-connect\)"),
