@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzInput input(data, size);
     const ModbusEndpoint::Transport transports[] = {ModbusEndpoint::Transport::tcp,
                                                     ModbusEndpoint::Transport::rtu};
-    const ModbusRequest::Kind kinds[] = {ModbusRequest::Kind::read_registers, ModbusRequest::Kind::write_register,
+    const ModbusRequest::Kind kinds[] = {ModbusRequest::Kind::read_registers,
+                                         ModbusRequest::Kind::write_register,
                                          ModbusRequest::Kind::write_registers};
     const auto transport = input.pick(transports);
     ModbusRequest request;
@@ -36,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A usable reply is exactly what its request asks for, from the unit asked.
         const std::size_t words = request.kind == ModbusRequest::Kind::read_registers
                                       ? static_cast<std::size_t>(request.count)
-                                      : request.kind == ModbusRequest::Kind::write_register ? 1 : 2;
+                                  : request.kind == ModbusRequest::Kind::write_register ? 1
+                                                                                        : 2;
         FUZZ_CHECK(result.words.size() == words);
         FUZZ_CHECK(message.bytes[0] == unit);
     } else {
