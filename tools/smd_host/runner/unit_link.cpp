@@ -6,6 +6,23 @@
 #include "host_runtime/modbus_link.h"
 #include "user_input/serial_device.h"
 
+namespace {
+
+// Opens the file at `path` (when one is named) for a recorder of the wire and tells the link of
+// it; a file it cannot write is refused as a file of the command line.
+template <typename Recorder>
+void record_wire(const std::string& path, std::unique_ptr<Recorder>& recorder, LinkSettings& settings) {
+    if (path.empty()) return;
+    try {
+        recorder = std::make_unique<Recorder>(path);
+    } catch (const std::runtime_error& e) {
+        throw InputFileError{e.what()};
+    }
+    settings.wire_observers.push_back(recorder.get());
+}
+
+}  // namespace
+
 std::optional<ModbusEndpoint> parse_unit_option(const std::string& text) {
     if (text == "sim") return std::nullopt;
     try {
@@ -49,22 +66,8 @@ UnitLink make_unit_link(const RunnerOptions& options, int device_baud, const std
     settings.rts = options.rts;
     settings.rts_delay_us = options.rts_delay_us;
     settings.stop = stop;
-    if (!options.trace_frames_path.empty()) {
-        try {
-            unit.frame_trace = std::make_unique<FrameTrace>(options.trace_frames_path);
-        } catch (const std::runtime_error& e) {
-            throw InputFileError{e.what()};
-        }
-        settings.wire_observers.push_back(unit.frame_trace.get());
-    }
-    if (!options.capture_path.empty()) {
-        try {
-            unit.capture = std::make_unique<FrameCapture>(options.capture_path);
-        } catch (const std::runtime_error& e) {
-            throw InputFileError{e.what()};
-        }
-        settings.wire_observers.push_back(unit.capture.get());
-    }
+    record_wire(options.trace_frames_path, unit.frame_trace, settings);
+    record_wire(options.capture_path, unit.capture, settings);
     auto link = std::make_unique<ModbusLink>(endpoint, settings);
     unit.counters = &link->counters();
     unit.modbus = link.get();
