@@ -84,6 +84,8 @@ void ModbusLink::exchange(const ModbusRequest& request, LinkResult& result) {
     const bool rtu = where.transport == ModbusEndpoint::Transport::rtu;
     // Whatever is waiting on a serial line belongs to no request of ours.
     if (rtu) modbus_flush(ctx_);
+    // The line may carry several units: libmodbus's RTU backend sets aside another unit's frame.
+    modbus_set_slave(ctx_, where.unit);
 
     const std::vector<std::uint8_t> message = modbus_frame::request_message(request, where.unit);
     const std::vector<std::uint8_t> sent = modbus_frame::wire_frame(message, where.transport);

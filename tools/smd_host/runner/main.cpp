@@ -33,6 +33,7 @@
 #include "host_runtime/record_history.h"
 #include "live_view.h"
 #include "repeated_failures.h"
+#include "round_lines.h"
 #include "run_observer.h"
 #include "runner_options.h"
 #include "unit_link.h"
@@ -76,64 +77,9 @@ std::string default_plugin_path() {
     return bin + PX46_PLUGIN_DIR_FROM_BIN "/" + name;
 }
 
-// Decodes the round stamp at the end of a published record's hex text.
-std::string stamp_text(const std::vector<unsigned char>& record) {
-    if (record.size() < 7) return "none";
-    const unsigned char* b = record.data() + record.size() - 7;
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", b[0] | (b[1] << 8), b[2], b[3], b[4],
-                  b[5], b[6]);
-    return text;
-}
-
-// What the bus carried in one round.
-struct RoundTraffic {
-    double seconds;
-    std::size_t requests;
-    std::size_t failures;
-};
-
-// What the user may try after a failure the link options are made for: a unit id the server does not
-// serve (Modbus TCP before any round completed: it usually gets no reply at all), a gateway that
-// drops the first request of a connection, a unit busy while it measures.
-std::string hint(const LinkResult& failure, const RunnerOptions& options, bool tcp, bool any_completed) {
-    if (failure.failure == LinkFailure::timeout && tcp) {
-        std::string text = any_completed ? "" : ", check the unit id";
-        if (failure.first_on_connection && options.pause_after_connect_seconds <= 0) {
-            text +=
-                "; a gateway that drops a request sent right after connecting needs --pause-after-connect";
-        }
-        return text;
-    }
-    if (failure.failure == LinkFailure::exception && failure.exception_code == 0x06 &&
-        options.busy_retries == 0) {
-        return "; a unit busy while it measures needs --busy-retries";
-    }
-    return std::string();
-}
-
-// Why a round stopped: the step (the read in progress, from 1) and the last failure.
-std::string stop_cause(const RunObserver::RoundTally& tally, const std::string& last_error) {
-    return "at step " + std::to_string(tally.reads) + " of 62" +
-           (last_error.empty() ? "" : " (" + last_error + ")");
-}
-
 void print_round_summary(int round, const RunObserver::RoundTally& tally, const RoundTraffic& traffic,
                          const std::string& last_error) {
-    std::cerr << "round " << round << ": " << tally.reads << " reads";
-    if (tally.published > 0) {
-        std::cerr << ", record published (" << tally.last_record.size() << " bytes, stamp "
-                  << stamp_text(tally.last_record) << ")";
-    } else {
-        std::cerr << ", round not completed " << stop_cause(tally, traffic.failures > 0 ? last_error : "");
-    }
-    char timing[96];
-    std::snprintf(timing, sizeof timing, "; %.3f s, %zu requests, %zu failures", traffic.seconds,
-                  traffic.requests, traffic.failures);
-    std::cerr << ", " << tally.alarm_reports << " alarm reports, " << tally.stored
-              << " saved to the host's history" << timing;
-    if (traffic.failures > 0 && tally.published > 0) std::cerr << " (" << last_error << ")";
-    std::cerr << "\n";
+    std::cerr << round_summary(round, tally, traffic, last_error) << "\n";
 }
 
 void print_held_failures(RepeatedFailures& repeats) {
@@ -323,7 +269,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     }
 
     UnitLink unit = make_unit_link(options, device->baud_rate(), &interrupted);
-    FrameTrace* const frames = unit.frame_trace.get();
+    FrameTrace* const frames = unit.wire.frame_trace.get();
     const std::string link_name = unit.modbus ? unit.modbus->endpoint().describe() : std::string("sim");
     BusPump pump(*device, *unit.link);
     int rounds_run = 0;
@@ -373,7 +319,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         }
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
         if (options.close_after_round && unit.modbus) unit.modbus->close_line();
-        if (unit.capture) unit.capture->flush();
+        if (unit.wire.capture) unit.wire.capture->flush();
         after_round(round, traffic, error);
         ++rounds_run;
         rounds_completed += completed ? 1 : 0;
@@ -386,16 +332,16 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     if (interrupted) std::cerr << "interrupted\n";
     device.reset();
     // The frame files end with the line's close.
-    if (frames || unit.capture) unit.modbus->close_line();
+    if (frames || unit.wire.capture) unit.modbus->close_line();
     std::string frames_error;
     if (frames) {
         frames->flush();
         frames_error = frames->error();
     }
     std::string capture_error;
-    if (unit.capture) {
-        unit.capture->flush();
-        capture_error = unit.capture->error();
+    if (unit.wire.capture) {
+        unit.wire.capture->flush();
+        capture_error = unit.wire.capture->error();
     }
     if (!write_errors_reported(observer, view_error, frames_error, capture_error)) return 1;
     // Ctrl-C during the first round still leaves a run that brought no data.

@@ -6,29 +6,46 @@
 
 #include <json/writer.h>
 
-TraceWriter::TraceWriter(const std::string& path) : path_(path), out_(path, std::ios::out | std::ios::trunc) {
+TraceFile::TraceFile(const std::string& path) : path_(path), out_(path, std::ios::out | std::ios::trunc) {
     if (!out_) throw std::runtime_error("cannot write trace file " + path);
 }
 
-void TraceWriter::on_host_call(const HostCall& call) { write_line(call.name, call.args); }
-
-void TraceWriter::write_line(const std::string& call, const Json::Value& args) {
+void TraceFile::write(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (!error_.empty()) return;
-    Json::Value line(Json::objectValue);
-    line["call"] = call;
-    line["args"] = args;
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
     errno = 0;
-    out_ << Json::writeString(builder, line) << '\n' << std::flush;
+    out_ << line << '\n' << std::flush;
     if (!out_) {
         error_ =
             "cannot write trace file " + path_ + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
     }
 }
 
-void RunObserver::open_trace(const std::string& path) { trace_ = std::make_unique<TraceWriter>(path); }
+std::string TraceFile::error() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+void TraceWriter::on_host_call(const HostCall& call) { write_line(call.name, call.args); }
+
+void TraceWriter::write_line(const std::string& call, const Json::Value& args) {
+    Json::Value line(Json::objectValue);
+    line["call"] = call;
+    line["args"] = args;
+    if (!unit_.empty()) line["unit"] = unit_;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    file_->write(Json::writeString(builder, line));
+}
+
+void RunObserver::open_trace(const std::string& path) {
+    trace_ = std::make_unique<TraceWriter>(std::make_shared<TraceFile>(path));
+}
+
+void RunObserver::share_trace(std::shared_ptr<TraceFile> file, const std::string& unit) {
+    trace_ = std::make_unique<TraceWriter>(std::move(file), unit);
+}
 
 void RunObserver::on_request_failed(const std::string& error) {
     if (!trace_) return;

@@ -3,27 +3,43 @@
 #include <cstddef>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "host_runtime/host_call.h"
 #include "host_runtime/record_history.h"
 
-// The trace file: each host call as one JSON line {"args": [...], "call": name}.
-class TraceWriter : public HostCallObserver {
+// The trace file: whole lines, one writer at a time, so that the devices of a site share it.
+class TraceFile {
 public:
     // Opens the file; throws std::runtime_error when it cannot be written.
-    explicit TraceWriter(const std::string& path);
-    void on_host_call(const HostCall& call) override;
-    void write_line(const std::string& call, const Json::Value& args);
+    explicit TraceFile(const std::string& path);
+    void write(const std::string& line);
     // Why the trace could not be written ("cannot write trace file t.jsonl: No space left on
     // device"); empty while it could. After a failed write nothing more is written.
-    const std::string& error() const { return error_; }
+    std::string error() const;
 
 private:
+    mutable std::mutex mutex_;  // guards everything below
     std::string path_;
     std::ofstream out_;
     std::string error_;
+};
+
+// Each host call of one device as one JSON line {"args": [...], "call": name}, with "unit" naming
+// the device's unit when several share the file.
+class TraceWriter : public HostCallObserver {
+public:
+    explicit TraceWriter(std::shared_ptr<TraceFile> file, std::string unit = std::string())
+        : file_(std::move(file)), unit_(std::move(unit)) {}
+    void on_host_call(const HostCall& call) override;
+    void write_line(const std::string& call, const Json::Value& args);
+    std::string error() const { return file_->error(); }
+
+private:
+    std::shared_ptr<TraceFile> file_;
+    std::string unit_;
 };
 
 // The runner's view of the host calls a device makes: it tallies what a round did for the round
@@ -43,6 +59,8 @@ public:
 
     // Opens the trace file; throws std::runtime_error when it cannot be written.
     void open_trace(const std::string& path);
+    // Writes the trace to `file`, shared with other devices, each line naming `unit`.
+    void share_trace(std::shared_ptr<TraceFile> file, const std::string& unit);
     // Appends every published record to `history` (which must outlive the observer).
     void keep_history(RecordHistoryWriter& history) { history_ = &history; }
     // Passes every CheckThresholdBool, CheckThreshold and CheckAOReport call on to `listener` too

@@ -78,6 +78,8 @@ public:
     // Opens the line now rather than at the first request (a refused setting shows at once);
     // false, with the reason in `error`, when it cannot be opened.
     bool open(std::string& error) { return connected_ || connect(error); }
+    // The unit the following requests go to, on a line that carries several.
+    void address(int unit) { endpoint_.unit = unit; }
     // Closes the line; the next request opens it again.
     void close_line() { drop("closed by the runner"); }
     // While the link waits out its reconnect back-off, the end of that wait; otherwise the epoch.

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <json/reader.h>
+
+#include "host_runtime/plugin_library.h"
+#include "host_runtime/record_history.h"
+#include "linked_device.h"
+#include "null_modem.h"
+#include "site_run.h"
+#include "temp_work_dir.h"
+
+namespace {
+
+// A unit of the site under test: where it is served (a simulator's image), or not at all.
+struct SiteUnitCase {
+    int unit;
+    int image_salt;  // -1: a dead unit, no simulator answers its id
+};
+
+struct SiteLineCase {
+    bool rtu;
+    std::vector<SiteUnitCase> units;
+};
+
+SiteUnit site_unit(int line, int unit, unsigned int data_id) {
+    SiteUnit u;
+    u.unit = unit;
+    u.data_id = data_id;
+    u.interval_seconds = 0;
+    u.history_path = "h" + std::to_string(data_id) + ".bin";
+    u.name = "line " + std::to_string(line) + " unit " + std::to_string(unit) + " (data id " +
+             std::to_string(data_id) + ")";
+    return u;
+}
+
+RunnerOptions site_options(int rounds) {
+    RunnerOptions options;
+    options.rounds = rounds;
+    options.trace_path = "site.jsonl";
+    options.trace_frames_path = "frames.txt";
+    return options;
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Every unit of a site polled through the loaded plug-in, several to a line, lines in parallel:
+// each unit's records hold its own image, each published record is stored once in its own
+// history, and every trace line names its unit. A dead unit fails its own rounds only.
+TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
+    TempWorkDir work;
+    const bool keep = std::getenv("SITE_KEEP") != nullptr;
+    PluginLibrary plugin(PX46TR_K_PLUGIN_PATH);
+    NullModem modem;
+    unit_sim::ServerOptions rtu_options;
+    rtu_options.endpoint = parse_rtu_endpoint(modem.device_a() + ":9600:N:3");
+    unit_sim::UnitServer rtu_server(distinct_image(3), rtu_options);
+    rtu_server.start();
+    auto tcp_a = tcp_server(distinct_image(1));
+    auto tcp_b = tcp_server(distinct_image(2));
+
+    Site site;
+    site.lines.resize(3);
+    const std::string links[] = {"tcp:127.0.0.1:" + std::to_string(tcp_a->port()),
+                                 "tcp:127.0.0.1:" + std::to_string(tcp_b->port()), "rtu:" + modem.device_b()};
+    // Served: unit 1 of each TCP line, unit 3 of the serial line; the others get no reply.
+    const std::map<unsigned int, int> served_salt = {{101, 1}, {201, 2}, {303, 3}};
+    const int units[3][2] = {{1, 5}, {1, 2}, {3, 4}};
+    for (int l = 0; l < 3; ++l) {
+        SiteLine& line = site.lines[static_cast<std::size_t>(l)];
+        line.link.unit = links[l];
+        line.link.timeout_seconds = 0.3;
+        line.link.retries = 0;
+        line.name = "line " + std::to_string(l + 1) + " (" + links[l] + ")";
+        for (int unit : units[l])
+            line.units.push_back(site_unit(l + 1, unit, static_cast<unsigned>(100 * (l + 1) + unit)));
+    }
+    std::ostringstream messages;
+    std::atomic<bool> stop{false};
+    const int status = run_site(site_options(2), site, plugin, stop, messages);
+    EXPECT_EQ(status, kNoRoundCompleted) << "the dead units completed no round\n" << messages.str();
+
+    // The records each unit published, as the trace names its unit.
+    std::map<std::string, std::vector<std::vector<std::uint8_t>>> published;
+    std::istringstream trace_lines(file_text("site.jsonl"));
+    for (std::string text; std::getline(trace_lines, text);) {
+        Json::Value line;
+        std::istringstream in(text);
+        ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &line, nullptr)) << text;
+        ASSERT_TRUE(line.isMember("unit")) << text;
+        if (line["call"].asString() != "SendSP") continue;
+        const std::string hex = line["args"][1].asString();
+        std::vector<std::uint8_t> record;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+            record.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        }
+        published[line["unit"].asString()].push_back(record);
+    }
+    const std::string frames = file_text("frames.txt");
+    if (keep) std::ofstream("/tmp/site_frames.txt") << frames;
+    for (const SiteLine& line : site.lines) {
+        for (const SiteUnit& unit : line.units) {
+            SCOPED_TRACE(unit.name);
+            const auto served = served_salt.find(unit.data_id);
+            const RecordHistory history = read_record_history(unit.history_path);
+            if (served == served_salt.end()) {
+                EXPECT_TRUE(history.records.empty());
+                EXPECT_NE(messages.str().find(unit.name + ": 0 of 2 rounds completed"), std::string::npos);
+                continue;
+            }
+            ASSERT_EQ(history.records.size(), 2u) << messages.str();
+            for (const auto& record : history.records) {
+                EXPECT_EQ(image_bytes(record), expected_image_bytes(distinct_image(served->second)));
+            }
+            EXPECT_NE(messages.str().find(unit.name + ": 2 of 2 rounds completed"), std::string::npos)
+                << messages.str();
+            EXPECT_NE(messages.str().find(unit.name + ": round 2: 62 reads, record published"),
+                      std::string::npos);
+            EXPECT_EQ(published[unit.name], history.records) << "each published record stored once, in order";
+            EXPECT_NE(frames.find(" unit " + std::to_string(unit.unit) + "  >  "), std::string::npos);
+            EXPECT_NE(frames.find(unit.name + "  round 2 completed"), std::string::npos);
+        }
+    }
+}
+
+}  // namespace

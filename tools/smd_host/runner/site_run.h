@@ -1,0 +1,22 @@
+#pragma once
+
+#include <atomic>
+#include <ostream>
+
+#include "host_runtime/plugin_library.h"
+#include "runner_options.h"
+#include "site_file.h"
+
+// Runs a site as the host runs it: one device per unit, each created through the plug-in's
+// provider and given its settings, one thread per line carrying one request at a time for the
+// units of that line in turn, each unit at its interval, for `options.rounds` rounds a unit (0:
+// until `stop`). A unit that stops answering is left out with a growing back-off while the
+// others of its line go on. Every line written to `messages` names its line and unit; the
+// options' --trace, --trace-frames and --capture take every unit's lines.
+//
+// Returns the exit status, the worst of all units: 1 when a file could not be written or a device
+// failed, else 3 when a unit completed no round, else 0. Throws InputFileError for a file it
+// cannot open before the first round, and std::runtime_error for a device that refuses its
+// settings (naming the unit).
+int run_site(const RunnerOptions& options, const Site& site, const PluginLibrary& plugin,
+             const std::atomic<bool>& stop, std::ostream& messages);
