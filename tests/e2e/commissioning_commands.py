@@ -51,6 +51,24 @@ with tempfile.TemporaryDirectory() as work:
     mobile = run(work, "--check-config", "--b-mode", "3")
     assert "profile: 3 (mobile)" in mobile.stdout, mobile.stdout
 
+    # A site: the file's own problems first, then every unit's report under its name; the status is
+    # the worst of them.
+    unit = "  - link: tcp:127.0.0.1:{}\n    units:\n      - unit: 1\n        data_id: {}\n"
+    profile_5 = "        settings: {appSetting: {b_mode: 5}}\n"
+    sites = [("lines:\n" + unit.format(1502, 1), 0, "\nsite: clean\n"),
+             ("lines:\n" + unit.format(1502, 1) + profile_5, 5, "\nsite: 0 problems, 2 warnings\n"),
+             ("lines:\n" + unit.format(1502, 1) + unit.format(1503, 1) + profile_5, 1,
+              "\nsite: 1 problem, 2 warnings\n")]
+    for text, status, summary in sites:
+        with open(os.path.join(work, "site.yaml"), "w", encoding="utf-8") as f:
+            f.write(text)
+        site = run(work, "--check-config", "--site", "site.yaml")
+        assert site.returncode == status and site.stdout.endswith(summary), (text, site.returncode, site.stdout)
+        assert "== line 1 unit 1 (data id 1) ==\nfile: ./ini/1.yaml\nprofile: " in site.stdout, site.stdout
+    assert ("problem: site.yaml: data id 1 is given to line 1 unit 1 (data id 1) and line 2 unit 1 (data id 1)"
+            in site.stdout), site.stdout
+    assert "== line 2 unit 1 (data id 1) ==\nfile: ./ini/1.yaml\nprofile: 5" in site.stdout, site.stdout
+
     view = run(work, "--view", "--rounds", "2", "--interval", "1", "--set", "7433=16")
     assert view.returncode == 0, view.stderr
     assert "\x1b" not in view.stdout, "plain text when standard output is no terminal"
@@ -91,7 +109,9 @@ with tempfile.TemporaryDirectory() as work:
 with tempfile.TemporaryDirectory() as work:
     files = {"list.json": "[1,2]", "text.json": '"hello"', "comma.json": '{"appSetting": {"b_mode": 1},}',
              "extra.json": '{"appSetting": {}}\n{}', "ok.json": "{}\n",
-             "comment.json": '{"appSetting": {"b_mode": 3} // site A\n}', "url.json": '{"a": "http://x/*y*/"}'}
+             "comment.json": '{"appSetting": {"b_mode": 3} // site A\n}', "url.json": '{"a": "http://x/*y*/"}',
+             "site.yaml": "lines:\n  - link: tcp:10.0.0.7\n    units:\n      - unit: 1\n        data_id: 1\n",
+             "typo.yaml": "lines:\n  - link: tcp:10.0.0.7\n    timout: 2\n"}
     for name, text in files.items():
         with open(os.path.join(work, name), "w", encoding="utf-8") as f:
             f.write(text)
@@ -130,6 +150,18 @@ with tempfile.TemporaryDirectory() as work:
         (["--history", "."], 2, "smd-host: --history . cannot be written: Is a directory\n"),
         (["--unit", "tcp:10.0.0.7", "--trace-frames", ""], 2, "smd-host: --trace-frames names no file"),
         (["--settings", ""], 2, "smd-host: --settings names no file"),
+        (["--site", ""], 2, "smd-host: --site names no file"),
+        (["--site", "site.yaml", "--unit", "tcp:10.0.0.7"], 2, "smd-host: --site and --unit go one at a time (--help"),
+        (["--site", "site.yaml", "--timeout", "2"], 2, "smd-host: --timeout goes in the site file, not beside --site"),
+        (["--site", "site.yaml", "--data-id", "2"], 2, "smd-host: --data-id goes in the site file, not beside --site"),
+        (["--site", "site.yaml", "--settings", "ok.json"], 2, "smd-host: --settings goes in the site file"),
+        (["--site", "site.yaml", "--history", "h.bin"], 2, "smd-host: --history goes in the site file"),
+        (["--site", "site.yaml", "--snapshot", "s.json"], 2, "smd-host: --write and --snapshot name one unit"),
+        (["--site", "site.yaml", "--catalogue"], 2, "smd-host: --site goes with a polling run or --check-config"),
+        (["--check-config", "--site", "typo.yaml"], 2,
+         "smd-host: site file typo.yaml, line 3: unknown key 'timout'; nearest: timeout\n"),
+        (["--check-config", "--site", "none.yaml"], 2, "smd-host: cannot read site file none.yaml: No such file or "
+                                                       "directory\n"),
         (["--trace", "h.bin", "--history", "./h.bin"], 2, "smd-host: --trace and --history name one file (./h.bin)"),
         (["--replay", "h.bin", "--snapshot", os.path.join(work, "h.bin")], 2,
          "smd-host: --snapshot and --replay name one file"),

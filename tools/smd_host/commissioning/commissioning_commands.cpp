@@ -13,6 +13,7 @@
 #include "history_export.h"
 #include "host_runtime/record_history.h"
 #include "record_snapshot.h"
+#include "site_file.h"
 
 Json::Value read_settings(const std::string& path) {
     return path.empty() ? Json::Value(Json::objectValue) : read_json_file(path, "settings file");
@@ -65,17 +66,68 @@ int export_csv(const RunnerOptions& options) {
     return 0;
 }
 
-// --check-config: the device's configuration loading, in this folder, without polling.
-int check_config(const RunnerOptions& options) {
+namespace {
+
+// The exit status of a check: 1 for problems, kCheckWarnings for warnings alone, 0 when clean.
+int check_status(const ConfigurationCheckResult& found) {
+    if (found.problems > 0) return 1;
+    return found.warnings > 0 ? kCheckWarnings : 0;
+}
+
+ConfigurationCheckRequest check_request(const RunnerOptions& options, Json::Value settings,
+                                        const std::string& settings_path, std::uint32_t data_id) {
     ConfigurationCheckRequest request;
-    request.settings = read_settings(options.settings_path);
-    request.settings_path = options.settings_path;
-    request.data_id = options.data_id;
+    request.settings = std::move(settings);
+    request.settings_path = settings_path;
+    request.data_id = data_id;
     if (options.b_mode) {
         request.has_profile = true;
         request.profile = *options.b_mode;
     }
-    const ConfigurationCheckResult found = check_configuration(request, std::cout);
-    if (found.problems > 0) return 1;
-    return found.warnings > 0 ? kCheckWarnings : 0;
+    return request;
+}
+
+// --check-config --site: the site file's own problems, then every unit's configuration as the
+// check of one unit reports it, headed by the unit's name; the status is the worst of them.
+int check_site_config(const RunnerOptions& options) {
+    const Site site = read_site_file(options.site_path);
+    std::size_t units = 0;
+    for (const SiteLine& line : site.lines) units += line.units.size();
+    std::cout << "site: " << site.path << ", " << site.lines.size()
+              << (site.lines.size() == 1 ? " line, " : " lines, ") << units
+              << (units == 1 ? " unit\n" : " units\n");
+    ConfigurationCheckResult total;
+    for (const std::string& problem : site_problems(site)) {
+        std::cout << "problem: " << site.path << ": " << problem << "\n";
+        ++total.problems;
+    }
+    for (const SiteLine& line : site.lines) {
+        for (const SiteUnit& unit : line.units) {
+            std::cout << "\n== " << unit.name << " ==\n";
+            const std::string settings_name =
+                unit.settings_path.empty() ? "settings of " + unit.name : unit.settings_path;
+            const ConfigurationCheckResult found = check_configuration(
+                check_request(options, unit.settings, settings_name, unit.data_id), std::cout);
+            total.problems += found.problems;
+            total.warnings += found.warnings;
+        }
+    }
+    std::cout << "\nsite: ";
+    if (total.problems == 0 && total.warnings == 0) {
+        std::cout << "clean\n";
+    } else {
+        std::cout << total.problems << (total.problems == 1 ? " problem, " : " problems, ") << total.warnings
+                  << (total.warnings == 1 ? " warning\n" : " warnings\n");
+    }
+    return check_status(total);
+}
+
+}  // namespace
+
+// --check-config: the device's configuration loading, in this folder, without polling.
+int check_config(const RunnerOptions& options) {
+    if (!options.site_path.empty()) return check_site_config(options);
+    return check_status(check_configuration(
+        check_request(options, read_settings(options.settings_path), options.settings_path, options.data_id),
+        std::cout));
 }

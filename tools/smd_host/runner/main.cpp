@@ -364,6 +364,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
 int run(RunnerOptions options) {
     if (options.catalogue) return list_catalogue();
     if (options.check_config) return check_config(options);
+    if (!options.site_path.empty()) throw UsageError{"--site goes with --check-config in this build"};
     if (options.plugin_path.empty()) options.plugin_path = default_plugin_path();
     if (!options.dump_path.empty()) return dump_record(options, std::cout);
     // Whatever the command line cannot run is refused before the plug-in loads, in one line.

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "host_runtime/modbus_link.h"
-#include "user_input/serial_device.h"
+#include "link_text.h"
 
 namespace {
 
@@ -25,19 +25,8 @@ void record_wire(const std::string& path, std::unique_ptr<Recorder>& recorder,
 }  // namespace
 
 std::optional<ModbusEndpoint> parse_unit_option(const std::string& text) {
-    if (text == "sim") return std::nullopt;
     try {
-        if (text.rfind("tcp:", 0) == 0) return parse_tcp_endpoint(text.substr(4));
-        if (text.rfind("rtu:", 0) == 0) {
-            // The device's name may hold colons: the fields are read from the right.
-            const auto [device, fields] = split_serial_device(text.substr(4), 3);
-            ModbusEndpoint endpoint = parse_rtu_endpoint(fields.empty() ? "-" : "-:" + fields);
-            endpoint.device = device;
-            if (device.empty()) throw std::invalid_argument("'" + text + "' names no serial device");
-            return endpoint;
-        }
-        throw std::invalid_argument(
-            "'" + text + "' is not sim, tcp:HOST:PORT[:UNIT] or rtu:DEVICE[:BAUD[:PARITY[:UNIT]]]");
+        return parse_link_text(text);
     } catch (const std::invalid_argument& e) {
         throw UsageError{std::string("--unit: ") + e.what()};
     }

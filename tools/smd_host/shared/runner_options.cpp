@@ -44,8 +44,15 @@ const char* const kLinkOptions[] = {
     "timeout", "retries", "pause", "busy-retries", "busy-wait", "pause-after-connect", "close-after-round"};
 
 // Options whose value is a file's path: an empty one (an unset shell variable) names nothing.
-const char* const kFileOptions[] = {"plugin",  "settings", "registers", "trace", "snapshot",  "trace-frames",
-                                    "capture", "history",  "replay",    "dump",  "export-csv"};
+const char* const kFileOptions[] = {"plugin",  "settings", "registers", "trace", "snapshot",   "trace-frames",
+                                    "capture", "history",  "replay",    "dump",  "export-csv", "site"};
+
+// What a site file gives each line and unit (and its interval): beside --site they would compete with
+// it.
+const char* const kSiteFileOptions[] = {
+    "timeout",           "retries", "pause", "busy-retries", "busy-wait", "pause-after-connect",
+    "close-after-round", "rs485",   "rts",   "rts-delay",    "data-id",   "settings",
+    "history",           "interval"};
 
 // The path as the system would resolve it: absolute, with "." and ".." and the symbolic links of
 // its existing part resolved.
@@ -55,22 +62,6 @@ std::filesystem::path resolved_path(const std::string& path) {
     if (error) return std::filesystem::path(path).lexically_normal();
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
     return error ? absolute.lexically_normal() : canonical;
-}
-
-// Whether two paths name one file that writing through one of them would clobber: the same
-// regular file when it exists, else the same resolved path. A device or a pipe named twice
-// (/dev/null) loses nothing.
-bool one_file(const std::string& a, const std::string& b) {
-    std::error_code error;
-    const auto status_a = std::filesystem::status(a, error);
-    const auto status_b = std::filesystem::status(b, error);
-    const bool exists_a = std::filesystem::exists(status_a);
-    if (exists_a != std::filesystem::exists(status_b)) return false;
-    if (exists_a) {
-        return std::filesystem::is_regular_file(status_a) && std::filesystem::equivalent(a, b, error) &&
-               !error;
-    }
-    return resolved_path(a) == resolved_path(b);
 }
 
 // Refuses one file named by two options of which at least one writes it: the second writer would
@@ -102,7 +93,67 @@ void refuse_shared_files(const RunnerOptions& options, const std::string& regist
     }
 }
 
+// The ranges of the link options that take a number. `above_low`: the low end itself is out.
+struct LinkOptionRange {
+    const char* option;
+    long low;
+    long high;
+    bool above_low;
+};
+constexpr LinkOptionRange kLinkOptionRanges[] = {
+    {"timeout", 0, 60, true},        {"retries", 0, 10, false},   {"pause", 0, 10, false},
+    {"busy-retries", 0, 100, false}, {"busy-wait", 0, 60, false}, {"pause-after-connect", 0, 60, false},
+    {"rts-delay", 0, 1000000, false}};
+
+// A site file names its lines, their link options and its units' own options: the command line
+// keeps what applies to the whole run (--rounds, --view, --trace, --trace-frames, --capture,
+// --plugin, --b-mode).
+void refuse_beside_site(const RunnerOptions& options, const po::variables_map& vm) {
+    if (!vm["unit"].defaulted()) throw UsageError{"--site and --unit go one at a time"};
+    for (const char* option : kSiteFileOptions) {
+        if (vm.count(option) && !vm[option].defaulted())
+            throw UsageError{std::string("--") + option + " goes in the site file, not beside --site"};
+    }
+    if (options.catalogue || !options.dump_path.empty() || !options.export_csv_path.empty() ||
+        !options.replay_path.empty()) {
+        throw UsageError{"--site goes with a polling run or --check-config"};
+    }
+    if (vm.count("set") || vm.count("set-at") || vm.count("registers"))
+        throw UsageError{"--set, --set-at and --registers apply to --unit sim only"};
+    if (vm.count("write") || vm.count("snapshot"))
+        throw UsageError{"--write and --snapshot name one unit: they go with --unit, not --site"};
+}
+
 }  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code error;
+    const bool exists_a = std::filesystem::exists(std::filesystem::status(a, error));
+    if (exists_a != std::filesystem::exists(std::filesystem::status(b, error))) return false;
+    if (exists_a) return std::filesystem::equivalent(a, b, error) && !error;
+    return resolved_path(a) == resolved_path(b);
+}
+
+bool one_file(const std::string& a, const std::string& b) {
+    std::error_code error;
+    const auto status = std::filesystem::status(a, error);
+    return (!std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) && same_file(a, b);
+}
+
+std::string link_option_range_error(const std::string& option, double value) {
+    for (const LinkOptionRange& range : kLinkOptionRanges) {
+        if (option != range.option) continue;
+        const double low = static_cast<double>(range.low);
+        // Written so that NaN is out of every range.
+        if ((range.above_low ? value > low : value >= low) && value <= static_cast<double>(range.high))
+            return "";
+        return range.above_low
+                   ? "must be above " + std::to_string(range.low) + " and at most " +
+                         std::to_string(range.high)
+                   : "must be from " + std::to_string(range.low) + " to " + std::to_string(range.high);
+    }
+    throw std::logic_error("no range for link option " + option);
+}
 
 std::vector<std::pair<std::string, std::string>> output_files(const RunnerOptions& options) {
     const std::pair<const char*, const std::string*> named[] = {
@@ -243,6 +294,8 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "list every snapshot member and alarm name with its kind and source, then exit")(
         "check-config", po::bool_switch(&options.check_config),
         "check the configuration the device would load in this folder, then exit")(
+        "site", po::value(&options.site_path)->value_name("FILE"),
+        "poll (or with --check-config, check) every unit of the lines in the YAML site FILE")(
         "b-mode", po::value<std::int32_t>()->value_name("N"),
         "with --check-config: the operator profile to check under")(
         "dump", po::value(&options.dump_path)->value_name("FILE"),
@@ -306,6 +359,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         1) {
         throw UsageError{"--catalogue, --check-config, --dump and --export-csv go one at a time"};
     }
+    if (!options.site_path.empty()) refuse_beside_site(options, vm);
     if (!options.export_csv_path.empty() && options.history_path.empty()) {
         throw UsageError{"--export-csv reads the history named by --history"};
     }
@@ -333,30 +387,31 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     // A day at most: the pause is counted in nanoseconds, and NaN or infinity would be no pause.
     if (!(options.interval_seconds >= 0 && options.interval_seconds <= 86400))
         throw UsageError{"--interval must be from 0 to 86400 seconds"};
-    if (!(options.timeout_seconds > 0 && options.timeout_seconds <= 60))
-        throw UsageError{"--timeout must be above 0 and at most 60"};
-    if (options.retries < 0 || options.retries > 10) throw UsageError{"--retries must be from 0 to 10"};
-    if (!(options.pause_seconds >= 0 && options.pause_seconds <= 10))
-        throw UsageError{"--pause must be from 0 to 10"};
-    if (options.busy_retries < 0 || options.busy_retries > 100)
-        throw UsageError{"--busy-retries must be from 0 to 100"};
-    if (!(options.busy_wait_seconds >= 0 && options.busy_wait_seconds <= 60))
-        throw UsageError{"--busy-wait must be from 0 to 60"};
-    if (!(options.pause_after_connect_seconds >= 0 && options.pause_after_connect_seconds <= 60))
-        throw UsageError{"--pause-after-connect must be from 0 to 60"};
+    const std::pair<const char*, double> link_numbers[] = {
+        {"timeout", options.timeout_seconds},
+        {"retries", options.retries},
+        {"pause", options.pause_seconds},
+        {"busy-retries", options.busy_retries},
+        {"busy-wait", options.busy_wait_seconds},
+        {"pause-after-connect", options.pause_after_connect_seconds}};
+    for (const auto& [option, value] : link_numbers) {
+        const std::string error = link_option_range_error(option, value);
+        if (!error.empty()) throw UsageError{std::string("--") + option + " " + error};
+    }
     if (!rts.empty()) {
         if (rts != "up" && rts != "down") throw UsageError{"--rts must be up or down"};
         options.rts = rts == "up" ? 1 : -1;
     }
     if (vm.count("rts-delay") &&
-        (options.rts == 0 || options.rts_delay_us < 0 || options.rts_delay_us > 1000000))
+        (options.rts == 0 || !link_option_range_error("rts-delay", options.rts_delay_us).empty()))
         throw UsageError{"--rts-delay goes with --rts and must be from 0 to 1000000"};
     // Serial settings asked for on a line that has none would be silently ignored.
     if ((options.rs485 || options.rts != 0) && options.unit.rfind("rtu:", 0) != 0)
         throw UsageError{"--rs485 and --rts apply to --unit rtu: only"};
-    if (!options.trace_frames_path.empty() && options.unit == "sim")
+    const bool one_simulated_unit = options.unit == "sim" && options.site_path.empty();
+    if (!options.trace_frames_path.empty() && one_simulated_unit)
         throw UsageError{"--trace-frames applies to a real line (--unit tcp: or rtu:)"};
-    if (!options.capture_path.empty() && options.unit == "sim")
+    if (!options.capture_path.empty() && one_simulated_unit)
         throw UsageError{"--capture applies to a real line (--unit tcp: or rtu:)"};
     if (!register_file.empty()) read_register_file(register_file, options.registers);
     for (const auto& set : sets) options.registers.push_back(parse_register_assignment(set));

@@ -43,6 +43,7 @@ struct RunnerOptions {
     bool view = false;                       // --view: a compact view of the unit after each round
     std::string history_path;                // --history: append every published record to FILE
     std::string replay_path;                 // --replay: feed a history's records through LoadFromCache
+    std::string site_path;                   // --site: the lines and units of a site file (read_site_file)
     // Commissioning commands that do not poll.
     bool catalogue = false;              // --catalogue: list every signal and alarm name
     bool check_config = false;           // --check-config: check the configuration in this folder
@@ -86,6 +87,20 @@ void check_output_files(const RunnerOptions& options);
 // The JSON object in the file at `path` (`what` names it in messages), read strictly and bounded
 // in size; throws InputFileError when the file cannot be read, is too large or is not one object.
 Json::Value read_json_file(const std::string& path, const std::string& what);
+
+// Whether two paths name one file: the same file when both exist (a device or a pipe included),
+// else the same path once made absolute and resolved.
+bool same_file(const std::string& a, const std::string& b);
+
+// Whether writing through one of two paths would change what the other names: `same_file`, except
+// that a device or a pipe named twice (/dev/null) loses nothing.
+bool one_file(const std::string& a, const std::string& b);
+
+// What is wrong with `value` for the link option `option` ("timeout", "retries", "pause",
+// "busy-retries", "busy-wait", "pause-after-connect", "rts-delay"): "must be from 0 to 10" or
+// "must be above 0 and at most 60"; empty when the value is in range. The command line and a site
+// file check the same ranges.
+std::string link_option_range_error(const std::string& option, double value);
 
 // Parses "REG=VALUE" (decimal or 0x hex); throws UsageError when it is not one.
 std::pair<int, std::uint16_t> parse_register_assignment(const std::string& text);

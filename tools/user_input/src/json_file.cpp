@@ -16,33 +16,6 @@ std::string cannot_read(const std::string& what, const std::string& path, int er
     return "cannot read " + what + " " + path + ": " + std::strerror(error);
 }
 
-// The file's text, refused when it holds more than kMaxJsonFileBytes. Read with the system's own
-// calls, so that what stops the read (a missing file, a folder) is named.
-std::string bounded_text(const std::string& path, const std::string& what) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw JsonFileError{cannot_read(what, path, errno)};
-    std::string text(kMaxJsonFileBytes + 1, '\0');
-    std::size_t length = 0;
-    while (length < text.size()) {
-        const ssize_t got = ::read(fd, text.data() + length, text.size() - length);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            const int error = errno;
-            ::close(fd);
-            throw JsonFileError{cannot_read(what, path, error)};
-        }
-        if (got == 0) break;
-        length += static_cast<std::size_t>(got);
-    }
-    ::close(fd);
-    text.resize(length);
-    if (text.size() > kMaxJsonFileBytes) {
-        throw JsonFileError{what + " " + path + " is larger than " +
-                            std::to_string(kMaxJsonFileBytes / (1024 * 1024)) + " MiB: not read"};
-    }
-    return text;
-}
-
 // The reader's first error, "* Line 3, Column 7\n  Missing ',' ...\n", as "line 3, column 7:
 // Missing ',' ...".
 std::string first_error(const std::string& errors) {
@@ -89,8 +62,33 @@ std::size_t comment_start(const std::string& text) {
 
 }  // namespace
 
+std::string read_bounded_text_file(const std::string& path, const std::string& what) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw JsonFileError{cannot_read(what, path, errno)};
+    std::string text(kMaxJsonFileBytes + 1, '\0');
+    std::size_t length = 0;
+    while (length < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + length, text.size() - length);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw JsonFileError{cannot_read(what, path, error)};
+        }
+        if (got == 0) break;
+        length += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    text.resize(length);
+    if (text.size() > kMaxJsonFileBytes) {
+        throw JsonFileError{what + " " + path + " is larger than " +
+                            std::to_string(kMaxJsonFileBytes / (1024 * 1024)) + " MiB: not read"};
+    }
+    return text;
+}
+
 Json::Value read_json_object_file(const std::string& path, const std::string& what) {
-    const std::string text = bounded_text(path, what);
+    const std::string text = read_bounded_text_file(path, what);
     Json::Value settings;
     Json::CharReaderBuilder::strictMode(&settings);
     settings["allowTrailingCommas"] = false;

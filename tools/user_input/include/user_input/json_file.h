@@ -18,6 +18,11 @@ struct JsonFileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The whole text of the file at `path`, read with the system's own calls so that what stops the
+// read (a missing file, a folder) is named; refused when it holds more than kMaxJsonFileBytes.
+// Throws JsonFileError ("cannot read site file s.yaml: No such file or directory").
+std::string read_bounded_text_file(const std::string& path, const std::string& what);
+
 // The JSON object in the file at `path` (`what` names the file in messages: "settings file").
 // Parsed strictly: no comments, no trailing commas, no duplicate keys and nothing after the
 // object.
