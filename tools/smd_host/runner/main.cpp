@@ -36,6 +36,7 @@
 #include "round_lines.h"
 #include "run_observer.h"
 #include "runner_options.h"
+#include "site_run.h"
 #include "unit_link.h"
 #include "view_output.h"
 
@@ -361,11 +362,38 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     return 0;
 }
 
+// --site: the site file read and checked, then every unit run, before the plug-in loads for
+// anything the command line or the file cannot run.
+int run_site_file(const RunnerOptions& options) {
+    const Site site = read_site_file(options.site_path);
+    const std::vector<std::string> problems = site_problems(site, options);
+    if (!problems.empty()) {
+        std::string text = "site file " + site.path + ": " + problems.front();
+        if (problems.size() > 1)
+            text += " (and " + std::to_string(problems.size() - 1) + " more: --check-config lists them)";
+        throw InputFileError{text};
+    }
+    check_output_files(options);
+    check_output_files(site_output_files(site));
+    PluginLibrary plugin(options.plugin_path);
+    signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
+    // As for one unit: what the plug-in throws is handled while the library is loaded.
+    try {
+        return run_site(options, site, plugin, interrupted, std::cerr);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const std::exception& e) {
+        std::cerr << "smd-host: " << e.what() << "\n";
+        return 1;
+    }
+}
+
 int run(RunnerOptions options) {
     if (options.catalogue) return list_catalogue();
     if (options.check_config) return check_config(options);
-    if (!options.site_path.empty()) throw UsageError{"--site goes with --check-config in this build"};
     if (options.plugin_path.empty()) options.plugin_path = default_plugin_path();
+    if (!options.site_path.empty()) return run_site_file(options);
     if (!options.dump_path.empty()) return dump_record(options, std::cout);
     // Whatever the command line cannot run is refused before the plug-in loads, in one line.
     parse_unit_option(options.unit);

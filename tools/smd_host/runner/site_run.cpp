@@ -80,6 +80,7 @@ struct UnitRun {
 
 struct LineRun {
     const SiteLine& config;
+    WireRecorders wire;  // the line's own frame trace and capture, when the site file names them
     std::unique_ptr<ModbusLink> link;
     std::vector<std::unique_ptr<UnitRun>> units;
     std::string error;  // what stopped the line (a history that could not be written)
@@ -129,13 +130,19 @@ void SiteRun::add_lines(const Site& site, const PluginLibrary& plugin) {
         }
     }
     for (const SiteLine& config : site.lines) {
-        auto line = std::make_unique<LineRun>(LineRun{config, nullptr, {}, {}});
+        if (!parse_unit_option(config.link.unit)) {
+            throw InputFileError{"site file " + site.path + ": " + config.name +
+                                 ": a site's lines are real lines (tcp: or rtu:); sim is for --unit"};
+        }
+        auto line = std::make_unique<LineRun>(LineRun{config, WireRecorders(config.link), nullptr, {}, {}});
+        std::vector<WireObserver*> observers = wire_.observers;
+        observers.insert(observers.end(), line->wire.observers.begin(), line->wire.observers.end());
         for (const SiteUnit& unit_config : config.units) {
             // The devices are made as the host makes them: through the provider, then Init and
             // InitSetting with the unit's own settings.
             std::unique_ptr<SPModbus> device = plugin.create_device();
             if (!line->link) {
-                line->link = open_modbus_link(config.link, device->baud_rate(), &stop_, wire_.observers);
+                line->link = open_modbus_link(config.link, device->baud_rate(), &stop_, observers);
             }
             auto unit = std::make_unique<UnitRun>(unit_config, *line->link);
             if (trace_) unit->observer.share_trace(trace_, unit_config.name);
@@ -186,10 +193,13 @@ void SiteRun::run_line(LineRun& line) {
 void SiteRun::run_round(LineRun& line, UnitRun& unit) {
     const int round = unit.rounds_run + 1;
     const std::string& name = unit.config.name;
-    FrameTrace* const frames = wire_.frame_trace.get();
+    // The round's start and end go to every frame trace that records its line.
+    FrameTrace* const traces[] = {wire_.frame_trace.get(), line.wire.frame_trace.get()};
     BusPump& pump = *unit.pump;
     unit.observer.start_round();
-    if (frames) frames->round_started(name, round);
+    for (FrameTrace* trace : traces) {
+        if (trace) trace->round_started(name, round);
+    }
     const std::size_t carried = pump.carried();
     const std::size_t failed = pump.failed();
     const auto started = Clock::now();
@@ -206,7 +216,9 @@ void SiteRun::run_round(LineRun& line, UnitRun& unit) {
     if (stop_ && !completed) {
         const std::string where = "interrupted at step " + std::to_string(tally.reads) + " of 62";
         messages_.line(name + ": round " + std::to_string(round) + ": " + where);
-        if (frames) frames->round_ended(name, round, where);
+        for (FrameTrace* trace : traces) {
+            if (trace) trace->round_ended(name, round, where);
+        }
         return;
     }
     const bool tcp = line.link->endpoint().transport == ModbusEndpoint::Transport::tcp;
@@ -214,11 +226,14 @@ void SiteRun::run_round(LineRun& line, UnitRun& unit) {
         traffic.failures > 0
             ? pump.last_error() + hint(pump.last_failure(), line.config.link, tcp, unit.rounds_completed > 0)
             : std::string();
-    if (frames) {
-        frames->round_ended(name, round, completed ? "completed" : "stopped " + stop_cause(tally, error));
-        frames->flush();
+    for (FrameTrace* trace : traces) {
+        if (!trace) continue;
+        trace->round_ended(name, round, completed ? "completed" : "stopped " + stop_cause(tally, error));
+        trace->flush();
     }
-    if (wire_.capture) wire_.capture->flush();
+    for (FrameCapture* capture : {wire_.capture.get(), line.wire.capture.get()}) {
+        if (capture) capture->flush();
+    }
     line.link->counters().book_round(completed, traffic.seconds);
     if (line.config.link.close_after_round) line.link->close_line();
     ++unit.rounds_run;
@@ -270,10 +285,13 @@ int SiteRun::finish() {
         for (auto& unit : line->units) unit->device.reset();
         line->link->close_line();
     }
-    const std::string errors[] = {
-        trace_ ? trace_->error() : std::string(),
-        wire_.frame_trace && !wire_.frame_trace->flush() ? wire_.frame_trace->error() : std::string(),
-        wire_.capture && !wire_.capture->flush() ? wire_.capture->error() : std::string()};
+    std::vector<std::string> errors = {trace_ ? trace_->error() : std::string()};
+    const auto flushed = [&errors](WireRecorders& wire) {
+        if (wire.frame_trace && !wire.frame_trace->flush()) errors.push_back(wire.frame_trace->error());
+        if (wire.capture && !wire.capture->flush()) errors.push_back(wire.capture->error());
+    };
+    flushed(wire_);
+    for (auto& line : lines_) flushed(line->wire);
     for (const auto& error : errors) {
         if (error.empty()) continue;
         messages_.line("smd-host: " + error);

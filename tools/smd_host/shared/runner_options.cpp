@@ -170,8 +170,10 @@ std::vector<std::pair<std::string, std::string>> output_files(const RunnerOption
     return files;
 }
 
-void check_output_files(const RunnerOptions& options) {
-    for (const auto& file : output_files(options)) {
+void check_output_files(const RunnerOptions& options) { check_output_files(output_files(options)); }
+
+void check_output_files(const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& file : files) {
         const std::string& option = file.first;
         const std::string& path = file.second;
         const auto refuse = [&](const std::string& reason) {

@@ -83,6 +83,8 @@ std::vector<std::pair<std::string, std::string>> output_files(const RunnerOption
 // does not exist yet) without changing one that exists; throws InputFileError naming the option and
 // the file.
 void check_output_files(const RunnerOptions& options);
+// The same for files named by what writes them ("history of line 1 unit 2 (data id 102)").
+void check_output_files(const std::vector<std::pair<std::string, std::string>>& files);
 
 // The JSON object in the file at `path` (`what` names it in messages), read strictly and bounded
 // in size; throws InputFileError when the file cannot be read, is too large or is not one object.
