@@ -58,7 +58,6 @@ std::string file_text(const std::string& path) {
 // history, and every trace line names its unit. A dead unit fails its own rounds only.
 TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
     TempWorkDir work;
-    const bool keep = std::getenv("SITE_KEEP") != nullptr;
     PluginLibrary plugin(PX46TR_K_PLUGIN_PATH);
     NullModem modem;
     unit_sim::ServerOptions rtu_options;
@@ -72,9 +71,9 @@ TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
     site.lines.resize(3);
     const std::string links[] = {"tcp:127.0.0.1:" + std::to_string(tcp_a->port()),
                                  "tcp:127.0.0.1:" + std::to_string(tcp_b->port()), "rtu:" + modem.device_b()};
-    // Served: unit 1 of each TCP line, unit 3 of the serial line; the others get no reply.
+    // Served: unit 1 of each TCP line, unit 3 of the serial line; units 5 and 2 get no reply.
     const std::map<unsigned int, int> served_salt = {{101, 1}, {201, 2}, {303, 3}};
-    const int units[3][2] = {{1, 5}, {1, 2}, {3, 4}};
+    const std::vector<int> units[3] = {{1, 5}, {1, 2}, {3}};
     for (int l = 0; l < 3; ++l) {
         SiteLine& line = site.lines[static_cast<std::size_t>(l)];
         line.link.unit = links[l];
@@ -106,7 +105,6 @@ TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
         published[line["unit"].asString()].push_back(record);
     }
     const std::string frames = file_text("frames.txt");
-    if (keep) std::ofstream("/tmp/site_frames.txt") << frames;
     for (const SiteLine& line : site.lines) {
         for (const SiteUnit& unit : line.units) {
             SCOPED_TRACE(unit.name);
