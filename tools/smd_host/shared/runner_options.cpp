@@ -120,8 +120,8 @@ void refuse_beside_site(const RunnerOptions& options, const po::variables_map& v
     }
     if (vm.count("set") || vm.count("set-at") || vm.count("registers"))
         throw UsageError{"--set, --set-at and --registers apply to --unit sim only"};
-    if (vm.count("write") || vm.count("snapshot"))
-        throw UsageError{"--write and --snapshot name one unit: they go with --unit, not --site"};
+    if (vm.count("write") || vm.count("snapshot") || options.view)
+        throw UsageError{"--write, --snapshot and --view name one unit: they go with --unit, not --site"};
 }
 
 }  // namespace
