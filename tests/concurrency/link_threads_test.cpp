@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -8,6 +10,8 @@
 #include "catalogue/register_map.h"
 #include "frame_trace.h"
 #include "host_runtime/modbus_link.h"
+#include "host_runtime/plugin_library.h"
+#include "site_run.h"
 #include "temp_work_dir.h"
 #include "unit_sim/unit_server.h"
 
@@ -65,6 +69,48 @@ TEST(LinkThreads, EachLinkTracesItsOwnFramesWhileAnotherRuns) {
                 << line;
         }
         EXPECT_EQ(frames, 2 * kRounds * 62);
+    }
+}
+
+// A site's lines on threads of their own, through the loaded plug-in, sharing the JSONL trace and
+// the frame trace: every unit completes its rounds. A server addressed directly answers unit ids 0
+// and 255 as well as its own, so one simulator stands for three units of a line.
+TEST(LinkThreads, SiteLinesRunOnThreadsOfTheirOwn) {
+    TempWorkDir work;
+    PluginLibrary plugin(PX46TR_K_PLUGIN_PATH);
+    std::vector<std::unique_ptr<unit_sim::UnitServer>> servers;
+    Site site;
+    for (int l = 1; l <= 2; ++l) {
+        unit_sim::ServerOptions options;
+        options.endpoint = parse_tcp_endpoint("127.0.0.1:0");
+        servers.push_back(std::make_unique<unit_sim::UnitServer>(unit_sim::RegisterImage(), options));
+        servers.back()->start();
+        SiteLine line;
+        line.link.unit = "tcp:127.0.0.1:" + std::to_string(servers.back()->port());
+        line.link.timeout_seconds = 5;
+        line.name = "line " + std::to_string(l);
+        for (int unit : {1, 0, 255}) {
+            SiteUnit u;
+            u.unit = unit;
+            u.data_id = static_cast<unsigned>(1000 * l + unit);
+            u.interval_seconds = 0;
+            u.name = line.name + " unit " + std::to_string(unit);
+            line.units.push_back(u);
+        }
+        site.lines.push_back(line);
+    }
+    RunnerOptions options;
+    options.rounds = 2;
+    options.trace_path = "site.jsonl";
+    options.trace_frames_path = "frames.txt";
+    std::ostringstream messages;
+    const std::atomic<bool> stop{false};
+    EXPECT_EQ(run_site(options, site, plugin, stop, messages), 0) << messages.str();
+    for (const SiteLine& line : site.lines) {
+        for (const SiteUnit& unit : line.units) {
+            EXPECT_NE(messages.str().find(unit.name + ": 2 of 2 rounds completed"), std::string::npos)
+                << messages.str();
+        }
     }
 }
 
