@@ -11,8 +11,8 @@ std::vector<int> parse_id_list(std::string_view text, int first, int last) {
     const auto id = [&](std::string_view part) {
         const auto number = parse_decimal(part, last);
         if (!number || *number < first) {
-            throw std::invalid_argument("'" + std::string(part) + "' is not an id from " + std::to_string(first) +
-                                        " to " + std::to_string(last));
+            throw std::invalid_argument("'" + std::string(part) + "' is not an id from " +
+                                        std::to_string(first) + " to " + std::to_string(last));
         }
         return static_cast<int>(*number);
     };
