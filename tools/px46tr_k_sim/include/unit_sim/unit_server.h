@@ -54,8 +54,8 @@ struct ServerOptions {
     ModbusEndpoint endpoint;  // tcp: host and port (0 picks a free one); rtu: device, baud, parity
     bool drift = false;       // measured values move every round (each read from register 0)
     Faults faults;            // the line's, counted over every request taken
-    // The unit ids served (TCP 1 to 255, RTU 1 to 247) and what each holds. A server made from
-    // one image serves it as endpoint.unit besides these.
+    // The unit ids served, 1 to 247, and what each holds. A server made from one image serves it
+    // as endpoint.unit besides these.
     std::map<int, UnitSetup> units;
 };
 
