@@ -203,7 +203,8 @@ with tempfile.TemporaryDirectory() as work:
     assert unit_records[1] != unit_records[2]
     for args, said in ((["--unit", "2", "--units", "1-3"], "--unit and --units exclude each other"),
                        (["--units", "1-3", "--drop", "5@9"], "--drop '5@9': unit 9 is not served"),
-                       (["--units", "3-1"], "--units '3-1': '3-1' runs backwards")):
+                       (["--units", "3-1"], "--units '3-1': '3-1' runs backwards"),
+                       (["--units", "1-2", "--drop", "5@2", "--drop", "7@2"], "--drop is given twice for unit 2")):
         refused = subprocess.run([simulator, "--tcp", "127.0.0.1:0", *args], capture_output=True, text=True, timeout=30)
         assert refused.returncode == 2 and said in refused.stderr, (args, refused.returncode, refused.stderr)
 

@@ -11,6 +11,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -108,8 +109,13 @@ struct FaultTexts {
 
 // Applies the fault options to the line's faults or, after @ID, to that unit's.
 void apply_faults(const FaultTexts& texts, Faults& line, std::map<int, UnitSetup>& units) {
+    std::set<std::pair<std::string, int>> given;
     const auto target = [&](const std::string& text, const char* option) {
         const auto [spec, unit] = fault_for_unit(text, option);
+        if (!given.emplace(option, unit).second) {
+            throw UsageError{std::string(option) + " is given twice for " +
+                             (unit == 0 ? std::string("the line") : "unit " + std::to_string(unit))};
+        }
         if (unit == 0) return std::pair<std::string, Faults*>{spec, &line};
         const auto found = units.find(unit);
         if (found == units.end()) {
