@@ -27,11 +27,11 @@ exit_statuses = {}
 stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d"
 
 
-def start_simulator(*args):
+def start_simulator(*args, served="unit 1"):
     sim = subprocess.Popen([simulator, "--tcp", "127.0.0.1:0", *args],
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = sim.stdout.readline()
-    found = re.search(r"serving tcp:127\.0\.0\.1:(\d+) unit 1", line)
+    found = re.search(r"serving tcp:127\.0\.0\.1:(\d+) " + served + "$", line)
     assert found, (line, sim.stderr.read() if sim.poll() is not None else "")
     return sim, int(found.group(1))
 
@@ -171,6 +171,43 @@ with tempfile.TemporaryDirectory() as work:
             out = stop(sim)
             assert "stopped after" in out, out
 
+    # Several units on one line: units 1 and 2 answer from images of their own (unit 2's as
+    # --dump-registers --unit 2 writes it), a dead unit and an id the line does not serve get no
+    # reply, and the simulator counts each unit's requests.
+    units_sim, units_port = start_simulator("--units", "1-3", "--dead-unit", "3", served=r"units 1-3 \(dead 3\)")
+    try:
+        unit_records = {}
+        for unit_id in (1, 2):
+            trace = os.path.join(work, f"unit{unit_id}.jsonl")
+            answered = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{units_port}:{unit_id}", "--trace", trace],
+                                      cwd=work, capture_output=True, text=True, timeout=60)
+            assert answered.returncode == 0, (unit_id, answered.stderr)
+            unit_records[unit_id] = records(trace)[0][:3914]
+        for unit_id in (3, 7):
+            unanswered = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{units_port}:{unit_id}", "--timeout", "0.3",
+                                         "--retries", "0"], cwd=work, capture_output=True, text=True, timeout=60)
+            assert unanswered.returncode == 3, (unit_id, unanswered.stderr)
+            assert f"no reply from unit {unit_id} within 0.3 s" in unanswered.stderr, unanswered.stderr
+    finally:
+        units_out = stop(units_sim)
+    assert "stopped after 125 requests (unit 1: 62, unit 2: 62, unit 3: 1)" in units_out, units_out
+    registers_2 = os.path.join(work, "r2.json")
+    dump = subprocess.run([simulator, "--dump-registers", registers_2, "--unit", "2"], capture_output=True, text=True,
+                          timeout=30)
+    assert dump.returncode == 0, dump.stderr
+    local_2 = subprocess.run([runner, "--unit", "sim", "--registers", registers_2, "--rounds", "1", "--trace",
+                              "local2.jsonl"], cwd=work, capture_output=True, text=True, timeout=60)
+    assert local_2.returncode == 0, local_2.stderr
+    assert unit_records[1] == local_records[0][:3914]
+    assert unit_records[2] == records(os.path.join(work, "local2.jsonl"))[0][:3914]
+    assert unit_records[1] != unit_records[2]
+    for args, said in ((["--unit", "2", "--units", "1-3"], "--unit and --units exclude each other"),
+                       (["--units", "1-3", "--drop", "5@9"], "--drop '5@9': unit 9 is not served"),
+                       (["--units", "3-1"], "--units '3-1': '3-1' runs backwards"),
+                       (["--units", "1-2", "--drop", "5@2", "--drop", "7@2"], "--drop is given twice for unit 2")):
+        refused = subprocess.run([simulator, "--tcp", "127.0.0.1:0", *args], capture_output=True, text=True, timeout=30)
+        assert refused.returncode == 2 and said in refused.stderr, (args, refused.returncode, refused.stderr)
+
     # Link options against the faults they are for: simulator faults, runner options, exit status,
     # what the link line or the round lines say. Each case gets a fresh simulator.
     link_cases = (
@@ -282,15 +319,19 @@ with tempfile.TemporaryDirectory() as work:
                 os.write(leaders[1 - leaders.index(ready)], data)
 
     threading.Thread(target=cable, daemon=True).start()
-    serial_sim = subprocess.Popen([simulator, "--rtu", links[0] + ":19200:E"], stdout=subprocess.PIPE,
+    serial_sim = subprocess.Popen([simulator, "--rtu", links[0] + ":19200:E", "--units", "1,2"], stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, text=True)
     try:
         line = serial_sim.stdout.readline()
-        assert f"serving rtu:{links[0]}" in line, (line, serial_sim.stderr.read() if serial_sim.poll() else "")
-        serial = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:8E1:1", "--timeout", "2"], cwd=work,
-                                capture_output=True, text=True, timeout=60)
-        assert serial.returncode == 0, serial.stderr
-        assert "round 1: 62 reads, record published" in serial.stderr, serial.stderr
+        assert f"serving rtu:{links[0]}" in line and line.endswith(" units 1,2\n"), \
+            (line, serial_sim.stderr.read() if serial_sim.poll() else "")
+        # Both units of the line answer; an address it does not serve gets no reply.
+        for unit_id, status in ((1, 0), (2, 0), (5, 3)):
+            serial = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:8E1:{unit_id}", "--timeout", "2"],
+                                    cwd=work, capture_output=True, text=True, timeout=60)
+            assert serial.returncode == status, (unit_id, serial.stderr)
+            assert ("round 1: 62 reads, record published" if status == 0 else "no reply from unit 5 within 2 s") \
+                in serial.stderr, serial.stderr
         # A pseudo-terminal has no RS-485 mode and no RTS line: the run stops, naming both.
         for asked, refused in ((["--rs485"], "--rs485"), (["--rts", "up", "--rts-delay", "500"], "--rts")):
             rs485 = subprocess.run([runner, "--unit", f"rtu:{links[1]}:19200:E:1", *asked], cwd=work,

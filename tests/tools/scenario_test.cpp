@@ -14,6 +14,7 @@
 #include "unit_link.h"
 #include "unit_sim/drift.h"
 #include "unit_sim/scenario.h"
+#include "user_input/id_list.h"
 
 namespace {
 
@@ -52,46 +53,78 @@ Json::Value with_signal(const std::string& name, const Json::Value& value) {
     return scenario;
 }
 
+// The units a line's default scenarios are checked for: the reference, its neighbours, the last.
+const int kDefaultUnits[] = {1, 2, 8, 9, 247};
+
 TEST(ScenarioEncoding, DefaultScenarioReadsBackAsItsEngineeringValues) {
-    const Json::Value scenario = unit_sim::default_scenario();
-    const auto record = record_of(scenario_image(scenario));
-    const Json::Value& signals = scenario["signals"];
-    ASSERT_GT(signals.size(), 800u);
-    for (const auto& name : signals.getMemberNames()) {
-        const Json::Value& want = signals[name];
-        const Json::Value got = decoded(record, signal(name));
-        if (want.isNumeric()) {
-            // Exact but for the two successive single-precision divisions of a line's energy.
-            EXPECT_FLOAT_EQ(got.asFloat(), want.asFloat()) << name;
-        } else if (want.isBool()) {
-            EXPECT_EQ(got.asString(), want.asBool() ? kAlarm : kNormal) << name;
-        } else {
-            EXPECT_EQ(got.asString(), want.asString()) << name;
+    for (const int unit : kDefaultUnits) {
+        const Json::Value scenario = unit_sim::default_scenario(unit);
+        const auto record = record_of(scenario_image(scenario));
+        const Json::Value& signals = scenario["signals"];
+        ASSERT_GT(signals.size(), 800u);
+        for (const auto& name : signals.getMemberNames()) {
+            const Json::Value& want = signals[name];
+            const Json::Value got = decoded(record, signal(name));
+            if (want.isNumeric()) {
+                // Exact but for the two successive single-precision divisions of a line's energy.
+                EXPECT_FLOAT_EQ(got.asFloat(), want.asFloat()) << "unit " << unit << " " << name;
+            } else if (want.isBool()) {
+                EXPECT_EQ(got.asString(), want.asBool() ? kAlarm : kNormal) << "unit " << unit << " " << name;
+            } else {
+                EXPECT_EQ(got.asString(), want.asString()) << "unit " << unit << " " << name;
+            }
         }
     }
 }
 
 TEST(ScenarioEncoding, DefaultScenarioIsALiveUnitWithoutFaultAlarms) {
-    const RegisterImage image = scenario_image(unit_sim::default_scenario());
-    const auto record = record_of(image);
-    PX46TR_K_Data_t data;
-    std::memcpy(&data, record.data(), sizeof data);
-    std::vector<std::string> active;
-    for (const auto& alarm : reportable_alarms()) {
-        if (alarm_active(alarm, data)) active.push_back(alarm.name);
+    for (const int unit : kDefaultUnits) {
+        SCOPED_TRACE("unit " + std::to_string(unit));
+        const RegisterImage image = scenario_image(unit_sim::default_scenario(unit));
+        const auto record = record_of(image);
+        PX46TR_K_Data_t data;
+        std::memcpy(&data, record.data(), sizeof data);
+        std::vector<std::string> active;
+        for (const auto& alarm : reportable_alarms()) {
+            if (alarm_active(alarm, data)) active.push_back(alarm.name);
+        }
+        // The opened switches show in their opened flags as well as in their states.
+        EXPECT_EQ(active, (std::vector<std::string>{"出线支路07开关分闸", "出线支路45开关分闸",
+                                                    "出线支路98开关分闸"}));
+        EXPECT_NEAR(decoded(record, signal("A路进线-电压")).asDouble(), 230, 2);
+        EXPECT_NEAR(decoded(record, signal("B路进线-电压")).asDouble(), 230, 2);
+        EXPECT_NEAR(decoded(record, signal("环境温度")).asDouble(), 27, 5);
+        int loaded = 0, opened = 0;
+        for (int n = 1; n <= kFeederCount; ++n) {
+            loaded += decoded(record, signal(feeder_name(n) + "电流")).asDouble() > 0;
+            opened +=
+                decoded(record, signal(compose_name(kFeederSwitchStateFormat, "", n))).asString() == kOpened;
+        }
+        EXPECT_GT(loaded, 100);
+        EXPECT_EQ(opened, 3);
     }
-    // The opened switches show in their opened flags as well as in their states.
-    EXPECT_EQ(active,
-              (std::vector<std::string>{"出线支路07开关分闸", "出线支路45开关分闸", "出线支路98开关分闸"}));
-    EXPECT_NEAR(decoded(record, signal("B路进线-电压")).asDouble(), 230, 2);
-    int loaded = 0, opened = 0;
-    for (int n = 1; n <= kFeederCount; ++n) {
-        loaded += decoded(record, signal(feeder_name(n) + "电流")).asDouble() > 0;
-        opened +=
-            decoded(record, signal(compose_name(kFeederSwitchStateFormat, "", n))).asString() == kOpened;
+}
+
+// The units of one line tell themselves apart by what they hold: every pair of units differs in
+// its serial number and its measurements, and a unit holds the same at every call.
+TEST(ScenarioEncoding, DefaultScenariosDifferFromUnitToUnitAndNotFromCallToCall) {
+    EXPECT_EQ(unit_sim::default_scenario(), unit_sim::default_scenario(1));
+    const auto registers = [](int unit) {
+        return scenario_image(unit_sim::default_scenario(unit)).registers();
+    };
+    for (const int unit : kDefaultUnits) EXPECT_EQ(registers(unit), registers(unit)) << unit;
+    const char* telling[] = {"系统序列号2", "A路进线-电压", "B路路进线-电流", "出线支路01电流",
+                             "出线支路01有功电能"};
+    for (int a = 1; a <= 8; ++a) {
+        for (int b = a + 1; b <= 8; ++b) {
+            const auto first = record_of(scenario_image(unit_sim::default_scenario(a)));
+            const auto second = record_of(scenario_image(unit_sim::default_scenario(b)));
+            int differing = 0;
+            for (const char* name : telling)
+                differing += decoded(first, signal(name)) != decoded(second, signal(name));
+            EXPECT_GE(differing, 3) << "units " << a << " and " << b;
+        }
     }
-    EXPECT_GT(loaded, 100);
-    EXPECT_EQ(opened, 3);
 }
 
 TEST(ScenarioEncoding, ValuesLandInTheUnitsRegistersWithItsScaling) {
@@ -213,6 +246,41 @@ TEST(NumberLimits, RegistersAndValuesUpToTheirLimits) {
         }
         const auto want = c.accepted ? std::optional(std::vector<long>{c.reg, c.value}) : std::nullopt;
         EXPECT_EQ(got, want) << where << " " << text;
+    }
+}
+
+// The simulator's --units: ids and ranges, in order, each once; the refusal names the part.
+TEST(UnitIdLists, ReadRangesAndNameThePartAtFault) {
+    const struct {
+        const char* text;
+        const char* read;  // the ids as id_list_text writes them, or a part of the refusal
+        bool accepted;
+    } cases[] = {
+        {"1-8", "1-8", true},
+        {"1,3,5-7", "1,3,5-7", true},
+        {"7,5-6,1", "1,5-7", true},
+        {"4", "4", true},
+        {"1,2", "1,2", true},
+        {"247", "247", true},
+        {"0", "'0' is not an id from 1 to 247", false},
+        {"248", "'248' is not an id from 1 to 247", false},
+        {"1,,2", "'' is not an id", false},
+        {"1,", "'' is not an id", false},
+        {"", "'' is not an id", false},
+        {"3-1", "'3-1' runs backwards", false},
+        {"1-3,2", "id 2 is given twice", false},
+        {"1-", "'' is not an id", false},
+        {" 1", "' 1' is not an id", false},
+    };
+    for (const auto& c : cases) {
+        try {
+            const std::string read = id_list_text(parse_id_list(c.text, 1, 247));
+            EXPECT_TRUE(c.accepted && read == c.read) << "'" << c.text << "' read as " << read;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_FALSE(c.accepted) << "'" << c.text << "': " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.read), std::string::npos)
+                << "'" << c.text << "': " << e.what();
+        }
     }
 }
 

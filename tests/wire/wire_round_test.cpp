@@ -67,6 +67,83 @@ TEST(WireRound, RtuUnitAddressOtherThanTheSimulatorsGetsNoReply) {
     EXPECT_EQ(link.counters().timeouts, 1u);
 }
 
+// One line serving units 1 and 2, each with an image of its own, and a dead unit 4.
+unit_sim::ServerOptions line_of_units(ModbusEndpoint endpoint) {
+    unit_sim::ServerOptions options;
+    options.endpoint = std::move(endpoint);
+    options.units[1].image = distinct_image(0);
+    options.units[2].image = distinct_image(100);
+    options.units[4] = {distinct_image(200), {}, true};
+    return options;
+}
+
+// Each unit of a line answers a whole round from its own image, over either transport; a dead
+// unit and an id the line does not serve get no reply, and on TCP 0 and 255 reach the lowest id.
+TEST(WireUnits, EachUnitOfALineAnswersFromItsOwnImage) {
+    NullModem modem;
+    unit_sim::UnitServer tcp(line_of_units(tcp_endpoint(0)));
+    unit_sim::UnitServer rtu(line_of_units(parse_rtu_endpoint(modem.device_a() + ":9600")));
+    tcp.start();
+    rtu.start();
+    const struct {
+        bool over_tcp;
+        int unit;
+        int salt;  // of the image answered; -1: no reply
+    } cases[] = {
+        {true, 1, 0}, {true, 2, 100}, {true, 4, -1},   {true, 3, -1},  {true, 255, 0},
+        {true, 0, 0}, {false, 1, 0},  {false, 2, 100}, {false, 4, -1}, {false, 3, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.over_tcp ? "tcp" : "rtu") + " unit " + std::to_string(c.unit));
+        ModbusEndpoint endpoint =
+            c.over_tcp ? tcp_endpoint(tcp.port()) : parse_rtu_endpoint(modem.device_b() + ":9600");
+        endpoint.unit = c.unit;
+        LinkSettings settings = patient_settings();
+        if (c.salt < 0) settings.response_timeout = 0.3;
+        ModbusLink link(endpoint, settings);
+        LinkedDevice d(link);
+        if (c.salt < 0) {
+            EXPECT_FALSE(d.run_round());
+            EXPECT_EQ(link.counters().timeouts, 1u);
+        } else {
+            ASSERT_TRUE(d.run_round());
+            EXPECT_EQ(image_bytes(d.device.record()), expected_image_bytes(distinct_image(c.salt)));
+        }
+    }
+    // Three rounds reached unit 1 over TCP (by its id, by 255 and by 0); the dead unit heard one
+    // request on each line, the unserved id none.
+    EXPECT_EQ(tcp.requests_taken(1), 3 * 62u);
+    EXPECT_EQ(tcp.requests_taken(2), 62u);
+    EXPECT_EQ(tcp.requests_taken(4), 1u);
+    EXPECT_EQ(tcp.requests_taken(3), 0u);
+    EXPECT_EQ(tcp.requests_taken(), 4 * 62u + 1);
+    EXPECT_EQ(rtu.requests_taken(1), 62u);
+    EXPECT_EQ(rtu.requests_taken(2), 62u);
+    EXPECT_EQ(rtu.requests_taken(4), 1u);
+    EXPECT_EQ(rtu.get(2, 7465), distinct_image(100).get(7465));
+}
+
+// A unit's own faults count the requests to that unit, the line's every request it takes.
+TEST(WireUnits, UnitFaultsCountTheUnitsOwnRequests) {
+    unit_sim::ServerOptions options = line_of_units(tcp_endpoint(0));
+    options.faults.exception_every = 4;  // server device failure on the line's fourth request
+    options.units[2].faults.exception_every = 3;
+    options.units[2].faults.exception_code = 6;
+    unit_sim::UnitServer server(options);
+    server.start();
+    ModbusLink links[] = {
+        {tcp_endpoint(server.port()), patient_settings()},
+        {parse_tcp_endpoint("127.0.0.1:" + std::to_string(server.port()) + ":2"), patient_settings()}};
+    // Units 1, 2, 2, 1, 2, 1: unit 2's third request is the line's fifth.
+    std::vector<int> codes;  // each answer: 0 for registers, else its exception code
+    for (const int unit : {1, 2, 2, 1, 2, 1}) {
+        const LinkResult result =
+            links[unit - 1].transact(ModbusRequest{ModbusRequest::Kind::read_registers, 0, 1, {}});
+        codes.push_back(result.ok ? 0 : result.exception_code);
+    }
+    EXPECT_EQ(codes, (std::vector<int>{0, 0, 0, 4, 6, 0}));
+}
+
 TEST(WireRound, DriftingUnitMovesBetweenRoundsAndCountsEnergyUp) {
     const RegisterImage image = unit_sim::scenario_image(unit_sim::default_scenario());
     unit_sim::ServerOptions options;
@@ -274,6 +351,92 @@ TEST(WireLink, RawFramesGetTheAnswersOfAModbusServer) {
         }
         ASSERT_EQ(connection.reply(), probe_reply) << "the connection stays in step";
     }
+}
+
+// The serial end of a null modem, written and read a frame at a time.
+class RawSerial {
+public:
+    explicit RawSerial(const std::string& device) : fd_(open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        if (fd_ < 0) throw std::runtime_error("cannot open " + device);
+    }
+    ~RawSerial() { close(fd_); }
+    // Sends the frame with its CRC added.
+    void send_frame(std::vector<std::uint8_t> frame) {
+        std::uint16_t crc = 0xFFFF;
+        for (const std::uint8_t byte : frame) {
+            crc ^= byte;
+            for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        }
+        frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+        send_bytes(frame);
+    }
+    void send_bytes(const std::vector<std::uint8_t>& bytes) { (void)!write(fd_, bytes.data(), bytes.size()); }
+    // A reply of `length` bytes without its CRC, waiting up to 5 s for each byte; or, for a length
+    // of 0, the bytes that come before the line has been quiet for 0.3 s (none, if all is well).
+    std::vector<std::uint8_t> reply(std::size_t length) {
+        std::vector<std::uint8_t> bytes;
+        const std::size_t wanted = length == 0 ? SIZE_MAX : length + 2;
+        for (pollfd wait{fd_, POLLIN, 0};
+             bytes.size() < wanted && poll(&wait, 1, length == 0 ? 300 : 5000) > 0;) {
+            std::uint8_t byte = 0;
+            if (read(fd_, &byte, 1) != 1) break;
+            bytes.push_back(byte);
+        }
+        return bytes;
+    }
+
+private:
+    int fd_;
+};
+
+// Every unit of an RTU line hears every frame and answers its own: each frame, then a read of
+// unit 1's register 0, whose reply shows the line still in step.
+TEST(WireLink, RawRtuFramesReachOnlyTheUnitsServed) {
+    NullModem modem;
+    unit_sim::UnitServer server(line_of_units(parse_rtu_endpoint(modem.device_a() + ":9600")));
+    server.start();
+    RawSerial line(modem.device_b());
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> request;  // without its CRC
+        std::vector<std::uint8_t> reply;    // without its CRC; empty: none
+        bool garbled = false;               // the CRC is spoilt
+    } cases[] = {
+        {"unit 2 reads its own register", {2, 0x03, 0, 1, 0, 1}, {2, 0x03, 2, 0x12, 0x9F}},
+        {"unit 1 writes a register", {1, 0x06, 0x01, 0x2C, 0, 9}, {1, 0x06, 0x01, 0x2C, 0, 9}},
+        {"unit 2 writes two", {2, 0x10, 0x01, 0x2C, 0, 2, 4, 0, 7, 0, 8}, {2, 0x10, 0x01, 0x2C, 0, 2}},
+        {"dead unit 4", {4, 0x03, 0, 1, 0, 1}, {}},
+        {"unit 3 is not served", {3, 0x03, 0, 1, 0, 1}, {}},
+        {"broadcast", {0, 0x06, 0x01, 0x2C, 0, 5}, {}},
+        {"garbled", {1, 0x03, 0, 1, 0, 1}, {}, true},
+        {"read device identification (2B)", {1, 0x2B, 0x0E, 0x01, 0x00}, {1, 0xAB, 0x01}},
+        {"diagnostics (08)", {2, 0x08, 0, 0, 0x12, 0x34}, {2, 0x88, 0x01}},
+        {"a function of unknown length", {1, 0x41, 1, 2, 3, 4, 5}, {}},
+    };
+    const std::vector<std::uint8_t> probe{1, 0x03, 0, 0, 0, 1};
+    const std::vector<std::uint8_t> probe_reply{1, 0x03, 2, 0x12, 0x34};
+    const auto without_crc = [](std::vector<std::uint8_t> frame) {
+        if (frame.size() >= 2) frame.resize(frame.size() - 2);
+        return frame;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.garbled) {
+            std::vector<std::uint8_t> bytes = c.request;
+            bytes.insert(bytes.end(), {0xDE, 0xAD});
+            line.send_bytes(bytes);
+        } else {
+            line.send_frame(c.request);
+        }
+        EXPECT_EQ(without_crc(line.reply(c.reply.size())), c.reply);
+        line.send_frame(probe);
+        ASSERT_EQ(without_crc(line.reply(probe_reply.size())), probe_reply) << "the line stays in step";
+    }
+    EXPECT_EQ(server.get(1, 300), 9);
+    EXPECT_EQ(server.get(2, 300), 7);
+    EXPECT_EQ(server.get(2, 301), 8);
+    EXPECT_EQ(server.get(1, 301), distinct_image(0).get(301)) << "unit 2's write stays with unit 2";
 }
 
 // The fault the device's check of a write confirmation is tried against: a write of multiple

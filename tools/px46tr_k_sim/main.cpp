@@ -1,5 +1,6 @@
 // px46tr_k-sim: the monitoring unit on a real Modbus line, for trying the driver without a unit.
-// Serves the unit's register map over Modbus TCP or RTU from a scenario until interrupted.
+// Serves the unit's register map over Modbus TCP or RTU from a scenario until interrupted, as one
+// unit id or as several sharing the line, each with its own registers and faults.
 #include <signal.h>
 
 #include <algorithm>
@@ -8,11 +9,14 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <json/writer.h>
 #include <boost/program_options.hpp>
@@ -20,6 +24,7 @@
 #include "catalogue/register_map.h"
 #include "unit_sim/scenario.h"
 #include "unit_sim/unit_server.h"
+#include "user_input/id_list.h"
 #include "user_input/parse_number.h"
 #include "user_input/serial_device.h"
 
@@ -81,11 +86,81 @@ Json::Value mapped_registers(const RegisterImage& image) {
     return registers;
 }
 
+// "SPEC[@ID]": the fault's own text and the unit it is for (0: every request of the line).
+std::pair<std::string, int> fault_for_unit(const std::string& text, const char* option) {
+    const auto at = text.rfind('@');
+    if (at == std::string::npos) return {text, 0};
+    const auto unit = parse_decimal(std::string_view(text).substr(at + 1), 247);
+    if (!unit || *unit < 1)
+        throw UsageError{std::string(option) + " '" + text + "': the unit after @ is not 1 to 247"};
+    return {text.substr(0, at), static_cast<int>(*unit)};
+}
+
+int count_of(const std::string& text, const char* option) {
+    const auto count = parse_decimal(text, std::numeric_limits<int>::max());
+    if (!count) throw UsageError{std::string(option) + " '" + text + "' is not a count"};
+    return static_cast<int>(*count);
+}
+
+// The fault options as given, each "SPEC[@ID]" and repeatable.
+struct FaultTexts {
+    std::vector<std::string> delay, drop, exception, close;
+};
+
+// Applies the fault options to the line's faults or, after @ID, to that unit's.
+void apply_faults(const FaultTexts& texts, Faults& line, std::map<int, UnitSetup>& units) {
+    std::set<std::pair<std::string, int>> given;
+    const auto target = [&](const std::string& text, const char* option) {
+        const auto [spec, unit] = fault_for_unit(text, option);
+        if (!given.emplace(option, unit).second) {
+            throw UsageError{std::string(option) + " is given twice for " +
+                             (unit == 0 ? std::string("the line") : "unit " + std::to_string(unit))};
+        }
+        if (unit == 0) return std::pair<std::string, Faults*>{spec, &line};
+        const auto found = units.find(unit);
+        if (found == units.end()) {
+            throw UsageError{std::string(option) + " '" + text + "': unit " + std::to_string(unit) +
+                             " is not served (--unit, --units)"};
+        }
+        return std::pair<std::string, Faults*>{spec, &found->second.faults};
+    };
+    for (const auto& text : texts.delay) {
+        const auto [spec, f] = target(text, "--delay");
+        std::tie(f->delay_ms, f->delay_every) = number_pair(spec, 1, "--delay");
+    }
+    for (const auto& text : texts.drop) {
+        const auto [spec, f] = target(text, "--drop");
+        f->drop_every = count_of(spec, "--drop");
+    }
+    for (const auto& text : texts.exception) {
+        const auto [spec, f] = target(text, "--exception");
+        std::tie(f->exception_every, f->exception_code) = number_pair(spec, 4, "--exception");
+        if (f->exception_code < 1 || f->exception_code > 255)
+            throw UsageError{"exception code from 1 to 255"};
+    }
+    for (const auto& text : texts.close) {
+        const auto [spec, f] = target(text, "--close");
+        f->close_every = count_of(spec, "--close");
+    }
+}
+
+// "ID=FILE" of --unit-scenario.
+std::pair<int, std::string> unit_scenario(const std::string& text) {
+    const auto eq = text.find('=');
+    const auto unit = parse_decimal(std::string_view(text).substr(0, eq), 247);
+    if (eq == std::string::npos || !unit || *unit < 1 || eq + 1 == text.size()) {
+        throw UsageError{"--unit-scenario '" + text + "' is not ID=FILE with ID from 1 to 247"};
+    }
+    return {static_cast<int>(*unit), text.substr(eq + 1)};
+}
+
 int run(int argc, char* argv[]) {
-    std::string tcp, rtu, scenario_path, dump_path, delay, exception;
+    std::string tcp, rtu, scenario_path, dump_path, unit_list;
+    std::vector<std::string> unit_scenarios, dead_units;
     int unit = 1;
     bool drift = false, print_scenario = false;
     Faults faults;
+    FaultTexts fault_texts;
     po::options_description described("Options");
     described.add_options()("help,h", "show the options")("version", "print the version")(
         "tcp", po::value(&tcp)->value_name("[HOST:]PORT"),
@@ -94,18 +169,27 @@ int run(int argc, char* argv[]) {
         "serve Modbus RTU on a serial device (9600, N)")(
         "unit", po::value(&unit)->value_name("N")->default_value(1),
         "unit address answered; on TCP also 0 and 255, the ids of a server addressed directly")(
+        "units", po::value(&unit_list)->value_name("LIST"),
+        "unit addresses answered, each with its own registers: ids and ranges, 1-8 or 1,3,5-7 (instead "
+        "of --unit); on TCP 0 and 255 reach the lowest")(
         "scenario", po::value(&scenario_path)->value_name("FILE"),
-        "JSON scenario file (default: a live unit)")("print-scenario", po::bool_switch(&print_scenario),
-                                                     "print the default scenario and exit")(
+        "JSON scenario file for every unit without its own (default: a live unit, its values differing "
+        "from unit to unit)")("unit-scenario", po::value(&unit_scenarios)->value_name("ID=FILE"),
+                              "JSON scenario file of unit ID (repeatable)")(
+        "dead-unit", po::value(&dead_units)->value_name("ID"),
+        "unit ID is served but never answers, as a unit switched off on the bus (repeatable)")(
+        "print-scenario", po::bool_switch(&print_scenario),
+        "print the default scenario (of --unit N's values) and exit")(
         "dump-registers", po::value(&dump_path)->value_name("FILE"),
-        "write the scenario's registers as {\"REG\": VALUE} to FILE and exit")(
+        "write the scenario's registers (of --unit N) as {\"REG\": VALUE} to FILE and exit")(
         "drift", po::bool_switch(&drift), "measured values move every round, energies count up")(
-        "delay", po::value(&delay)->value_name("MS[:EVERY]"),
+        "delay", po::value(&fault_texts.delay)->value_name("MS[:EVERY][@ID]"),
         "delay every EVERYth reply (default every one) by MS")(
-        "drop", po::value(&faults.drop_every)->value_name("EVERY"), "leave every EVERYth request unanswered")(
-        "exception", po::value(&exception)->value_name("EVERY[:CODE]"),
+        "drop", po::value(&fault_texts.drop)->value_name("EVERY[@ID]"),
+        "leave every EVERYth request unanswered")(
+        "exception", po::value(&fault_texts.exception)->value_name("EVERY[:CODE][@ID]"),
         "answer every EVERYth request with exception CODE (4)")(
-        "close", po::value(&faults.close_every)->value_name("EVERY"),
+        "close", po::value(&fault_texts.close)->value_name("EVERY[@ID]"),
         "close the connection on every EVERYth request (TCP)")(
         "ready-after", po::value(&faults.ready_after_ms)->value_name("MS"),
         "ignore requests that come within MS of a connection opening, as a slow gateway does (TCP)")(
@@ -120,7 +204,9 @@ int run(int argc, char* argv[]) {
         throw UsageError{e.what()};
     }
     if (vm.count("help")) {
-        std::cout << "px46tr_k-sim: the px46tr_k monitoring unit on a Modbus line\n\n";
+        std::cout
+            << "px46tr_k-sim: the px46tr_k monitoring unit on a Modbus line\n\n"
+               "Fault options count the requests the line takes; with @ID, the requests to unit ID.\n\n";
         // One column wider than boost makes it, so that two spaces at least part even the longest
         // option from its description, as help2man needs to tell them apart for the manual page.
         described.print(std::cout, described.get_option_column_width() + 1);
@@ -130,30 +216,64 @@ int run(int argc, char* argv[]) {
         std::cout << "px46tr_k-sim " PX46_VERSION "\n";
         return 0;
     }
+    if (unit < 1 || unit > 247) throw UsageError{"--unit must be from 1 to 247"};
     if (print_scenario) {
-        std::cout << json_text(default_scenario());
+        std::cout << json_text(default_scenario(unit));
         return 0;
     }
-    if (unit < 1 || unit > 247) throw UsageError{"--unit must be from 1 to 247"};
-    if (!delay.empty()) std::tie(faults.delay_ms, faults.delay_every) = number_pair(delay, 1, "--delay");
-    if (!exception.empty()) {
-        std::tie(faults.exception_every, faults.exception_code) = number_pair(exception, 4, "--exception");
-        if (faults.exception_code < 1 || faults.exception_code > 255)
-            throw UsageError{"exception code from 1 to 255"};
-    }
-    if (faults.drop_every < 0 || faults.close_every < 0) throw UsageError{"--drop and --close take a count"};
     if (faults.ready_after_ms < 0) throw UsageError{"--ready-after takes milliseconds"};
 
-    const RegisterImage image =
-        scenario_image(scenario_path.empty() ? default_scenario() : read_scenario(scenario_path));
+    std::vector<int> ids{unit};
+    if (!unit_list.empty()) {
+        if (!vm["unit"].defaulted()) throw UsageError{"--unit and --units exclude each other"};
+        try {
+            ids = parse_id_list(unit_list, 1, 247);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError{"--units '" + unit_list + "': " + e.what()};
+        }
+    }
+    const Json::Value shared = scenario_path.empty() ? Json::Value() : read_scenario(scenario_path);
     if (!dump_path.empty()) {
         std::ofstream out(dump_path);
-        out << json_text(mapped_registers(image));
+        out << json_text(
+            mapped_registers(scenario_image(scenario_path.empty() ? default_scenario(unit) : shared)));
         if (!out) throw std::runtime_error("cannot write " + dump_path);
         return 0;
     }
+    std::map<int, std::string> own_scenarios;
+    for (const auto& text : unit_scenarios) {
+        const auto [id, path] = unit_scenario(text);
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) {
+            throw UsageError{"--unit-scenario '" + text + "': unit " + std::to_string(id) +
+                             " is not served (--unit, --units)"};
+        }
+        if (!own_scenarios.emplace(id, path).second) {
+            throw UsageError{"--unit-scenario: unit " + std::to_string(id) + " is given two scenarios"};
+        }
+    }
 
     ServerOptions options;
+    for (const int id : ids) {
+        UnitSetup& setup = options.units[id];
+        const auto own = own_scenarios.find(id);
+        try {
+            setup.image = scenario_image(own != own_scenarios.end() ? read_scenario(own->second)
+                                         : scenario_path.empty()    ? default_scenario(id)
+                                                                    : shared);
+        } catch (const ScenarioError& e) {
+            throw ScenarioError(ids.size() > 1 ? "unit " + std::to_string(id) + ": " + e.what() : e.what());
+        }
+    }
+    for (const auto& text : dead_units) {
+        const auto id = parse_decimal(text, 247);
+        const auto found = id ? options.units.find(static_cast<int>(*id)) : options.units.end();
+        if (found == options.units.end()) {
+            throw UsageError{"--dead-unit '" + text + "' is not a unit served (--unit, --units)"};
+        }
+        found->second.dead = true;
+    }
+    apply_faults(fault_texts, faults, options.units);
+
     try {
         if (!rtu.empty() && !tcp.empty()) throw UsageError{"--tcp and --rtu exclude each other"};
         if (!rtu.empty()) {
@@ -171,7 +291,7 @@ int run(int argc, char* argv[]) {
     } catch (const std::invalid_argument& e) {
         throw UsageError{e.what()};
     }
-    options.endpoint.unit = unit;
+    options.endpoint.unit = ids.front();
     options.drift = drift;
     options.faults = faults;
 
@@ -185,15 +305,31 @@ int run(int argc, char* argv[]) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    UnitServer server(image, options);
+    std::vector<int> dead;
+    for (const auto& [id, setup] : options.units) {
+        if (setup.dead) dead.push_back(id);
+    }
+    UnitServer server(options);
     const int port = server.start();
     if (options.endpoint.transport == ModbusEndpoint::Transport::tcp) options.endpoint.port = port;
     if (options.endpoint.host.empty()) options.endpoint.host = "127.0.0.1";
-    std::cout << "px46tr_k-sim: serving " << options.endpoint.describe() << std::endl;
+    std::string serving = options.endpoint.describe();
+    if (ids.size() > 1) serving = serving.substr(0, serving.rfind(" unit ")) + " units " + id_list_text(ids);
+    if (!dead.empty()) serving += " (dead " + id_list_text(dead) + ")";
+    std::cout << "px46tr_k-sim: serving " << serving << std::endl;
     int received = 0;
     sigwait(&signals, &received);
     server.stop();
-    std::cout << "px46tr_k-sim: stopped after " << server.requests_taken() << " requests" << std::endl;
+    std::cout << "px46tr_k-sim: stopped after " << server.requests_taken() << " requests";
+    if (ids.size() > 1) {
+        const char* separator = " (";
+        for (const int id : ids) {
+            std::cout << separator << "unit " << id << ": " << server.requests_taken(id);
+            separator = ", ";
+        }
+        std::cout << ")";
+    }
+    std::cout << std::endl;
     return 0;
 }
 

@@ -200,15 +200,32 @@ Json::Value read_scenario(const std::string& path) {
     }
 }
 
-Json::Value default_scenario() {
+Json::Value default_scenario(int unit) {
     namespace field = px46tr_k;
+    // Unit 1 is the reference; each further unit moves every measurement a little, so that the
+    // units of one line hold different values.
+    const int d = std::max(unit, 1) - 1;
     Json::Value scenario(Json::objectValue);
     scenario["comment"] = "a live unit: both lines near 230 V, loaded feeders, three switches opened";
     Json::Value& signals = scenario["signals"];
 
-    const double system_values[] = {4601, 106, 2023, 1187};  // hardware, version, serial 1 and 2
-    for (std::size_t i = 0; i < std::size(px46tr_k::kSystemSignals); ++i) {
-        signals[px46tr_k::kSystemSignals[i].name] = system_values[i];
+    for (const auto& system : px46tr_k::kSystemSignals) {
+        double value = 0;
+        switch (px46tr_k::register_at(system.record_offset)) {
+            case 0:  // hardware code
+                value = 4601;
+                break;
+            case 1:  // software version
+                value = 106;
+                break;
+            case 2:  // serial number, first part
+                value = 2023;
+                break;
+            case 3:  // serial number, second part: one a unit
+                value = 1187 + d;
+                break;
+        }
+        signals[system.name] = value;
     }
 
     struct LineValues {
@@ -216,7 +233,10 @@ Json::Value default_scenario() {
     };
     const LineValues lines[] = {{229.87, 86.42, 15234.5}, {230.41, 78.95, 14887.2}};
     for (std::size_t l = 0; l < std::size(px46tr_k::kInlineLines); ++l) {
-        const LineValues& v = lines[l];
+        const LineValues& base = lines[l % std::size(lines)];
+        const LineValues v{round_to(base.voltage + d * 37 % 150 / 100.0, 100),
+                           round_to(base.current + d * 53 % 400 / 100.0, 100),
+                           round_to(base.energy + d * 100.5, 10)};
         for (const auto& m : px46tr_k::kInlineMeasurements) {
             double value = 0;
             switch (m.field_offset) {
@@ -245,8 +265,8 @@ Json::Value default_scenario() {
     for (int n = 1; n <= px46tr_k::kFeederCount; ++n) {
         const bool is_opened = std::find(std::begin(opened), std::end(opened), n) != std::end(opened);
         const bool live = !is_opened && n < first_idle;
-        const double voltage = live ? (22950 + n * 37 % 100) / 100.0 : 0;
-        const double current = live ? (15 + n * 53 % 90) / 10.0 : 0;
+        const double voltage = live ? (22950 + (n + d) * 37 % 100) / 100.0 : 0;
+        const double current = live ? (15 + (n + d) * 53 % 90) / 10.0 : 0;
         for (const auto& m : px46tr_k::kFeederMeasurements) {
             double value = 0;
             switch (m.field_offset) {
@@ -260,7 +280,7 @@ Json::Value default_scenario() {
                     value = round_to(voltage * current * 0.95 / 1000, 100);
                     break;
                 case field::feeder_field::kEnergy:
-                    value = n < first_idle ? 1000 + n * 137.25 : 0;
+                    value = n < first_idle ? 1000 + n * 137.25 + d * 500 : 0;
                     break;
                 case field::feeder_field::kLoadRatio:
                     value = round_to(current / 16 * 100, 100);
@@ -277,8 +297,12 @@ Json::Value default_scenario() {
                 true;
         }
     }
-    signals[px46tr_k::kAmbientSignals[0].name] = 24.5;
-    signals[px46tr_k::kAmbientSignals[1].name] = 46.0;
+    for (const auto& ambient : px46tr_k::kAmbientSignals) {
+        const int reg = px46tr_k::register_at(ambient.record_offset);
+        signals[ambient.name] = reg == px46tr_k::kAmbientTemperatureRegister ? 24.5 + d % 10 * 0.5
+                                : reg == px46tr_k::kAmbientHumidityRegister  ? 46.0 + d % 20
+                                                                             : 0;
+    }
     return scenario;
 }
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -32,6 +33,15 @@ constexpr int kFrameRestMs = 500;
 // implementation guide: 0xFF for a server that is not a gateway, 0 accepted likewise).
 constexpr int kTcpDirectUnit = 0xFF;
 constexpr int kTcpUnitZero = 0;
+// The unit ids a server takes (the Modbus serial line's address range, used on TCP as well).
+constexpr int kFirstUnit = 1;
+constexpr int kLastUnit = 247;
+// An RTU frame of a length the server cannot tell, or garbled, is dropped with what follows it
+// until the line has been quiet this long (more than 3.5 characters at 1200 baud and above).
+constexpr int kRtuQuietMs = 40;
+// The longest RTU request a function's layout can announce: address, function, the largest
+// fixed part (function 17), a byte count of 255 and the CRC.
+constexpr int kRtuFrameCapacity = 2 + 9 + 255 + kCrcLength;
 
 int open_listener(const std::string& host, int port) {
     addrinfo hints{};
@@ -82,19 +92,86 @@ std::uint16_t modbus_crc(const std::vector<std::uint8_t>& bytes) {
     return crc;
 }
 
+// The bytes of a Modbus request after its function code up to its CRC, as the Modbus application
+// protocol lays each function out: a fixed part, then as many bytes as the byte count at
+// `count_at` within it says (-1: none). Unknown functions have no known length.
+struct RequestLayout {
+    int fixed;
+    int count_at;
+};
+
+std::optional<RequestLayout> request_layout(int function) {
+    switch (function) {
+        case 0x01:
+        case 0x02:
+        case 0x03:
+        case 0x04:
+        case 0x05:
+        case 0x06:
+        case 0x08:  // diagnostics: sub-function and one data word
+            return RequestLayout{4, -1};
+        case 0x07:
+        case 0x0B:
+        case 0x0C:
+        case 0x11:
+            return RequestLayout{0, -1};
+        case 0x0F:
+        case 0x10:
+            return RequestLayout{5, 4};
+        case 0x14:
+        case 0x15:
+            return RequestLayout{1, 0};
+        case 0x16:
+            return RequestLayout{6, -1};
+        case 0x17:
+            return RequestLayout{9, 8};
+        case 0x18:
+            return RequestLayout{2, -1};
+        case 0x2B:  // read device identification: MEI type, code, object id
+            return RequestLayout{3, -1};
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+UnitServer::Unit::Unit(const UnitSetup& setup, std::uint32_t drift_seed)
+    : faults(setup.faults), dead(setup.dead), drift(setup.image, drift_seed) {
+    mapping = modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterCount, 0, 0);
+    if (mapping == nullptr) throw std::runtime_error("cannot allocate the register image");
+    std::copy(setup.image.registers().begin(), setup.image.registers().end(), mapping->tab_registers);
+}
+
+UnitServer::Unit::~Unit() { modbus_mapping_free(mapping); }
+
+UnitServer::UnitServer(ServerOptions options) : options_(std::move(options)) {
+    if (options_.units.empty()) throw std::invalid_argument("a server serves at least one unit id");
+    for (const auto& [id, setup] : options_.units) {
+        if (id < kFirstUnit || id > kLastUnit) {
+            throw std::invalid_argument("unit id " + std::to_string(id) + " is not from 1 to 247");
+        }
+        units_.emplace(id, std::make_unique<Unit>(setup, static_cast<std::uint32_t>(id)));
+    }
+    options_.units.clear();  // the units hold their images now
+}
+
+namespace {
+
+ServerOptions with_unit(const RegisterImage& image, ServerOptions options) {
+    const int id = options.endpoint.unit;
+    if (!options.units.emplace(id, UnitSetup{image, Faults{}, false}).second) {
+        throw std::invalid_argument("unit id " + std::to_string(id) + " given twice");
+    }
+    return options;
+}
+
 }  // namespace
 
 UnitServer::UnitServer(const RegisterImage& image, ServerOptions options)
-    : options_(std::move(options)), drift_(image) {
-    mapping_ = modbus_mapping_new_start_address(0, 0, 0, 0, 0, kRegisterCount, 0, 0);
-    if (mapping_ == nullptr) throw std::runtime_error("cannot allocate the register image");
-    std::copy(image.registers().begin(), image.registers().end(), mapping_->tab_registers);
-}
+    : UnitServer(with_unit(image, std::move(options))) {}
 
-UnitServer::~UnitServer() {
-    stop();
-    modbus_mapping_free(mapping_);
-}
+UnitServer::~UnitServer() { stop(); }
 
 int UnitServer::start() {
     if (pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
@@ -108,7 +185,6 @@ int UnitServer::start() {
     rtu_ctx_ = modbus_new_rtu(endpoint.device.c_str(), endpoint.baud > 0 ? endpoint.baud : 9600,
                               endpoint.parity, endpoint.data_bits, endpoint.stop_bits);
     if (rtu_ctx_ == nullptr) throw std::runtime_error("cannot use " + endpoint.device);
-    modbus_set_slave(rtu_ctx_, endpoint.unit);
     modbus_set_error_recovery(rtu_ctx_, MODBUS_ERROR_RECOVERY_NONE);
     if (modbus_connect(rtu_ctx_) == -1) {
         throw std::runtime_error("cannot open " + endpoint.device + ": " + modbus_strerror(errno));
@@ -149,9 +225,17 @@ void UnitServer::stop() {
     }
 }
 
-std::uint16_t UnitServer::get(int reg) const {
+std::uint16_t UnitServer::get(int reg) const { return get(units_.begin()->first, reg); }
+
+std::uint16_t UnitServer::get(int unit, int reg) const {
+    const Unit& served = *units_.at(unit);
     std::lock_guard<std::mutex> lock(image_mutex_);
-    return mapping_->tab_registers[std::clamp(reg, 0, kRegisterCount - 1)];
+    return served.mapping->tab_registers[std::clamp(reg, 0, kRegisterCount - 1)];
+}
+
+std::uint64_t UnitServer::requests_taken(int unit) const {
+    const auto found = units_.find(unit);
+    return found == units_.end() ? 0 : found->second->taken.load();
 }
 
 void UnitServer::accept_loop() {
@@ -195,18 +279,49 @@ void UnitServer::serve_connection(int fd, std::atomic<bool>* done) {
     *done = true;
 }
 
+// Frames by the request's own layout rather than by libmodbus, whose receiving takes one address
+// only: every unit of the line hears every frame, and each answers its own.
 void UnitServer::serve_rtu() {
-    std::uint8_t request[MODBUS_MAX_ADU_LENGTH];
-    while (wait_readable(modbus_get_socket(rtu_ctx_))) {
-        const int length = modbus_receive(rtu_ctx_, request);
-        if (length == 0) continue;  // for another unit
-        if (length < 0) {
-            if (errno != EMBBADCRC && errno != EMBBADDATA && errno != ETIMEDOUT) return;
-            modbus_flush(rtu_ctx_);  // a garbled frame: wait for the next one
-            continue;
-        }
-        handle(rtu_ctx_, request, length);
+    const int fd = modbus_get_socket(rtu_ctx_);
+    std::uint8_t request[kRtuFrameCapacity];
+    while (wait_readable(fd)) {
+        const int length = receive_rtu_frame(fd, request);
+        if (length < 0) return;
+        if (length > 0) handle(rtu_ctx_, request, length);
     }
+}
+
+int UnitServer::receive_rtu_frame(int fd, std::uint8_t* frame) const {
+    const auto drain = [&] {
+        std::uint8_t discarded[64];
+        while (!stopping_now()) {
+            pollfd wait{fd, POLLIN, 0};
+            const int ready = poll(&wait, 1, kRtuQuietMs);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0 || read(fd, discarded, sizeof discarded) <= 0) return;
+        }
+    };
+    // Address and function, then the layout the function gives.
+    if (!receive_rest(fd, frame, 2)) return stopping_now() ? -1 : 0;
+    const auto layout = request_layout(frame[1]);
+    if (!layout) {
+        drain();
+        return 0;
+    }
+    int length = 2 + layout->fixed;
+    if (!receive_rest(fd, frame + 2, layout->fixed)) return stopping_now() ? -1 : 0;
+    if (layout->count_at >= 0) {
+        const int count = frame[2 + layout->count_at];
+        if (!receive_rest(fd, frame + length, count)) return stopping_now() ? -1 : 0;
+        length += count;
+    }
+    if (!receive_rest(fd, frame + length, kCrcLength)) return stopping_now() ? -1 : 0;
+    const std::uint16_t crc = modbus_crc(std::vector<std::uint8_t>(frame, frame + length));
+    if (frame[length] != (crc & 0xFF) || frame[length + 1] != (crc >> 8)) {
+        drain();  // garbled: wait for the next frame
+        return 0;
+    }
+    return length + kCrcLength;
 }
 
 // Frames by the MBAP length rather than by libmodbus, which knows the length only of the requests
@@ -234,7 +349,7 @@ bool UnitServer::receive_rest(int fd, std::uint8_t* into, int count) const {
         const int ready = poll(waits, 2, kFrameRestMs);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0 || waits[1].revents != 0) return false;
-        const ssize_t got = recv(fd, into, static_cast<std::size_t>(count), 0);
+        const ssize_t got = read(fd, into, static_cast<std::size_t>(count));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         into += got;
@@ -243,9 +358,10 @@ bool UnitServer::receive_rest(int fd, std::uint8_t* into, int count) const {
     return true;
 }
 
-bool UnitServer::answers(int unit) const {
-    if (unit == options_.endpoint.unit) return true;
-    return is_tcp(options_) && (unit == kTcpDirectUnit || unit == kTcpUnitZero);
+UnitServer::Unit* UnitServer::unit_addressed(int id) const {
+    if (is_tcp(options_) && (id == kTcpDirectUnit || id == kTcpUnitZero)) return units_.begin()->second.get();
+    const auto found = units_.find(id);
+    return found == units_.end() ? nullptr : found->second.get();
 }
 
 bool UnitServer::wait_readable(int fd) const {
@@ -259,19 +375,35 @@ bool UnitServer::wait_readable(int fd) const {
 
 UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* request, int length) {
     const int header = modbus_get_header_length(ctx);
-    if (length <= header + (is_tcp(options_) ? 0 : kCrcLength) || !answers(request[header - 1]))
-        return Handling::keep;
+    Unit* unit =
+        length > header + (is_tcp(options_) ? 0 : kCrcLength) ? unit_addressed(request[header - 1]) : nullptr;
+    if (unit == nullptr) return Handling::keep;
 
-    const std::uint64_t n = ++taken_;
-    const Faults& f = options_.faults;
-    const auto hits = [n](int every) { return every > 0 && n % static_cast<std::uint64_t>(every) == 0; };
-    if (hits(f.close_every)) return is_tcp(options_) ? Handling::close : Handling::keep;
-    if (hits(f.drop_every)) return Handling::keep;
-    if (hits(f.exception_every)) {
-        modbus_reply_exception(ctx, request, static_cast<unsigned int>(f.exception_code));
+    // The line's faults, then the unit's, each over its own count of requests.
+    const std::uint64_t counts[] = {++taken_, ++unit->taken};
+    const Faults* faults[] = {&options_.faults, &unit->faults};
+    const auto falls = [&](int i, int every) {
+        return every > 0 && counts[i] % static_cast<std::uint64_t>(every) == 0;
+    };
+    const auto hit = [&](int Faults::*every) -> const Faults* {
+        for (int i = 0; i < 2; ++i) {
+            if (falls(i, faults[i]->*every)) return faults[i];
+        }
+        return nullptr;
+    };
+    if (unit->dead) return Handling::keep;
+    if (hit(&Faults::close_every)) return is_tcp(options_) ? Handling::close : Handling::keep;
+    if (hit(&Faults::drop_every)) return Handling::keep;
+    if (const Faults* f = hit(&Faults::exception_every)) {
+        modbus_reply_exception(ctx, request, static_cast<unsigned int>(f->exception_code));
         return Handling::keep;
     }
-    if (f.delay_ms > 0 && hits(f.delay_every) && !wait_unless_stopped(f.delay_ms)) return Handling::close;
+    for (int i = 0; i < 2; ++i) {
+        if (faults[i]->delay_ms > 0 && falls(i, faults[i]->delay_every)) {
+            if (!wait_unless_stopped(faults[i]->delay_ms)) return Handling::close;
+            break;
+        }
+    }
 
     const std::uint8_t* pdu = request + header;
     const int pdu_length = length - header - (is_tcp(options_) ? 0 : kCrcLength);
@@ -298,26 +430,27 @@ UnitServer::Handling UnitServer::handle(modbus_t* ctx, const std::uint8_t* reque
         modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
         return Handling::keep;
     }
+    const bool wrong_write_count = options_.faults.wrong_write_count || unit->faults.wrong_write_count;
     std::lock_guard<std::mutex> lock(image_mutex_);
     if (!RegisterImage::in_map(start, count)) {
         modbus_reply_exception(ctx, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-    } else if (f.wrong_write_count && function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
-        write_confirming(ctx, request, start, count, count + 1);
+    } else if (wrong_write_count && function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+        write_confirming(ctx, *unit, request, start, count, count + 1);
     } else {
         if (options_.drift && function == MODBUS_FC_READ_HOLDING_REGISTERS && start == 0) {
-            drift_.step(mapping_->tab_registers);
+            unit->drift.step(unit->mapping->tab_registers);
         }
-        modbus_reply(ctx, request, length, mapping_);
+        modbus_reply(ctx, request, length, unit->mapping);
     }
     return Handling::keep;
 }
 
-void UnitServer::write_confirming(modbus_t* ctx, const std::uint8_t* request, int start, int count,
-                                  int confirmed) {
+void UnitServer::write_confirming(modbus_t* ctx, Unit& unit, const std::uint8_t* request, int start,
+                                  int count, int confirmed) {
     const int header = modbus_get_header_length(ctx);
     const std::uint8_t* values = request + header + 6;
     for (int i = 0; i < count; ++i) {
-        mapping_->tab_registers[start + i] =
+        unit.mapping->tab_registers[start + i] =
             static_cast<std::uint16_t>((values[2 * i] << 8) | values[2 * i + 1]);
     }
     // The header (MBAP or address), the function and the first register, then the count.
@@ -336,6 +469,11 @@ void UnitServer::write_confirming(modbus_t* ctx, const std::uint8_t* request, in
     const ssize_t sent = is_tcp(options_) ? send(fd, reply.data(), reply.size(), MSG_NOSIGNAL)
                                           : write(fd, reply.data(), reply.size());
     (void)sent;  // a reply that cannot be sent is lost, as libmodbus's own are
+}
+
+bool UnitServer::stopping_now() const {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    return stopping_;
 }
 
 bool UnitServer::wait_unless_stopped(int milliseconds) {

@@ -102,6 +102,18 @@ struct FeederColumn {
     const char* format;  // the catalogue's name format
 };
 
+// A column of the incoming lines' table: the line's field it shows, and how.
+struct LineColumn {
+    std::size_t field;  // px46tr_k::inline_field
+    int decimals;
+    int width;
+};
+constexpr LineColumn kLineColumns[] = {
+    {px46tr_k::inline_field::kVoltage, 2, 11},  {px46tr_k::inline_field::kCurrent, 2, 11},
+    {px46tr_k::inline_field::kPower, 3, 11},    {px46tr_k::inline_field::kEnergy, 3, 14},
+    {px46tr_k::inline_field::kLoadRatio, 2, 8},
+};
+
 }  // namespace
 
 std::size_t display_width(const std::string& text) {
@@ -147,17 +159,20 @@ std::string render_view(const ViewFrame& frame) {
     out << "Line     Voltage    Current      Power        Energy   Load%\n";
     for (const auto& line : px46tr_k::kInlineLines) {
         out << fit(line.letter, 4);
-        const int decimals[] = {2, 2, 3, 3, 2};
-        const int widths[] = {11, 11, 11, 14, 8};
-        for (std::size_t m = 0; m < std::size(px46tr_k::kInlineMeasurements); ++m) {
-            const auto name =
-                px46tr_k::compose_name(px46tr_k::kInlineMeasurements[m].format, "", line.letter);
-            out << number(s[name], decimals[m], widths[m]);
+        for (const LineColumn& column : kLineColumns) {
+            const auto* m = px46tr_k::inline_measurement(column.field);
+            out << number(
+                m == nullptr ? Json::Value() : s[px46tr_k::compose_name(m->format, "", line.letter)],
+                column.decimals, column.width);
         }
         out << "\n";
     }
-    out << "Ambient " << number(s[px46tr_k::kAmbientSignals[0].name], 1, 0) << " °C  "
-        << number(s[px46tr_k::kAmbientSignals[1].name], 1, 0) << " %RH\n";
+    const auto ambient = [&](int reg) {
+        const auto* a = px46tr_k::fixed_signal_at(px46tr_k::kAmbientSignals, reg);
+        return a == nullptr ? Json::Value() : s[a->name];
+    };
+    out << "Ambient " << number(ambient(px46tr_k::kAmbientTemperatureRegister), 1, 0) << " °C  "
+        << number(ambient(px46tr_k::kAmbientHumidityRegister), 1, 0) << " %RH\n";
 
     // Feeders that carry current or are not normal.
     const FeederColumn flags[] = {{"开关告警", px46tr_k::kFeederSwitchAlarm.format},
@@ -174,8 +189,9 @@ std::string render_view(const ViewFrame& frame) {
     std::size_t idle_feeders = 0;
     for (int n = 1; n <= px46tr_k::kFeederCount; ++n) {
         const std::string feeder = px46tr_k::feeder_name(n);
-        auto measurement = [&](std::size_t m) {
-            return s[px46tr_k::compose_name(px46tr_k::kFeederMeasurements[m].format, "", feeder.c_str())];
+        auto measurement = [&](std::size_t field) {
+            const auto* m = px46tr_k::feeder_measurement(field);
+            return m == nullptr ? Json::Value() : s[px46tr_k::compose_name(m->format, "", feeder.c_str())];
         };
         const std::string state =
             text_of(s[px46tr_k::compose_name(px46tr_k::kFeederSwitchStateFormat, "", n)]);
@@ -186,7 +202,9 @@ std::string render_view(const ViewFrame& frame) {
                 alarms += std::string(alarms.empty() ? "" : " ") + flag.label;
             }
         }
-        const double current = measurement(1).isNumeric() ? measurement(1).asDouble() : 0.0;
+        namespace field = px46tr_k::feeder_field;
+        const double current =
+            measurement(field::kCurrent).isNumeric() ? measurement(field::kCurrent).asDouble() : 0.0;
         // Idle: nothing wrong and no current, whether the switch reads idle or normal.
         const bool idle =
             alarms.empty() && current == 0.0 && (state == px46tr_k::kIdle || state == px46tr_k::kNormal);
@@ -196,9 +214,9 @@ std::string render_view(const ViewFrame& frame) {
         char no[8];
         std::snprintf(no, sizeof no, "%4d", n);
         std::ostringstream row;
-        row << no << number(measurement(0), 2, 9) << number(measurement(1), 2, 9)
-            << number(measurement(2), 2, 9) << number(measurement(4), 2, 8) << "  " << fit(state, 8)
-            << fit(alarms, 30);
+        row << no << number(measurement(field::kVoltage), 2, 9) << number(measurement(field::kCurrent), 2, 9)
+            << number(measurement(field::kPower), 2, 9) << number(measurement(field::kLoadRatio), 2, 8)
+            << "  " << fit(state, 8) << fit(alarms, 30);
         feeders.push_back({n, abnormal, current, row.str()});
     }
     // Feeders that are not normal first, in feeder order, then the most loaded.

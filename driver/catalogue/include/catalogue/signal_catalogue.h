@@ -62,6 +62,17 @@ constexpr FixedSignal fixed_signal(const char* name, int reg, Coding coding, flo
     return FixedSignal{name, record_offset_of(reg), coding, divisor, entry};
 }
 
+// The fixed member read from register `reg` in one of the tables above (kSystemSignals, ...);
+// nullptr when the table has none. Tools that give or show one member by what it is find it so,
+// never by its place in the table.
+template <std::size_t N>
+constexpr const FixedSignal* fixed_signal_at(const FixedSignal (&table)[N], int reg) {
+    for (const FixedSignal& s : table) {
+        if (s.record_offset == record_offset_of(reg)) return &s;
+    }
+    return nullptr;
+}
+
 inline constexpr const char kSystemTotalAlarm[] = "系统总告警状态";
 inline constexpr int kSystemTotalAlarmRegister = 4098;
 
@@ -83,9 +94,11 @@ inline constexpr FixedSignal kInlineStateSignals[] = {
 };
 
 // Read as unsigned 16-bit values.
+inline constexpr int kAmbientTemperatureRegister = 4247;
+inline constexpr int kAmbientHumidityRegister = 4248;
 inline constexpr FixedSignal kAmbientSignals[] = {
-    fixed_signal("环境温度", 4247, Coding::number, 10.0f, Entry::none),
-    fixed_signal("环境湿度", 4248, Coding::number, 10.0f, Entry::none),
+    fixed_signal("环境温度", kAmbientTemperatureRegister, Coding::number, 10.0f, Entry::none),
+    fixed_signal("环境湿度", kAmbientHumidityRegister, Coding::number, 10.0f, Entry::none),
 };
 
 // --- Incoming lines A and B --------------------------------------------------------------------
@@ -114,6 +127,14 @@ inline constexpr InlineMeasurement kInlineMeasurements[] = {
     {"%s%s路进线-有功电能", inline_field::kEnergy, 10.0f, 1000.0f},
     {"%s%s路进线-电流负载比", inline_field::kLoadRatio, 100.0f, 1.0f},
 };
+
+// The measurement of a line's field (inline_field::k...), or nullptr.
+constexpr const InlineMeasurement* inline_measurement(std::size_t field_offset) {
+    for (const InlineMeasurement& m : kInlineMeasurements) {
+        if (m.field_offset == field_offset) return &m;
+    }
+    return nullptr;
+}
 
 // The 24 incoming-line alarms, in snapshot and report order. The unit holds flags for the first
 // five only (registers 7451 to 7455, non-zero meaning alarm); the polled data carries none for the
@@ -156,6 +177,14 @@ inline constexpr FeederMeasurement kFeederMeasurements[] = {
     {"%s%s电流负载比", feeder_field::kLoadRatio},
 };
 inline constexpr float kFeederDivisor = 100.0f;
+
+// The measurement of a feeder's field (feeder_field::k...), or nullptr.
+constexpr const FeederMeasurement* feeder_measurement(std::size_t field_offset) {
+    for (const FeederMeasurement& m : kFeederMeasurements) {
+        if (m.field_offset == field_offset) return &m;
+    }
+    return nullptr;
+}
 
 // Applied to an empty prefix and the feeder number; switch code of the feeder's state register.
 inline constexpr const char kFeederSwitchStateFormat[] = "%s出线支路%02d开关状态";

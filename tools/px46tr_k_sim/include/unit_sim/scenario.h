@@ -31,7 +31,9 @@ RegisterImage scenario_image(const Json::Value& scenario);
 Json::Value read_scenario(const std::string& path);
 
 // A plausible live unit: both lines near 230 V, feeders carrying current, three feeder switches
-// opened (state and opened flag), the last feeders idle, no fault alarm.
-Json::Value default_scenario();
+// opened (state and opened flag), the last feeders idle, no fault alarm. Each unit id gets values
+// of its own (its serial number, line and feeder measurements, energies, ambient), the same at
+// every call; unit 1's are the reference.
+Json::Value default_scenario(int unit = 1);
 
 }  // namespace unit_sim
