@@ -16,17 +16,6 @@
 
 namespace {
 
-// A unit of the site under test: where it is served (a simulator's image), or not at all.
-struct SiteUnitCase {
-    int unit;
-    int image_salt;  // -1: a dead unit, no simulator answers its id
-};
-
-struct SiteLineCase {
-    bool rtu;
-    std::vector<SiteUnitCase> units;
-};
-
 SiteUnit site_unit(int line, int unit, unsigned int data_id) {
     SiteUnit u;
     u.unit = unit;
@@ -59,34 +48,43 @@ std::string file_text(const std::string& path) {
 TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
     TempWorkDir work;
     PluginLibrary plugin(PX46TR_K_PLUGIN_PATH);
+    // Two TCP lines of four units and a serial line of three, each unit with an image of its
+    // own (the salt), unit 2 of the serial line dead.
+    constexpr int kDead = -1;
+    const std::vector<std::vector<std::pair<int, int>>> served = {{{1, 11}, {2, 12}, {3, 13}, {4, 14}},
+                                                                  {{1, 21}, {2, 22}, {3, 23}, {4, 24}},
+                                                                  {{1, 31}, {2, kDead}, {3, 33}}};
     NullModem modem;
-    unit_sim::ServerOptions rtu_options;
-    rtu_options.endpoint = parse_rtu_endpoint(modem.device_a() + ":9600:N:3");
-    unit_sim::UnitServer rtu_server(distinct_image(3), rtu_options);
-    rtu_server.start();
-    auto tcp_a = tcp_server(distinct_image(1));
-    auto tcp_b = tcp_server(distinct_image(2));
-
+    std::vector<std::unique_ptr<unit_sim::UnitServer>> servers;
+    std::map<unsigned int, int> salt_of;  // by data id
     Site site;
-    site.lines.resize(3);
-    const std::string links[] = {"tcp:127.0.0.1:" + std::to_string(tcp_a->port()),
-                                 "tcp:127.0.0.1:" + std::to_string(tcp_b->port()), "rtu:" + modem.device_b()};
-    // Served: unit 1 of each TCP line, unit 3 of the serial line; units 5 and 2 get no reply.
-    const std::map<unsigned int, int> served_salt = {{101, 1}, {201, 2}, {303, 3}};
-    const std::vector<int> units[3] = {{1, 5}, {1, 2}, {3}};
-    for (int l = 0; l < 3; ++l) {
-        SiteLine& line = site.lines[static_cast<std::size_t>(l)];
-        line.link.unit = links[l];
+    for (std::size_t l = 0; l < served.size(); ++l) {
+        const bool rtu = l == 2;
+        unit_sim::ServerOptions options;
+        options.endpoint = rtu ? parse_rtu_endpoint(modem.device_a() + ":9600:N") : tcp_endpoint(0);
+        for (const auto& [unit, salt] : served[l]) {
+            options.units[unit].image = distinct_image(salt == kDead ? 0 : salt);
+            options.units[unit].dead = salt == kDead;
+        }
+        servers.push_back(std::make_unique<unit_sim::UnitServer>(options));
+        servers.back()->start();
+        SiteLine line;
+        line.link.unit =
+            rtu ? "rtu:" + modem.device_b() : "tcp:127.0.0.1:" + std::to_string(servers.back()->port());
         line.link.timeout_seconds = 0.3;
         line.link.retries = 0;
-        line.name = "line " + std::to_string(l + 1) + " (" + links[l] + ")";
-        for (int unit : units[l])
-            line.units.push_back(site_unit(l + 1, unit, static_cast<unsigned>(100 * (l + 1) + unit)));
+        line.name = "line " + std::to_string(l + 1) + " (" + line.link.unit + ")";
+        for (const auto& [unit, salt] : served[l]) {
+            const auto data_id = static_cast<unsigned>(100 * (l + 1) + static_cast<std::size_t>(unit));
+            line.units.push_back(site_unit(static_cast<int>(l + 1), unit, data_id));
+            salt_of[data_id] = salt;
+        }
+        site.lines.push_back(line);
     }
     std::ostringstream messages;
     std::atomic<bool> stop{false};
     const int status = run_site(site_options(2), site, plugin, stop, messages);
-    EXPECT_EQ(status, kNoRoundCompleted) << "the dead units completed no round\n" << messages.str();
+    EXPECT_EQ(status, kNoRoundCompleted) << "the dead unit completed no round\n" << messages.str();
 
     // The records each unit published, as the trace names its unit.
     std::map<std::string, std::vector<std::vector<std::uint8_t>>> published;
@@ -108,16 +106,16 @@ TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
     for (const SiteLine& line : site.lines) {
         for (const SiteUnit& unit : line.units) {
             SCOPED_TRACE(unit.name);
-            const auto served = served_salt.find(unit.data_id);
+            const int salt = salt_of.at(unit.data_id);
             const RecordHistory history = read_record_history(unit.history_path);
-            if (served == served_salt.end()) {
+            if (salt == kDead) {
                 EXPECT_TRUE(history.records.empty());
                 EXPECT_NE(messages.str().find(unit.name + ": 0 of 2 rounds completed"), std::string::npos);
                 continue;
             }
             ASSERT_EQ(history.records.size(), 2u) << messages.str();
             for (const auto& record : history.records) {
-                EXPECT_EQ(image_bytes(record), expected_image_bytes(distinct_image(served->second)));
+                EXPECT_EQ(image_bytes(record), expected_image_bytes(distinct_image(salt)));
             }
             EXPECT_NE(messages.str().find(unit.name + ": 2 of 2 rounds completed"), std::string::npos)
                 << messages.str();
