@@ -75,13 +75,16 @@ HistoryExport export_history_csv(const std::string& history_path, const std::str
     const std::vector<std::string> columns = checked_columns(signals);
     const std::string time_member = round_time_member();
     RecordHistoryReader history(history_path);
-    // One device for the whole history: a column's value is its own record's whatever the records
-    // before it raised, and the round time is taken from the record, which the load stamps anew.
+    // One device for the whole history: every member a column can name is rebuilt from each record
+    // (only "AlertArray" entries, which no column names, keep what earlier records raised). The
+    // round time is the record's own: the load stamps the device's copy anew.
     RecordReplay replay(plugin_path, columns);
     // A byte-order mark first, so that spreadsheet programs read the Chinese names as UTF-8.
     out << "\xEF\xBB\xBFtime";
     for (const auto& name : columns) out << ',' << csv_field(name);
     out << '\n';
+    std::vector<bool> is_time(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) is_time[i] = columns[i] == time_member;
     HistoryExport result;
     std::string row;
     for (std::vector<std::uint8_t> record; history.next(record); ++result.rows) {
@@ -91,7 +94,7 @@ HistoryExport export_history_csv(const std::string& history_path, const std::str
         row = csv_field(iso_8601_time(stored_time));
         for (std::size_t i = 0; i < columns.size(); ++i) {
             row += ',';
-            if (columns[i] == time_member && values[i] != nullptr && values[i]->isString()) {
+            if (is_time[i] && values[i] != nullptr && values[i]->isString()) {
                 row += csv_field(stored_time);
             } else if (values[i] != nullptr) {
                 row += csv_field(value_text(*values[i]));

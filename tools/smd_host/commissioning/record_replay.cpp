@@ -14,8 +14,17 @@ RecordReplay::RecordReplay(const std::string& plugin_path, std::vector<std::stri
       members_(std::move(members)),
       values_(members_.size(), nullptr),
       round_time_(boost::gregorian::date(2000, 1, 1)) {
-    const StandardOutputSetAside quiet;
-    device_ = plugin_.create_device();
+    // As in load(): what leaves the plug-in's code is handled while the library is loaded.
+    std::string failure;
+    try {
+        const StandardOutputSetAside quiet;
+        device_ = plugin_.create_device();
+    } catch (const std::exception& e) {
+        failure = e.what();
+    } catch (...) {
+        failure = "an exception of unknown type";
+    }
+    if (!failure.empty()) throw std::runtime_error("the plug-in's device: " + failure);
 }
 
 RecordReplay::~RecordReplay() {
