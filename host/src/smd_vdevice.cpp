@@ -90,6 +90,10 @@ bool SMDVDevice::IsSupportDevice(const std::string& type) const { return type ==
 
 bool SMDVDevice::SendSP(int type, const unsigned char* bytes, unsigned int length, bool flag) {
     notify([&](HostObserver& o) { o.on_send_sp({type, bytes, length, flag}); });
+    if (!given_round_time_.is_not_a_date_time()) {
+        update_time_ = given_round_time_;
+        given_round_time_ = boost::posix_time::not_a_date_time;
+    }
     return true;
 }
 

@@ -129,4 +129,52 @@ with tempfile.TemporaryDirectory() as work:
     assert "history torn.bin: a torn last record (2933 bytes, the remains of an interrupted write) was cut off " \
            "before appending" in cut.stderr, cut.stderr
     assert os.path.getsize(os.path.join(work, "torn.bin")) == 3 * (8 + 3921 + 4)
+
+    # A long export, one device for all its records, gives each row its own record's values: the
+    # rows of 3,000 records, 24 distinct images in a scrambled order with alarms and alarm-only
+    # states changing from one to the next, equal those of each image exported alone.
+    images = 24
+    changes = []
+    for k in range(1, images + 1):
+        for reg, value in ((4247, 200 + k), (5, 23000 + 7 * k), (7433, k * 37), (4099, k % 4), (4096, k // 2 % 4),
+                           (4103, k // 3 % 8), (7456, k * k), (7451, k % 2), (4098, k % 3)):
+            changes += ["--set-at", f"{k}:{reg}={value}"]
+    run(work, "--rounds", str(images), "--interval", "0", "--history", "images.bin", *changes)
+    with open(os.path.join(work, "images.bin"), "rb") as f:
+        stored = f.read()
+    entry = 8 + 3921 + 4
+    image = [stored[i * entry + 8:i * entry + 8 + 3921] for i in range(images)]
+
+    def history(name, records):
+        with open(os.path.join(work, name), "wb") as f:
+            for record in records:
+                f.write(b"PXRH" + struct.pack("<I", len(record)) + record + struct.pack("<I", zlib.crc32(record)))
+
+    def stamped(record, second):
+        return record[:-7] + struct.pack("<HBBBBB", 2026, 12, 7, 15, second // 60, second % 60)
+
+    def exported(name, *args):
+        run(work, "--export-csv", name, *args)
+        with open(os.path.join(work, name), encoding="utf-8-sig", newline="") as f:
+            return list(csv.reader(f))
+
+    order = [(i * 7 + i * i // 5) % images for i in range(3000)]
+    history("long.bin", [stamped(image[j], i % 3600) for i, j in enumerate(order)])
+    statuses = "环境温度,A路进线总开关状态,A路进线防雷器开关状态,出线支路01开关状态,出线支路05电流越上线," \
+               "出线支路01开关分闸,A路进线总开关开关告警,系统总告警状态,更新时间,A路进线-电压"
+    for signals in ([], ["--signals", statuses]):
+        alone = []
+        for j in range(images):
+            history("alone.bin", [image[j]])
+            alone.append(exported("alone.csv", "--history", "alone.bin", *signals))
+        rows = exported("long.csv", "--history", "long.bin", *signals)
+        assert len(rows) == 3001 and rows[0] == alone[0][0], rows[0][:5]
+        time_column = rows[0].index("更新时间") if "更新时间" in rows[0] else None
+        for i, (row, j) in enumerate(zip(rows[1:], order)):
+            second = i % 3600
+            expected = [f"2026-12-07T15:{second // 60:02d}:{second % 60:02d}"] + alone[j][1][1:]
+            if time_column is not None:
+                expected[time_column] = f"2026-12-7 15:{second // 60}:{second % 60}"
+            assert row == expected, (signals, i, j, [(a, b) for a, b in zip(row, expected) if a != b][:4])
+        assert len({tuple(alone[j][1][1:]) for j in range(images)}) == images, "the images differ"
 print("ok")

@@ -86,6 +86,13 @@ public:
     // a real host may.
     void set_observer(HostObserver* observer) { observer_ = observer; }
     void set_io_control_result(int result) { io_control_result_ = result; }
+    // Host side: the round time (update_time_) the next round completion takes in place of the
+    // device's clock, from the moment the device publishes its record (SendSP) on. A host that
+    // loads stored records back to back into one device gives each a time of its own, so that the
+    // device rebuilds its snapshot for each although several load within one second. The device
+    // reads update_time_ under its snapshot lock, which the host cannot take: give round times
+    // only to a device that no other thread calls meanwhile.
+    void give_round_time(boost::posix_time::ptime time) { given_round_time_ = time; }
 
 protected:
     // Hands the installed observer, if any, to `tell`; nothing of the call is built when no
@@ -111,6 +118,7 @@ protected:
 private:
     HostObserver* observer_ = nullptr;
     int io_control_result_ = 0;
+    boost::posix_time::ptime given_round_time_;  // not a date-time: none given
     // Alarm states by the two identifying texts of a report: threshold groups report the signal
     // name and the rule's own identifier, so several rules of one signal stay apart.
     std::map<std::pair<std::string, std::string>, bool> alarm_states_;

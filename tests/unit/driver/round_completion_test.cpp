@@ -91,6 +91,30 @@ TEST(CacheLoad, WholeRecordCompletesARoundStampedWithTheLoadTime) {
     EXPECT_EQ(h.calls.named("SaveDeviceHistory").size(), 1u);
 }
 
+// A host that loads stored records back to back gives each load a round time of its own, so that
+// the snapshot is rebuilt for each within one second of the clock; a given time serves one round.
+TEST(CacheLoad, GivenRoundTimeRebuildsTheSnapshotOnce) {
+    DeviceHarness h;
+    h.clock.set(boost::posix_time::time_from_string("2026-03-07 09:05:00"));
+    boost::posix_time::ptime given = boost::posix_time::time_from_string("2000-01-01 00:00:00");
+    const auto hardware_code_after_load = [&](std::uint16_t code, bool give) {
+        std::vector<unsigned char> stored(3921);
+        std::memcpy(stored.data() + 4, &code, sizeof code);  // sys_info register 0
+        if (give) {
+            given += boost::posix_time::seconds(1);
+            h.device.give_round_time(given);
+        }
+        EXPECT_TRUE(h.device.LoadFromCache(stored.data(), 3921));
+        return h.device.json_.root()["系统硬件编码"].asInt();
+    };
+    EXPECT_EQ(hardware_code_after_load(1, false), 1);
+    EXPECT_EQ(hardware_code_after_load(2, false), 1) << "one second of the clock: no rebuild";
+    EXPECT_EQ(hardware_code_after_load(3, true), 3);
+    EXPECT_EQ(hardware_code_after_load(4, true), 4);
+    EXPECT_EQ(hardware_code_after_load(5, false), 5) << "the clock's time again after a given one";
+    EXPECT_EQ(h.device.update_time_, h.clock.local_now());
+}
+
 TEST(CacheLoad, StringFormMatchesTheByteForm) {
     DeviceHarness a;
     DeviceHarness b;

@@ -8,6 +8,7 @@
 
 #include "catalogue/signal_catalogue.h"
 #include "host_runtime/record_history.h"
+#include "record_replay.h"
 #include "record_snapshot.h"
 #include "runner_options.h"
 #include "user_input/nearest_names.h"
@@ -74,18 +75,33 @@ HistoryExport export_history_csv(const std::string& history_path, const std::str
     const std::vector<std::string> columns = checked_columns(signals);
     const std::string time_member = round_time_member();
     RecordHistoryReader history(history_path);
-    const RecordSnapshots snapshots(plugin_path);
+    // One device for the whole history: every member a column can name is rebuilt from each record
+    // (only "AlertArray" entries, which no column names, keep what earlier records raised). The
+    // round time is the record's own: the load stamps the device's copy anew.
+    RecordReplay replay(plugin_path, columns);
     // A byte-order mark first, so that spreadsheet programs read the Chinese names as UTF-8.
     out << "\xEF\xBB\xBFtime";
     for (const auto& name : columns) out << ',' << csv_field(name);
     out << '\n';
+    std::vector<bool> is_time(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) is_time[i] = columns[i] == time_member;
     HistoryExport result;
+    std::string row;
     for (std::vector<std::uint8_t> record; history.next(record); ++result.rows) {
-        const Json::Value snapshot =
-            snapshots.snapshot_of(record, "record " + std::to_string(result.rows) + " of " + history_path);
-        out << csv_field(iso_8601_time(value_text(snapshot[time_member])));
-        for (const auto& name : columns) out << ',' << csv_field(value_text(snapshot[name]));
-        out << '\n';
+        const std::vector<const Json::Value*>& values =
+            replay.load(record, "record " + std::to_string(result.rows) + " of " + history_path);
+        const std::string stored_time = px46tr_k::round_time_text(record.data()).text;
+        row = csv_field(iso_8601_time(stored_time));
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            row += ',';
+            if (is_time[i] && values[i] != nullptr && values[i]->isString()) {
+                row += csv_field(stored_time);
+            } else if (values[i] != nullptr) {
+                row += csv_field(value_text(*values[i]));
+            }
+        }
+        row += '\n';
+        out.write(row.data(), static_cast<std::streamsize>(row.size()));
     }
     result.torn_tail = history.torn_tail();
     return result;

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr int kSnapshotText = px46tr_k::kControlSnapshotText;
+constexpr int kSnapshotAddress = px46tr_k::kControlSnapshotAddress;
 constexpr int kWriteRegister = px46tr_k::kControlWriteRegister;
 constexpr int kWriteRegisters = px46tr_k::kControlWriteRegisters;
 constexpr int kWriteOutcome = 1;  // any code the device does not list
@@ -38,6 +39,16 @@ std::string snapshot_text(SPModbus& device) {
     }
     text.resize(static_cast<std::size_t>(length));
     return text;
+}
+
+const Json::Value& snapshot_tree(SPModbus& device) {
+    const Json::Value* tree = nullptr;
+    int length = 0;
+    if (device.DeviceIoControl(kSnapshotAddress, nullptr, 0, &tree, sizeof tree, length) != 0 ||
+        length != static_cast<int>(sizeof tree) || tree == nullptr) {
+        throw std::runtime_error("the device refused its snapshot's address");
+    }
+    return *tree;
 }
 
 void save_snapshot(SPModbus& device, const std::string& path) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <json/value.h>
+
 #include "host/sp_modbus.h"
 #include "host_runtime/bus_pump.h"
 
@@ -12,6 +14,9 @@
 // The snapshot text as the device hands it out (request 801); throws std::runtime_error when the
 // device refuses it.
 std::string snapshot_text(SPModbus& device);
+// The snapshot tree as the device hands it out (request 803), to read in place while the device
+// lives; throws std::runtime_error when the device refuses it.
+const Json::Value& snapshot_tree(SPModbus& device);
 // Fetches the snapshot text (request 801) and writes it to `path` unchanged; throws
 // std::runtime_error when the device refuses or the file cannot be written.
 void save_snapshot(SPModbus& device, const std::string& path);
