@@ -15,29 +15,31 @@ using namespace px46tr_k;
 namespace {
 
 // A member's value from the integer its source holds, then its "AlertArray" entry: always for a
-// boolean entry, only while the code means "告警" for an alarm-only one. `slot(object)` is where
-// the member's value (object null) or its entry in `object` lives. Status words are the
-// catalogue's own texts, held by address.
+// boolean entry; for an alarm-only one while the code means "告警", or when `raised_before` says
+// the device has raised it already. `slot(object)` is where the member's value (object null) or
+// its entry in `object` lives. Status words are the catalogue's own texts, held by address.
+// Returns whether the alarm is raised now.
 template <typename Slot>
-void write_value(const SignalInfo& signal, std::int64_t raw, Slot&& slot) {
+bool write_value(const SignalInfo& signal, std::int64_t raw, bool raised_before, Slot&& slot) {
     if (signal.coding == Coding::number) {
         framework::SnapshotTree::assign(slot(nullptr), static_cast<double>(signal.number(raw)));
-        return;
+        return false;
     }
     framework::SnapshotTree::assign_text(slot(nullptr), signal.word(raw));
-    if (signal.entry == Entry::none) return;
+    if (signal.entry == Entry::none) return false;
     const bool alarm = signal.alarm(raw);
     if (signal.entry == Entry::boolean) {
         framework::SnapshotTree::assign(slot(kAlertArray), alarm);
-    } else if (alarm) {
+    } else if (alarm || raised_before) {
         framework::SnapshotTree::assign(slot(kAlertArray), 1);
     }
+    return alarm;
 }
 
 }  // namespace
 
 void PX46TR_K::GenJsonData() {
-    std::shared_ptr<const std::string> stale_text;  // released once the snapshot lock is
+    std::shared_ptr<const framework::SnapshotText> stale_text;  // released once the snapshot lock is
     std::lock_guard<std::mutex> lock(json_mutex_);
     if (update_time_ == json_time_) return;
     json_time_ = update_time_;
@@ -54,8 +56,7 @@ void PX46TR_K::GenJsonData() {
         const SignalInfo& signal = catalogue[position];
         if (signal.coding == Coding::time_text) {
             // A text of the round's own, so that a copy of the tree keeps its round's time.
-            json_.assign_owned_text(member_slot(position, signal.name, nullptr),
-                                    round_time_text(record).text);
+            json_.assign_time_text(member_slot(position, signal.name, nullptr), round_time_text(record).text);
         } else {
             write_member(position, signal, signal.source.raw(record));
         }
@@ -114,10 +115,15 @@ void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const c
                   flag);
 }
 
+// An alarm-only entry, once raised, is kept for the device's life, in a tree built anew too.
 void PX46TR_K::write_member(std::size_t position, const SignalInfo& signal, std::int64_t raw) {
-    write_value(signal, raw, [&](const char* object) -> Json::Value& {
+    const bool alarm_only = signal.entry == Entry::alarm_only;
+    if (alarm_only && raised_alarm_only_.empty()) raised_alarm_only_.resize(snapshot_signals().size());
+    const bool raised_before = alarm_only && raised_alarm_only_[position];
+    const bool raised = write_value(signal, raw, raised_before, [&](const char* object) -> Json::Value& {
         return member_slot(position, signal.name, object);
     });
+    if (alarm_only && raised) raised_alarm_only_[position] = true;
 }
 
 // The catalogue entry `entry_name` decodes the field at `field`; a writer that composed the entry's
@@ -132,7 +138,7 @@ void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_n
         write_member(position, signal, raw);
         return;
     }
-    write_value(signal, raw, [&](const char* object) -> Json::Value& {
+    write_value(signal, raw, false, [&](const char* object) -> Json::Value& {
         return object != nullptr ? json_[object][name] : json_[name];
     });
 }
