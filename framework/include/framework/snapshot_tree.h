@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -107,15 +108,25 @@ private:
     struct Node {
         const Json::Value* value;
         const char* name;
-        Json::ValueType type;
-        bool operator==(const Node& other) const {
-            return value == other.value && name == other.name && type == other.type;
-        }
+        bool object;  // its entries follow it
     };
-    static Node node_at(const Json::Value::const_iterator& at) {
-        const char* end = nullptr;
-        return Node{&*at, at.memberName(&end), at->type()};
+
+    // The members of an object value are nodes of the library's member map (a std::map): where a
+    // node's name and value lie from the node's start, as the standard library places them.
+    struct MapLayout {
+        std::ptrdiff_t entry;  // the (name, value) pair
+        std::ptrdiff_t value;
+        MapLayout();
+    };
+    static const MapLayout& map_layout() {
+        static const MapLayout layout;
+        return layout;
     }
+    // Calls `visit(value, name)` for each member of `object` in member order until it returns false;
+    // false when it did. `direct` walks the map's nodes themselves, which costs a fraction of the
+    // library's iterators, and is used only once it has been seen to visit what they visit.
+    template <typename Visit>
+    static bool each_member(const Json::Value& object, bool direct, Visit&& visit);
 
     // Gives the slot the payload of `fresh`; the slot's former payload goes with `fresh`.
     static void move_payload(Json::Value& slot, Json::Value fresh) { slot.swapPayload(fresh); }
@@ -131,6 +142,7 @@ private:
     // The members of the root and the entries of its object members, in member order, as they were
     // after the tree's own last structural change; kept only once the tree has been handed out.
     std::vector<Node> layout_;
+    bool direct_walk_ = false;  // each_member() may walk the map's nodes: seen to match at the last note
     // The round-time texts the tree owns and the slot does not hold: one of each length so far.
     std::vector<Json::Value> time_texts_;
     const char* placed_time_ = nullptr;  // the characters of the round-time text the slot holds
@@ -163,43 +175,101 @@ inline void SnapshotTree::begin_build() {
     changed_ = false;
 }
 
-inline void SnapshotTree::note_layout() {
-    layout_.clear();
-    if (!root_.isObject()) return;
-    const Json::Value& root = root_;
-    for (auto member = root.begin(), members_end = root.end(); member != members_end; ++member) {
-        layout_.push_back(node_at(member));
-        if (!member->isObject()) continue;
-        for (auto entry = member->begin(), entries_end = member->end(); entry != entries_end; ++entry) {
-            layout_.push_back(node_at(entry));
+inline SnapshotTree::MapLayout::MapLayout() {
+    Json::Value::ObjectValues probe;
+    const auto at = probe.emplace(Json::Value::ObjectValues::key_type(0u), Json::Value()).first;
+    const auto* node = reinterpret_cast<const char*>(at._M_node);
+    entry = reinterpret_cast<const char*>(&*at) - node;
+    value = reinterpret_cast<const char*>(&at->second) - node;
+}
+
+template <typename Visit>
+bool SnapshotTree::each_member(const Json::Value& object, bool direct, Visit&& visit) {
+    if (!direct) {
+        const char* end = nullptr;
+        for (auto at = object.begin(), members_end = object.end(); at != members_end; ++at) {
+            if (!visit(&*at, at.memberName(&end))) return false;
         }
-        layout_.push_back(Node{nullptr, nullptr, Json::nullValue});
+        return true;
+    }
+    using Entry = Json::Value::ObjectValues::value_type;
+    const MapLayout& layout = map_layout();
+    std::size_t left = object.size();
+    if (left == 0) return true;
+    auto node = reinterpret_cast<const std::_Rb_tree_node_base*>(
+        reinterpret_cast<const char*>(&*object.begin()) - layout.value);
+    for (;; node = std::_Rb_tree_increment(node)) {
+        const char* at = reinterpret_cast<const char*>(node);
+        // The name's characters are the first field of the library's key (read as data() returns
+        // them, without a call per node).
+        if (!visit(reinterpret_cast<const Json::Value*>(at + layout.value),
+                   *reinterpret_cast<const char* const*>(
+                       &reinterpret_cast<const Entry*>(at + layout.entry)->first))) {
+            return false;
+        }
+        if (--left == 0) return true;
     }
 }
 
+// Notes the tree through the library's iterators, then walks it once more over the map's nodes:
+// the check walks the nodes only while that walk visits exactly what the iterators visited.
+inline void SnapshotTree::note_layout() {
+    layout_.clear();
+    direct_walk_ = false;
+    if (!root_.isObject()) return;
+    each_member(root_, false, [this](const Json::Value* member, const char* name) {
+        layout_.push_back(Node{member, name, member->isObject()});
+        if (!member->isObject()) return true;
+        each_member(*member, false, [this](const Json::Value* entry, const char* entry_name) {
+            layout_.push_back(Node{entry, entry_name, false});
+            return true;
+        });
+        layout_.push_back(Node{nullptr, nullptr, false});
+        return true;
+    });
+    std::size_t at = 0;
+    auto same = [&](const Json::Value* value, const char* name) {
+        const bool matches = at < layout_.size() && layout_[at].value == value && layout_[at].name == name;
+        ++at;
+        return matches;
+    };
+    direct_walk_ = each_member(root_, true,
+                               [&](const Json::Value* member, const char* name) {
+                                   if (!same(member, name)) return false;
+                                   if (!layout_[at - 1].object) return true;
+                                   return each_member(*member, true, same) && same(nullptr, nullptr);
+                               }) &&
+                   at == layout_.size();
+}
+
 // One pass in member order: each noted node must come up in turn, and an object member that comes
-// up must still hold its noted entries, in turn, before its closing mark. A node at the noted
-// address under the noted name text is the one the slot points to, or one in its place that the
-// slot may be written through all the same. Members and entries added since are passed over,
-// with whatever they hold.
+// up must still be an object and hold its noted entries, in turn, before its closing mark. A node
+// at the noted address under the noted name text is the one the slot points to, or one in its
+// place that the slot may be written through all the same (a value of another kind is assigned
+// over). Members and entries added since are passed over, with whatever they hold.
 inline bool SnapshotTree::intact() const {
     if (root_.isNull()) return layout_.empty();
     if (!root_.isObject()) return false;
     if (layout_.empty()) return slots_.empty() && root_.empty();
     const std::size_t noted = layout_.size();
     std::size_t at = 0;
-    for (auto member = root_.begin(), members_end = root_.end(); member != members_end && at < noted;
-         ++member) {
-        if (!(layout_[at] == node_at(member))) continue;
+    bool whole = true;
+    each_member(root_, direct_walk_, [&](const Json::Value* member, const char* name) {
+        if (at == noted) return false;
+        const Node& expected = layout_[at];
+        if (expected.value != member || expected.name != name) return true;
         ++at;
-        if (!member->isObject()) continue;
-        for (auto entry = member->begin(), entries_end = member->end(); entry != entries_end; ++entry) {
-            if (at < noted && layout_[at] == node_at(entry)) ++at;
-        }
-        if (at == noted || layout_[at].value != nullptr) return false;
+        if (!expected.object) return true;
+        if (!member->isObject()) return whole = false;
+        each_member(*member, direct_walk_, [&](const Json::Value* entry, const char* entry_name) {
+            if (at < noted && layout_[at].value == entry && layout_[at].name == entry_name) ++at;
+            return true;
+        });
+        if (at == noted || layout_[at].value != nullptr) return whole = false;
         ++at;
-    }
-    return at == noted;
+        return true;
+    });
+    return whole && at == noted;
 }
 
 inline void SnapshotTree::drop() {
