@@ -36,6 +36,27 @@ bool write_value(const SignalInfo& signal, std::int64_t raw, bool raised_before,
     return alarm;
 }
 
+// The slots of a build: each member's value at its catalogue position, then each "AlertArray"
+// entry, in catalogue order. Shared by every device.
+struct SlotNumbers {
+    std::vector<std::size_t> entry;  // by catalogue position; meaningful where the signal has an entry
+    std::size_t count = 0;
+};
+
+const SlotNumbers& slot_numbers() {
+    static const SlotNumbers numbers = [] {
+        const std::vector<SignalInfo>& catalogue = snapshot_signals();
+        SlotNumbers made;
+        made.count = catalogue.size();
+        made.entry.resize(catalogue.size());
+        for (std::size_t position = 0; position < catalogue.size(); ++position) {
+            if (catalogue[position].entry != Entry::none) made.entry[position] = made.count++;
+        }
+        return made;
+    }();
+    return numbers;
+}
+
 }  // namespace
 
 void PX46TR_K::GenJsonData() {
@@ -47,6 +68,7 @@ void PX46TR_K::GenJsonData() {
     // not hold it between requests.
     stale_text = json_.take_text();
     json_.begin_build();
+    json_.reserve_slots(slot_numbers().count);
     building_ = true;
 
     // The last completed record, never the one a round in progress is filling.
@@ -150,7 +172,7 @@ void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_n
 // found by name.
 Json::Value& PX46TR_K::member_slot(std::size_t position, const std::string& name, const char* object) {
     if (!building_) return object != nullptr ? json_[object][name] : json_[name];
-    const std::size_t slot = 2 * position + (object != nullptr ? 1 : 0);
+    const std::size_t slot = object != nullptr ? slot_numbers().entry[position] : position;
     if (Json::Value* kept = json_.kept(slot)) {
         assert(json_.holds(*kept, object, name));
         return *kept;

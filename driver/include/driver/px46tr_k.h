@@ -154,8 +154,8 @@ private:
     int snapshot_text(void* out, int out_size, int& out_len);
     bool refused_in_rule_evaluation() const;
 
-    // A build is under way (json_mutex_): values go to the slots of json_, two per catalogue
-    // position (the member, its entry). Finding the members happens once, at a slot's first write.
+    // A build is under way (json_mutex_): values go to the slots of json_, one per catalogue
+    // position and one per entry. Finding the members happens once, at a slot's first write.
     bool building_ = false;
     // The alarm-only entries the device has raised, by catalogue position (json_mutex_): a tree
     // built anew after its holder edited it holds them again. Empty until the first build.

@@ -64,9 +64,10 @@ public:
     // Notes the tree as the build left it, when the build inserted members and the tree has been
     // handed out.
     void end_build() {
-        building_ = false;
         if (changed_ && handed_out_) note_layout();
     }
+    // Makes room for `count` slots at once, so that the first build does not grow them step by step.
+    void reserve_slots(std::size_t count) { slots_.reserve(count); }
     // The value kept as slot `slot`, or null when no build has kept one yet.
     Json::Value* kept(std::size_t slot) const { return slot < slots_.size() ? slots_[slot] : nullptr; }
     // Inserts the member `name` (of the object member `object` when not null) and keeps it as slot
@@ -151,8 +152,7 @@ private:
     std::uint64_t text_version_ = 0;
     std::uint64_t version_ = 0;
     bool handed_out_ = false;
-    bool building_ = false;  // the tree's own changes until end_build(): noted once, at its end
-    bool changed_ = false;   // slots kept, so members or entries inserted, in this build
+    bool changed_ = false;  // slots kept, so members or entries inserted, in this build
 };
 
 inline Json::Value& SnapshotTree::operator[](const std::string& name) {
@@ -171,7 +171,6 @@ inline void SnapshotTree::begin_build() {
     ++version_;
     retired_.clear();
     if (handed_out_ && !intact()) drop();
-    building_ = true;
     changed_ = false;
 }
 
