@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "unit_sim/drift.h"
 #include "unit_sim/register_image.h"
@@ -29,6 +32,19 @@ ExampleWorkFolder::~ExampleWorkFolder() {
 void ExampleWorkFolder::configure(unsigned int data_id) const {
     fs::copy_file(PX46_EXAMPLES_DIR "/unicom.yaml", folder_ / "ini" / (std::to_string(data_id) + ".yaml"),
                   fs::copy_options::overwrite_existing);
+}
+
+void configure_unknown_names(unsigned int data_id, int unknown_names) {
+    std::ifstream example(PX46_EXAMPLES_DIR "/unicom.yaml", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(example)), std::istreambuf_iterator<char>());
+    std::string names;
+    for (int k = 1; k <= unknown_names; ++k)
+        names += "  未知信号" + std::to_string(k) + ": \"0406199001,x\"\n";
+    const std::size_t section = text.find("\nAI:\n");
+    if (section == std::string::npos) throw std::runtime_error("the unicom example has no AI section");
+    text.insert(section + 5, names);
+    std::ofstream(fs::path("ini") / (std::to_string(data_id) + ".yaml"), std::ios::binary | std::ios::trunc)
+        << text;
 }
 
 namespace {

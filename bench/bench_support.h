@@ -55,6 +55,11 @@ private:
     std::filesystem::path previous_;
 };
 
+// Writes the unicom example configuration with `unknown_names` more analogue signals, named
+// "未知信号1" and on, that are no snapshot member, as the device `data_id`'s (ini/<data_id>.yaml of
+// the working folder): each round's rule evaluation looks every one of them up in the snapshot.
+void configure_unknown_names(unsigned int data_id, int unknown_names);
+
 // A simulated unit holding the simulator's default scenario (a live unit) whose measurements move
 // and energies count up as the simulator's drift moves them. The drift is computed once for all
 // units as a cycle of frames; a unit's drift() stores the next frame's moving registers only (a

@@ -2,7 +2,9 @@
 // values drifting, a new stamp every round so that round completion rebuilds the snapshot): the
 // first round of a freshly set-up device, a round of a device that has completed rounds before,
 // and the same reads and host calls made by a device of the host alone, which is the host's share
-// of a round. Every timed round includes the unit's drift (BM_UnitDrift on its own).
+// of a round. Every timed round includes the unit's drift (BM_UnitDrift on its own). Also the
+// steady round once the snapshot's address has been handed out, and the first round of a device
+// whose configuration names many signals outside the snapshot.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -50,6 +52,40 @@ void BM_SteadyRound(benchmark::State& state) {
     for (auto _ : state) timed_round(state, polled.device, polled.pump, polled.unit, polled.clock);
 }
 BENCHMARK(BM_SteadyRound);
+
+// The steady round of a device whose snapshot address a host took once (803): from then on every
+// build first checks that the host has not edited the tree.
+void BM_SteadyRoundAfter803(benchmark::State& state) {
+    bench::PolledExampleDevice polled(kDataId, 3);
+    Json::Value* address = nullptr;
+    int length = 0;
+    if (polled.device.DeviceIoControl(803, nullptr, 0, &address, sizeof address, length) != 0) {
+        state.SkipWithError("803 refused");
+    }
+    for (auto _ : state) timed_round(state, polled.device, polled.pump, polled.unit, polled.clock);
+}
+BENCHMARK(BM_SteadyRoundAfter803);
+
+// The first round of a device whose configuration names N analogue signals that are no snapshot
+// member: the rule evaluation inserts each into the snapshot.
+void BM_FirstRoundUnknownNames(benchmark::State& state) {
+    constexpr unsigned int kDataId = 2;
+    bench::configure_unknown_names(kDataId, static_cast<int>(state.range(0)));
+    SteppedClock clock;
+    DriftingUnit unit;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto device = std::make_unique<PX46TR_K>();
+        bench::set_up_example_device(*device, clock, kDataId);
+        BusPump pump(*device, unit);
+        state.ResumeTiming();
+        timed_round(state, *device, pump, unit, clock);
+        state.PauseTiming();
+        device.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_FirstRoundUnknownNames)->Arg(1000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond);
 
 void BM_HostRound(benchmark::State& state) {
     SteppedClock clock;

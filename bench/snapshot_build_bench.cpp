@@ -16,9 +16,10 @@ class BenchDevice : public PX46TR_K {
 public:
     BenchDevice() {
         set_diagnostic_sink(framework::silent_sink());  // a line per request
+        b_mode_ = 2;                                    // the cache load below builds no snapshot
         std::vector<unsigned char> bytes(sizeof data_);
         for (std::size_t i = 4; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7);
-        place_completed_record(bytes.data());
+        LoadFromCache(bytes.data(), static_cast<int>(bytes.size()));
         update_time_ = boost::posix_time::time_from_string("2026-12-07 15:03:21");
     }
     void next_round() { update_time_ += boost::posix_time::seconds(1); }

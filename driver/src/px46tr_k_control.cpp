@@ -133,9 +133,14 @@ int PX46TR_K::snapshot_text_request(const ControlCall& call) {
 int PX46TR_K::snapshot_address_request(const ControlCall& call) {
     if (missing(call.out, call.out_size) || refused_in_rule_evaluation()) return -1;
     GenJsonData();
-    const Json::Value* address = &json_.root();
+    Json::Value* address = nullptr;
     call.out_len = static_cast<int>(sizeof address);
     if (call.out_size < call.out_len) return -1;
+    {
+        // From here on the holder may edit the tree: every build checks it first.
+        std::lock_guard<std::mutex> lock(json_mutex_);
+        address = json_.hand_out();
+    }
     std::memcpy(call.out, &address, sizeof address);
     return 0;
 }
@@ -158,7 +163,7 @@ int PX46TR_K::write_outcome_request(const ControlCall& call) {
 // meanwhile waits for that copy at most; the text is still one build's view. It is kept only if
 // the tree has not changed while it was written (two requests meeting there may both write it).
 int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
-    std::shared_ptr<const std::string> text;
+    std::shared_ptr<const framework::SnapshotText> text;
     std::optional<Json::Value> tree;
     std::uint64_t version = 0;
     {
@@ -168,7 +173,7 @@ int PX46TR_K::snapshot_text(void* out, int out_size, int& out_len) {
         if (!text) tree = json_.root();
     }
     if (tree) {
-        text = std::make_shared<const std::string>(Json::FastWriter().write(*tree));
+        text = std::make_shared<const framework::SnapshotText>(Json::FastWriter().write(*tree));
         tree.reset();
         std::lock_guard<std::mutex> lock(json_mutex_);
         json_.keep_text(text, version);

@@ -15,29 +15,52 @@ using namespace px46tr_k;
 namespace {
 
 // A member's value from the integer its source holds, then its "AlertArray" entry: always for a
-// boolean entry, only while the code means "告警" for an alarm-only one. `slot(object)` is where
-// the member's value (object null) or its entry in `object` lives. Status words are the
-// catalogue's own texts, held by address.
+// boolean entry; for an alarm-only one while the code means "告警", or when `raised_before` says
+// the device has raised it already. `slot(object)` is where the member's value (object null) or
+// its entry in `object` lives. Status words are the catalogue's own texts, held by address.
+// Returns whether the alarm is raised now.
 template <typename Slot>
-void write_value(const SignalInfo& signal, std::int64_t raw, Slot&& slot) {
+bool write_value(const SignalInfo& signal, std::int64_t raw, bool raised_before, Slot&& slot) {
     if (signal.coding == Coding::number) {
         framework::SnapshotTree::assign(slot(nullptr), static_cast<double>(signal.number(raw)));
-        return;
+        return false;
     }
     framework::SnapshotTree::assign_text(slot(nullptr), signal.word(raw));
-    if (signal.entry == Entry::none) return;
+    if (signal.entry == Entry::none) return false;
     const bool alarm = signal.alarm(raw);
     if (signal.entry == Entry::boolean) {
         framework::SnapshotTree::assign(slot(kAlertArray), alarm);
-    } else if (alarm) {
+    } else if (alarm || raised_before) {
         framework::SnapshotTree::assign(slot(kAlertArray), 1);
     }
+    return alarm;
+}
+
+// The slots of a build: each member's value at its catalogue position, then each "AlertArray"
+// entry, in catalogue order. Shared by every device.
+struct SlotNumbers {
+    std::vector<std::size_t> entry;  // by catalogue position; meaningful where the signal has an entry
+    std::size_t count = 0;
+};
+
+const SlotNumbers& slot_numbers() {
+    static const SlotNumbers numbers = [] {
+        const std::vector<SignalInfo>& catalogue = snapshot_signals();
+        SlotNumbers made;
+        made.count = catalogue.size();
+        made.entry.resize(catalogue.size());
+        for (std::size_t position = 0; position < catalogue.size(); ++position) {
+            if (catalogue[position].entry != Entry::none) made.entry[position] = made.count++;
+        }
+        return made;
+    }();
+    return numbers;
 }
 
 }  // namespace
 
 void PX46TR_K::GenJsonData() {
-    std::shared_ptr<const std::string> stale_text;  // released once the snapshot lock is
+    std::shared_ptr<const framework::SnapshotText> stale_text;  // released once the snapshot lock is
     std::lock_guard<std::mutex> lock(json_mutex_);
     if (update_time_ == json_time_) return;
     json_time_ = update_time_;
@@ -45,6 +68,7 @@ void PX46TR_K::GenJsonData() {
     // not hold it between requests.
     stale_text = json_.take_text();
     json_.begin_build();
+    json_.reserve_slots(slot_numbers().count);
     building_ = true;
 
     // The last completed record, never the one a round in progress is filling.
@@ -54,8 +78,7 @@ void PX46TR_K::GenJsonData() {
         const SignalInfo& signal = catalogue[position];
         if (signal.coding == Coding::time_text) {
             // A text of the round's own, so that a copy of the tree keeps its round's time.
-            json_.assign_owned_text(member_slot(position, signal.name, nullptr),
-                                    round_time_text(record).text);
+            json_.assign_time_text(member_slot(position, signal.name, nullptr), round_time_text(record).text);
         } else {
             write_member(position, signal, signal.source.raw(record));
         }
@@ -114,10 +137,15 @@ void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const c
                   flag);
 }
 
+// An alarm-only entry, once raised, is kept for the device's life, in a tree built anew too.
 void PX46TR_K::write_member(std::size_t position, const SignalInfo& signal, std::int64_t raw) {
-    write_value(signal, raw, [&](const char* object) -> Json::Value& {
+    const bool alarm_only = signal.entry == Entry::alarm_only;
+    if (alarm_only && raised_alarm_only_.empty()) raised_alarm_only_.resize(snapshot_signals().size());
+    const bool raised_before = alarm_only && raised_alarm_only_[position];
+    const bool raised = write_value(signal, raw, raised_before, [&](const char* object) -> Json::Value& {
         return member_slot(position, signal.name, object);
     });
+    if (alarm_only && raised) raised_alarm_only_[position] = true;
 }
 
 // The catalogue entry `entry_name` decodes the field at `field`; a writer that composed the entry's
@@ -132,7 +160,7 @@ void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_n
         write_member(position, signal, raw);
         return;
     }
-    write_value(signal, raw, [&](const char* object) -> Json::Value& {
+    write_value(signal, raw, false, [&](const char* object) -> Json::Value& {
         return object != nullptr ? json_[object][name] : json_[name];
     });
 }
@@ -144,7 +172,7 @@ void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_n
 // found by name.
 Json::Value& PX46TR_K::member_slot(std::size_t position, const std::string& name, const char* object) {
     if (!building_) return object != nullptr ? json_[object][name] : json_[name];
-    const std::size_t slot = 2 * position + (object != nullptr ? 1 : 0);
+    const std::size_t slot = object != nullptr ? slot_numbers().entry[position] : position;
     if (Json::Value* kept = json_.kept(slot)) {
         assert(json_.holds(*kept, object, name));
         return *kept;

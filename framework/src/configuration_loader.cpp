@@ -35,14 +35,14 @@ bool ends_with(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-void store_ai_entry(const AlarmTables& tables, const std::string& key, const std::string& value) {
-    tables.ai_signals[key] = split_at_first(value, ',');
+void store_ai_entry(AlarmConfiguration& tables, const std::string& key, const std::string& value) {
+    tables.ai_signals_[key] = split_at_first(value, ',');
 }
 
 // Returns the stored value, for the caller's log.
-const std::string& store_alarm_entry(const AlarmTables& tables, std::int32_t b_mode, const std::string& key,
+const std::string& store_alarm_entry(AlarmConfiguration& tables, std::int32_t b_mode, const std::string& key,
                                      const std::string& value) {
-    std::string& rule = tables.alarm_rules[key];
+    std::string& rule = tables.alarm_rules_[key];
     rule = is_profile(b_mode, OperatorProfile::kUnicom) ? split_at_first(value, ',').first : value;
     return rule;
 }
@@ -62,7 +62,7 @@ void for_each_yaml_entry(const YAML::Node& document, const char* group, Store st
     }
 }
 
-void read_yaml(const YAML::Node& document, std::int32_t b_mode, const AlarmTables& tables,
+void read_yaml(const YAML::Node& document, std::int32_t b_mode, AlarmConfiguration& tables,
                const DiagnosticSink& diagnostics) {
     if (is_profile(b_mode, OperatorProfile::kUnicom)) {
         for_each_yaml_entry(document, "AI", [&](const std::string& key, const std::string& value) {
@@ -88,7 +88,7 @@ void for_each_ini_entry(const ptree& tree, const char* section, Store store) {
     for (const auto& entry : tree.get_child(section)) store(entry.first, entry.second.data());
 }
 
-void read_ini(const ptree& tree, std::int32_t b_mode, const AlarmTables& tables) {
+void read_ini(const ptree& tree, std::int32_t b_mode, AlarmConfiguration& tables) {
     if (is_profile(b_mode, OperatorProfile::kUnicom)) {
         for_each_ini_entry(tree, "AI", [&](const std::string& key, const std::string& value) {
             store_ai_entry(tables, key, value);
@@ -120,9 +120,9 @@ ConfigurationFile read_file(const std::string& path, const DiagnosticSink& diagn
     return file;
 }
 
-void log_ai_signals(std::uint32_t data_id, const AlarmTables& tables, const DiagnosticSink& diagnostics) {
+void log_ai_signals(std::uint32_t data_id, AlarmConfiguration& tables, const DiagnosticSink& diagnostics) {
     log_line(diagnostics, "AI ", data_id);
-    for (const auto& [key, ids] : tables.ai_signals) {
+    for (const auto& [key, ids] : tables.ai_signals_) {
         log_line(diagnostics, "first:", key, " second:", ids.first, " name:", ids.second);
     }
 }
@@ -137,7 +137,7 @@ Value host_value(const std::map<std::string, Value>& values, const std::string& 
 
 // Mobile: signal names and report texts by alarm identifier.
 void read_mobile_settings(const Json::Value& settings, const ConfigurationTarget& target,
-                          const AlarmTables& tables) {
+                          AlarmConfiguration& tables) {
     log_line(target.diagnostics, "here 1");
     const Json::Value* thresholds = member(settings, "thresholdSetting");
     if (thresholds == nullptr) return;
@@ -148,7 +148,7 @@ void read_mobile_settings(const Json::Value& settings, const ConfigurationTarget
         const std::string id = it.name();
         log_line(target.diagnostics, "here ", id);
         if (!it->isObject()) continue;
-        if (const Json::Value* name = member(*it, "SignalName")) tables.alarm_names[id] = name->asString();
+        if (const Json::Value* name = member(*it, "SignalName")) tables.alarm_names_[id] = name->asString();
         std::string text;
         for (const char* piece : kTextPieces) {
             if (const Json::Value* value = member(*it, piece)) {
@@ -160,7 +160,7 @@ void read_mobile_settings(const Json::Value& settings, const ConfigurationTarget
         }
         log_line(target.diagnostics, "mobile:", id, ":", text, " level:", host_value(target.host_levels, id),
                  " value:", host_value(target.host_thresholds, id));
-        tables.alarm_texts[id] = text;
+        tables.alarm_texts_[id] = text;
     }
 }
 
@@ -190,7 +190,7 @@ constexpr GroupKeys kGroupKeys[] = {
 };
 
 // Threshold groups: the four groups are emptied, then refilled from the settings.
-void read_threshold_groups(const Json::Value& settings, const AlarmTables& tables) {
+void read_threshold_groups(const Json::Value& settings, AlarmConfiguration& tables) {
     const auto groups = threshold_groups(tables);
     for (const ThresholdGroupEntry& group : groups) group.rules.clear();
     const Json::Value* thresholds = member(settings, "thresholdSetting");
@@ -271,21 +271,20 @@ void load_configuration(const Json::Value& settings, const ConfigurationTarget& 
     // The new tables are built aside, from a copy of the current ones (a load overwrites entries,
     // it does not remove them), and moved in whole: a round completing on another thread sees the
     // old tables or the new ones. A library error moves in what was built before it.
-    AlarmConfiguration aside;
+    AlarmConfiguration tables;
     {
         const auto lock = hold_tables(target);
-        aside = AlarmConfiguration::copy_of(target.tables);
+        tables = target.tables;
     }
     struct MoveIn {
         ~MoveIn() {
             const auto lock = hold_tables(target);
-            aside.move_into(target.tables);
+            target.tables = std::move(aside);
         }
         AlarmConfiguration& aside;
         const ConfigurationTarget& target;
-    } move_in{aside, target};
+    } move_in{tables, target};
 
-    const AlarmTables tables = aside.view();
     if (!path.empty()) {
         if (file.yaml) read_yaml(*file.yaml, b_mode, tables, target.diagnostics);
         if (file.ini) read_ini(*file.ini, b_mode, tables);

@@ -3,12 +3,15 @@
 // snapshot, query values, write registers, pass control requests, load cached records and reload
 // the configuration. What a host relies on is checked: every published record is one round's
 // image, every snapshot text is one image with that image's time, every write gets an outcome,
-// rounds keep completing. Run it under ThreadSanitizer as well.
+// rounds keep completing. Run it under ThreadSanitizer as well: with a configuration that names
+// signals outside the snapshot, the rule evaluation inserts members while requests read the tree.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -131,9 +134,8 @@ std::map<unsigned, Json::Value> reference_snapshots(std::int32_t profile) {
         std::vector<unsigned char> record(px46tr_k::kRecordSize);
         for (std::size_t at = kImageBegin; at < kImageEnd; at += 2)
             px46tr_k::write_u16(record.data() + at, k);
-        device.place_completed_record(record.data());
-        device.update_time_ = boost::posix_time::time_from_string("2000-01-01 00:00:00");
-        device.GenJsonData();
+        device.LoadFromCache(record.data(), static_cast<int>(record.size()));
+        device.GenJsonData();  // under a profile whose rounds build none
         snapshots[k] = device.json_.root();
         snapshots[k].removeMember("更新时间");
     }
@@ -155,14 +157,32 @@ bool holds_image(const Json::Value& snapshot, const Json::Value& image) {
 struct StressCase {
     const char* name;
     std::int32_t profile;
+    // Analogue signals the configuration names that no build writes: the rule evaluation inserts
+    // each into the snapshot, under the snapshot lock. Every reload names new ones.
+    int unknown_names;
 };
+
+// The unicom example configuration with `unknown_names` analogue signals of reload `generation`
+// that are no snapshot member.
+std::string configuration_text(int unknown_names, int generation) {
+    std::ifstream example(PX46_EXAMPLES_DIR "/unicom.yaml", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(example)), std::istreambuf_iterator<char>());
+    std::string names;
+    for (int k = 0; k < unknown_names; ++k) {
+        names += "  未知信号" + std::to_string(generation) + "-" + std::to_string(k) + ": \"0406199001,x\"\n";
+    }
+    const std::size_t section = text.find("\nAI:\n");
+    if (section == std::string::npos) throw std::runtime_error("the example has no AI section");
+    return text.insert(section + 5, names);
+}
 
 class DeviceUnderHostThreads : public testing::TestWithParam<StressCase> {};
 
 TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
     const std::int32_t profile = GetParam().profile;
     TempWorkDir work;
-    work.copy(PX46_EXAMPLES_DIR "/unicom.yaml", "ini/1.yaml");
+    const int unknown_names = GetParam().unknown_names;
+    work.write("ini/1.yaml", configuration_text(unknown_names, 0));
     Json::Value settings(Json::objectValue);
     settings["appSetting"]["b_mode"] = profile;
     settings["aoReportSetting"]["0406101001"]["absBand"] = 0.5;
@@ -188,8 +208,11 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
 
     device.InitSetting(settings);
     std::vector<std::thread> requests;
+    std::atomic<bool> requests_begun{false};
     std::thread polling([&] {
         polling_here = true;
+        // The first round's rule evaluation meets requests already under way.
+        while (!requests_begun) std::this_thread::yield();
         for (long r = 0; !stop_polling; ++r) {
             for (int reg = 0; reg < kImageRegisters; ++reg) {
                 unit.set(reg, static_cast<std::uint16_t>(r % kImages + 1));
@@ -214,7 +237,8 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
     };
 
     on_request_thread([&](int) {  // 801: the text of one build
-        std::vector<char> out(1 << 20);
+        requests_begun = true;
+        std::vector<char> out(4 << 20);
         int out_len = 0;
         if (device.DeviceIoControl(801, nullptr, 0, out.data(), static_cast<int>(out.size()), out_len) != 0) {
             return findings.fault("801 failed");
@@ -277,7 +301,9 @@ TEST_P(DeviceUnderHostThreads, PublishesWholeImagesAndAnswersEveryRequest) {
         }
     });
     on_request_thread([&](int i) {  // configuration reloads
-        if (i % 8 == 0) device.InitSetting(settings);
+        if (i % 8 != 0) return;
+        if (unknown_names > 0) work.write("ini/1.yaml", configuration_text(unknown_names, i / 8 + 1));
+        device.InitSetting(settings);
     });
 
     std::this_thread::sleep_for(2s);
@@ -318,7 +344,8 @@ TEST(ValueQueries, AnswerWhileRoundsCompleteOnAnotherThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, DeviceUnderHostThreads,
-                         testing::Values(StressCase{"unicom_with_rules", 1}, StressCase{"telecom", 2}),
+                         testing::Values(StressCase{"unicom_with_rules", 1, 0}, StressCase{"telecom", 2, 0},
+                                         StressCase{"unicom_naming_signals_outside_the_snapshot", 1, 1000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,7 +5,7 @@ import subprocess
 import sys
 
 bench = sys.argv[1]
-run = subprocess.run([bench, "--benchmark_filter=BM_SteadyRound|BM_HostRound", "--benchmark_format=json",
+run = subprocess.run([bench, "--benchmark_filter=BM_SteadyRound$|BM_HostRound$", "--benchmark_format=json",
                       "--benchmark_min_time=0.01"], capture_output=True, text=True, timeout=120)
 assert run.returncode == 0, run.stderr
 report = json.loads(run.stdout)

@@ -11,11 +11,11 @@
 // what the tests set or read of the device itself.
 class TestDevice : public PX46TR_K {
 public:
-    framework::AlarmConfiguration& alarm_configuration() { return *this; }
     framework::RoundRecord<PX46TR_K_Data_t>& round_record() { return *this; }
     px46tr_k::WriteTransaction& write_transaction() { return write_; }
 
     using PX46TR_K::alarm_changed_;
+    using PX46TR_K::alarm_configuration;
     using PX46TR_K::alarm_levels_;
     using PX46TR_K::alarm_thresholds_;
     using PX46TR_K::b_mode_;
@@ -26,7 +26,6 @@ public:
     using PX46TR_K::json_;
     using PX46TR_K::json_mutex_;
     using PX46TR_K::json_time_;
-    using PX46TR_K::place_completed_record;
     using PX46TR_K::rule_values_;
     using PX46TR_K::serial_flag_;
     using PX46TR_K::step_;

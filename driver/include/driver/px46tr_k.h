@@ -83,7 +83,8 @@ public:
     // Rebuilds the snapshot json_ from the record once per completed round (update_time_), with
     // json_mutex_ held throughout: every member of the signal catalogue, the "AlertArray" entries
     // and "更新时间". The first build inserts the members; later ones assign their values in
-    // place. Members are never removed; a tree that its holder has edited since is built anew.
+    // place. Members are never removed; a tree that its holder has edited since is built anew,
+    // with the alarm-only entries the device has raised before.
     void GenJsonData() override;
 
     // Writes (206, 210), control requests passed to the host (310, 320), the snapshot as text
@@ -153,7 +154,10 @@ private:
     int snapshot_text(void* out, int out_size, int& out_len);
     bool refused_in_rule_evaluation() const;
 
-    // A build is under way (json_mutex_): values go to the slots of json_, two per catalogue
-    // position (the member, its entry). Finding the members happens once, at a slot's first write.
+    // A build is under way (json_mutex_): values go to the slots of json_, one per catalogue
+    // position and one per entry. Finding the members happens once, at a slot's first write.
     bool building_ = false;
+    // The alarm-only entries the device has raised, by catalogue position (json_mutex_): a tree
+    // built anew after its holder edited it holds them again. Empty until the first build.
+    std::vector<bool> raised_alarm_only_;
 };

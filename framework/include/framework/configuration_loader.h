@@ -32,7 +32,8 @@ struct ConfigurationTarget {
     // The operator profile: kept unless the settings name a new one. A device's rounds read it on
     // another thread.
     std::atomic<std::int32_t>& b_mode;
-    AlarmTables tables;
+    // The tables a load replaces.
+    AlarmConfiguration& tables;
     // The host's alarm levels and thresholds by alarm identifier; only looked up, never added to.
     const std::map<std::string, int>& host_levels;
     const std::map<std::string, float>& host_thresholds;

@@ -46,11 +46,6 @@ public:
         std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
         image_loads_.fetch_add(1);
     }
-    // Places a whole record as the last completed one, without a new stamp or time.
-    void place_completed(const unsigned char* bytes) {
-        std::memcpy(static_cast<void*>(&data_), bytes, sizeof data_);
-        std::memcpy(static_cast<void*>(&completed_), bytes, sizeof completed_);
-    }
     // Completes the round at `now`: notes its time, stamps the record and keeps a copy of it as
     // the completed record.
     void complete(const boost::posix_time::ptime& now) {

@@ -93,9 +93,9 @@ public:
             std::memcpy(record_bytes(), &data_id, sizeof data_id);
         }
         configuration::load_configuration(
-            settings, configuration::ConfigurationTarget{data_id, this->DeviceType(), b_mode_, alarm_tables(),
-                                                         this->alarm_levels_, this->alarm_thresholds_,
-                                                         *diagnostics_, &round_mutex_});
+            settings, configuration::ConfigurationTarget{
+                          data_id, this->DeviceType(), b_mode_, alarm_configuration(), this->alarm_levels_,
+                          this->alarm_thresholds_, *diagnostics_, &round_mutex_});
         const RoundHold round(*this);
         return Protocol::InitSetting(settings);
     }
@@ -120,14 +120,6 @@ protected:
     using Round::completed_bytes;
     // Whole-record cache loads so far: a round notes it when it begins.
     using Round::image_loads;
-
-    // Places a whole record as the last completed one, without completing a round (no new stamp,
-    // no publication): for building the snapshot of a stored record.
-    void place_completed_record(const unsigned char* bytes) {
-        const RoundHold round(*this);
-        const std::lock_guard<std::mutex> lock(json_mutex_);
-        this->place_completed(bytes);
-    }
 
     // Copies one reply's block into the record at `offset`, then completes the round after its
     // last block. True while the round goes on; false when it ends here: completed, abandoned
@@ -162,8 +154,8 @@ protected:
     // its reports to the host: a request that takes json_mutex_ again must be refused.
     bool in_rule_evaluation_here() const { return rule_thread_.load() == std::this_thread::get_id(); }
 
-    // The alarm tables by reference, as the configuration loader replaces them.
-    AlarmTables alarm_tables() { return view(); }
+    // The alarm tables, as the configuration loader replaces them.
+    AlarmConfiguration& alarm_configuration() { return *this; }
 
     // The end-of-round rules of the active profile, run with json_mutex_ held
     // (detail/rule_evaluation.ipp).

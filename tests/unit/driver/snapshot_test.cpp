@@ -350,18 +350,37 @@ Json::Value* snapshot_address(TestDevice& device) {
 
 // A host edits the tree it got through 803, then a rule looks up a new name in a round of the
 // same second (no build) and a round with another record follows: the build finds the tree not
-// the one it built, builds it anew, and the snapshot is a fresh device's for the same record.
+// the one it built, builds it anew, and the snapshot is that of a device never edited, loaded with
+// the same records: the alarm-only entries the first record raised included, though the second
+// raises none.
 TEST(SnapshotRebuild, ATreeEditedByTheHostIsBuiltAnew) {
     const std::pair<const char*, void (*)(Json::Value&)> edits[] = {
         {"remove a member", [](Json::Value& t) { t.removeMember("环境温度"); }},
         {"remove an entry", [](Json::Value& t) { t[kEntries].removeMember("出线支路05电流越上线"); }},
+        {"remove an alarm-only entry", [](Json::Value& t) { t[kEntries].removeMember("A路进线总开关状态"); }},
+        {"clear an alarm-only entry", [](Json::Value& t) { t[kEntries]["A路进线总开关状态"] = 0; }},
+        {"rename an entry",
+         [](Json::Value& t) {
+             Json::Value entry;
+             t[kEntries].removeMember("出线支路05电流越上线", &entry);
+             t[kEntries]["出线支路05电流越上线!"] = entry;
+         }},
         {"empty the tree", [](Json::Value& t) { t = Json::Value(Json::objectValue); }},
+        {"clear the tree", [](Json::Value& t) { t.clear(); }},
         {"replace the tree", [](Json::Value& t) { t = Json::Value(Json::arrayValue); }},
+        {"replace the tree by a number", [](Json::Value& t) { t = 5; }},
         {"remove one, add another",
          [](Json::Value& t) {
              t.removeMember("环境温度");
              t["环境温度0"] = 1;  // in the removed member's place in the member order
          }},
+        {"remove a member, insert it again",
+         [](Json::Value& t) {
+             Json::Value member;
+             t.removeMember("环境温度", &member);
+             t["环境温度"] = member;  // a node of its own under a name of its own
+         }},
+        {"entries replaced by a copy", [](Json::Value& t) { t[kEntries] = Json::Value(t[kEntries]); }},
         {"entries replaced by a number", [](Json::Value& t) { t[kEntries] = 5; }},
         {"the time replaced by an object",
          [](Json::Value& t) {
@@ -369,37 +388,44 @@ TEST(SnapshotRebuild, ATreeEditedByTheHostIsBuiltAnew) {
              t["更新时间"]["x"] = "y";
          }},
     };
-    auto fill = [](DeviceHarness& h, std::uint32_t seed) {
+    auto fill = [](DeviceHarness& h, std::uint32_t seed, std::uint16_t states) {
         fill_registers(h.unit, seed);
-        for (int reg = 4096; reg <= 4102; ++reg) h.unit.set(reg, 1);  // every alarm-only entry
+        for (int reg = 4096; reg <= 4102; ++reg) h.unit.set(reg, states);  // 1: every alarm-only entry
     };
     for (const auto& [edit, apply] : edits) {
         DeviceHarness h;
-        fill(h, 1);
+        fill(h, 1, 1);
         h.run_round();
+        const std::vector<std::uint8_t> first = h.device.record();
         apply(*snapshot_address(h.device));
         h.device.alarm_configuration().ai_signals_["规则信号"] = {"0406101001", "规则信号"};
         h.run_round();
-        fill(h, 2);
+        fill(h, 2, 0);
         h.clock.advance(1);
         h.run_round();
 
         DeviceHarness fresh;
         fresh.device.alarm_configuration().ai_signals_ = h.device.alarm_configuration().ai_signals_;
+        fresh.clock.set(h.clock.local_now() - boost::posix_time::seconds(1));
+        ASSERT_TRUE(fresh.device.LoadFromCache(first.data(), static_cast<int>(first.size())));
         fresh.clock.set(h.clock.local_now());
         const std::vector<std::uint8_t> record = h.device.record();
         ASSERT_TRUE(fresh.device.LoadFromCache(record.data(), static_cast<int>(record.size())));
+        EXPECT_EQ(fresh.device.json_.root()[kEntries].size(), 457u + 6u);
         EXPECT_TRUE(h.device.json_.root() == fresh.device.json_.root()) << edit;
     }
 }
 
+// Rounds of one device, each replacing the time before it: a longer one, one that is a prefix of
+// the one before (an older record loaded after a newer one), one of the same length.
 TEST(SnapshotTime, UpdateTimeIsPlainDecimals) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"2026-12-07 15:03:21", "2026-12-7 15:3:21"},
-        {"2026-03-07 09:05:00", "2026-3-7 9:5:0"},
+    const std::pair<const char*, const char*> steps[] = {
+        {"2026-12-07 15:03:21", "2026-12-7 15:3:21"}, {"2026-03-07 09:05:00", "2026-3-7 9:5:0"},
+        {"2026-12-07 15:04:22", "2026-12-7 15:4:22"}, {"2026-12-07 15:04:02", "2026-12-7 15:4:2"},
+        {"2026-12-07 15:04:03", "2026-12-7 15:4:3"},
     };
-    for (const auto& [when, text] : cases) {
-        DeviceHarness h;
+    DeviceHarness h;
+    for (const auto& [when, text] : steps) {
         h.clock.set(time_from_string(when));
         h.run_round();
         EXPECT_EQ(h.device.json_["更新时间"], text);

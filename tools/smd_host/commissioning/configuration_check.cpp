@@ -194,9 +194,9 @@ void check_profile_and_file(const ConfigurationCheckRequest& request, const Json
     }
 }
 
-void check_unicom(const framework::AlarmTables& t, const std::string& file, Problems& problems) {
+void check_unicom(const framework::AlarmConfiguration& t, const std::string& file, Problems& problems) {
     const Catalogue& c = catalogue();
-    for (const auto& [name, ids] : t.ai_signals) {
+    for (const auto& [name, ids] : t.ai_signals_) {
         if (!c.numeric_members.count(name)) {
             problems.add(file, "AI " + name,
                          "no numeric snapshot member has this name" + hint(name, c.numeric_members));
@@ -206,7 +206,7 @@ void check_unicom(const framework::AlarmTables& t, const std::string& file, Prob
                          "identifier '" + ids.first + "' is shorter than 9 bytes: it is never evaluated");
         }
     }
-    for (const auto& [name, id] : t.alarm_rules) {
+    for (const auto& [name, id] : t.alarm_rules_) {
         if (!c.alarms.count(name)) {
             problems.add(file, "ALARM " + name,
                          "no alarm the driver reports has this name" + hint(name, c.alarms));
@@ -216,8 +216,8 @@ void check_unicom(const framework::AlarmTables& t, const std::string& file, Prob
     }
 }
 
-void check_mobile(const framework::AlarmTables& t, const std::string& file, Problems& problems) {
-    for (const auto& [key, rule] : t.alarm_rules) {
+void check_mobile(const framework::AlarmConfiguration& t, const std::string& file, Problems& problems) {
+    for (const auto& [key, rule] : t.alarm_rules_) {
         const std::string signal = key.substr(0, key.find('_'));
         if (!catalogue().members.count(signal)) {
             problems.add(file, "ALARM " + key,
@@ -232,7 +232,7 @@ void check_mobile(const framework::AlarmTables& t, const std::string& file, Prob
     }
 }
 
-void check_threshold_groups(const framework::AlarmTables& tables, const std::string& file,
+void check_threshold_groups(framework::AlarmConfiguration& tables, const std::string& file,
                             Problems& problems) {
     for (const framework::ThresholdGroupEntry& group : framework::threshold_groups(tables)) {
         for (const auto& [signal, rule] : group.rules) {
@@ -347,7 +347,7 @@ std::string configuration_file_error(std::uint32_t data_id, std::int32_t profile
     const std::map<std::string, float> host_thresholds;
     std::atomic<std::int32_t> b_mode{profile};
     const framework::configuration::ConfigurationTarget target{
-        data_id, device_type, b_mode, tables.view(), host_levels, host_thresholds, framework::silent_sink(),
+        data_id, device_type, b_mode, tables, host_levels, host_thresholds, framework::silent_sink(),
         nullptr};
     try {
         framework::configuration::load_configuration(Json::Value(Json::objectValue), target);
@@ -366,8 +366,7 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
     }
     const std::string settings_name = request.settings_path.empty() ? "settings" : request.settings_path;
 
-    framework::AlarmConfiguration tables;
-    const framework::AlarmTables t = tables.view();
+    framework::AlarmConfiguration t;
     // No host: no alarm levels or thresholds of its own to look up.
     const std::map<std::string, int> host_levels;
     const std::map<std::string, float> host_thresholds;
@@ -393,8 +392,8 @@ ConfigurationCheckResult check_configuration(const ConfigurationCheckRequest& re
     out << "file: " << (file.empty() ? "none found" : file) << "\n";
     const std::int32_t profile = b_mode;
     out << "profile: " << profile << " (" << profile_description(profile) << ")\n";
-    out << "tables: AI " << t.ai_signals.size() << ", ALARM " << t.alarm_rules.size() << ", alarm texts "
-        << t.alarm_texts.size() << ", alarm names " << t.alarm_names.size() << ", thresholds";
+    out << "tables: AI " << t.ai_signals_.size() << ", ALARM " << t.alarm_rules_.size() << ", alarm texts "
+        << t.alarm_texts_.size() << ", alarm names " << t.alarm_names_.size() << ", thresholds";
     for (const framework::ThresholdGroupEntry& group : framework::threshold_groups(t)) {
         out << " " << lower_case(group.name) << " " << group.rules.size();
     }

@@ -160,8 +160,6 @@ constexpr std::size_t inline_alarm_offset(int m) {
                : 0;
 }
 
-inline constexpr std::size_t kSystemTotalAlarmOffset = record_offset_of(kSystemTotalAlarmRegister);
-
 // --- Feeders 1 to 144 --------------------------------------------------------------------------
 
 // Name format applied to an empty prefix and the feeder name ("出线支路" + "%02d" number); signed
@@ -198,17 +196,16 @@ struct FeederFlagFamily {
     FlagBlock block;
     int first_flag;
     Entry entry;
-    bool reported;  // reported as an alarm under the unicom profile
 };
 
 inline constexpr FeederFlagFamily kFeederSwitchAlarm{"%s%02d开关告警", FlagBlock::feeder_alarm_bits, 0,
-                                                     Entry::none, false};
+                                                     Entry::none};
 inline constexpr FeederFlagFamily kFeederCurrentHigh{"%s%02d电流越上线", FlagBlock::feeder_alarm_bits, 144,
-                                                     Entry::boolean, true};
+                                                     Entry::boolean};
 inline constexpr FeederFlagFamily kFeederCurrentHighHigh{"%s%02d电流越上上线", FlagBlock::feeder_alarm_bits,
-                                                         288, Entry::boolean, true};
+                                                         288, Entry::boolean};
 inline constexpr FeederFlagFamily kFeederSwitchOpen{"%s%02d开关分闸", FlagBlock::feeder_open_bits, 0,
-                                                    Entry::boolean, true};
+                                                    Entry::boolean};
 
 constexpr std::size_t flag_block_offset(FlagBlock block) {
     return block == FlagBlock::feeder_alarm_bits ? offsetof(PX46TR_K_Data_t, feeder_alarm_bits)
