@@ -30,13 +30,14 @@ void timed_round(benchmark::State& state, SPModbus& device, BusPump& pump, Drift
     }
 }
 
-void BM_FirstRound(benchmark::State& state) {
+// First rounds of fresh devices configured for `data_id`; only the rounds are timed.
+void time_first_rounds(benchmark::State& state, unsigned int data_id) {
     SteppedClock clock;
     DriftingUnit unit;
     for (auto _ : state) {
         state.PauseTiming();
         auto device = std::make_unique<PX46TR_K>();
-        bench::set_up_example_device(*device, clock, kDataId);
+        bench::set_up_example_device(*device, clock, data_id);
         BusPump pump(*device, unit);
         state.ResumeTiming();
         timed_round(state, *device, pump, unit, clock);
@@ -45,6 +46,8 @@ void BM_FirstRound(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
+
+void BM_FirstRound(benchmark::State& state) { time_first_rounds(state, kDataId); }
 BENCHMARK(BM_FirstRound);
 
 void BM_SteadyRound(benchmark::State& state) {
@@ -69,21 +72,9 @@ BENCHMARK(BM_SteadyRoundAfter803);
 // The first round of a device whose configuration names N analogue signals that are no snapshot
 // member: the rule evaluation inserts each into the snapshot.
 void BM_FirstRoundUnknownNames(benchmark::State& state) {
-    constexpr unsigned int kDataId = 2;
-    bench::configure_unknown_names(kDataId, static_cast<int>(state.range(0)));
-    SteppedClock clock;
-    DriftingUnit unit;
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto device = std::make_unique<PX46TR_K>();
-        bench::set_up_example_device(*device, clock, kDataId);
-        BusPump pump(*device, unit);
-        state.ResumeTiming();
-        timed_round(state, *device, pump, unit, clock);
-        state.PauseTiming();
-        device.reset();
-        state.ResumeTiming();
-    }
+    constexpr unsigned int kUnknownNamesDataId = 2;
+    bench::configure_unknown_names(kUnknownNamesDataId, static_cast<int>(state.range(0)));
+    time_first_rounds(state, kUnknownNamesDataId);
 }
 BENCHMARK(BM_FirstRoundUnknownNames)->Arg(1000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond);
 

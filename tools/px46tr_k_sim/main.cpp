@@ -86,7 +86,7 @@ Json::Value mapped_registers(const RegisterImage& image) {
     return registers;
 }
 
-// "SPEC[@ID]": the fault's own text and the unit it is for (0: every request of the line).
+// "FAULT[@ID]": the fault's own text and the unit it is for (0: every request of the line).
 std::pair<std::string, int> fault_for_unit(const std::string& text, const char* option) {
     const auto at = text.rfind('@');
     if (at == std::string::npos) return {text, 0};
@@ -102,7 +102,7 @@ int count_of(const std::string& text, const char* option) {
     return static_cast<int>(*count);
 }
 
-// The fault options as given, each "SPEC[@ID]" and repeatable.
+// The fault options as given, each "FAULT[@ID]" and repeatable.
 struct FaultTexts {
     std::vector<std::string> delay, drop, exception, close;
 };
@@ -111,36 +111,36 @@ struct FaultTexts {
 void apply_faults(const FaultTexts& texts, Faults& line, std::map<int, UnitSetup>& units) {
     std::set<std::pair<std::string, int>> given;
     const auto target = [&](const std::string& text, const char* option) {
-        const auto [spec, unit] = fault_for_unit(text, option);
+        const auto [fault, unit] = fault_for_unit(text, option);
         if (!given.emplace(option, unit).second) {
             throw UsageError{std::string(option) + " is given twice for " +
                              (unit == 0 ? std::string("the line") : "unit " + std::to_string(unit))};
         }
-        if (unit == 0) return std::pair<std::string, Faults*>{spec, &line};
+        if (unit == 0) return std::pair<std::string, Faults*>{fault, &line};
         const auto found = units.find(unit);
         if (found == units.end()) {
             throw UsageError{std::string(option) + " '" + text + "': unit " + std::to_string(unit) +
                              " is not served (--unit, --units)"};
         }
-        return std::pair<std::string, Faults*>{spec, &found->second.faults};
+        return std::pair<std::string, Faults*>{fault, &found->second.faults};
     };
     for (const auto& text : texts.delay) {
-        const auto [spec, f] = target(text, "--delay");
-        std::tie(f->delay_ms, f->delay_every) = number_pair(spec, 1, "--delay");
+        const auto [fault, f] = target(text, "--delay");
+        std::tie(f->delay_ms, f->delay_every) = number_pair(fault, 1, "--delay");
     }
     for (const auto& text : texts.drop) {
-        const auto [spec, f] = target(text, "--drop");
-        f->drop_every = count_of(spec, "--drop");
+        const auto [fault, f] = target(text, "--drop");
+        f->drop_every = count_of(fault, "--drop");
     }
     for (const auto& text : texts.exception) {
-        const auto [spec, f] = target(text, "--exception");
-        std::tie(f->exception_every, f->exception_code) = number_pair(spec, 4, "--exception");
+        const auto [fault, f] = target(text, "--exception");
+        std::tie(f->exception_every, f->exception_code) = number_pair(fault, 4, "--exception");
         if (f->exception_code < 1 || f->exception_code > 255)
             throw UsageError{"exception code from 1 to 255"};
     }
     for (const auto& text : texts.close) {
-        const auto [spec, f] = target(text, "--close");
-        f->close_every = count_of(spec, "--close");
+        const auto [fault, f] = target(text, "--close");
+        f->close_every = count_of(fault, "--close");
     }
 }
 
