@@ -3,6 +3,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <json/reader.h>
@@ -83,7 +84,9 @@ TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
     }
     std::ostringstream messages;
     std::atomic<bool> stop{false};
-    const int status = run_site(site_options(2), site, plugin, stop, messages);
+    SiteStatus followed;
+    followed.keep_snapshots();
+    const int status = run_site(site_options(2), site, plugin, stop, messages, &followed);
     EXPECT_EQ(status, kNoRoundCompleted) << "the dead unit completed no round\n" << messages.str();
 
     // The records each unit published, as the trace names its unit.
@@ -103,16 +106,36 @@ TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
         published[line["unit"].asString()].push_back(record);
     }
     const std::string frames = file_text("frames.txt");
+    std::set<double> voltages;  // the line A voltage of every unit's kept snapshot
+    std::size_t live_units = 0;
     for (const SiteLine& line : site.lines) {
         for (const SiteUnit& unit : line.units) {
             SCOPED_TRACE(unit.name);
             const int salt = salt_of.at(unit.data_id);
             const RecordHistory history = read_record_history(unit.history_path);
+            // What a watcher of the site sees of the unit.
+            const auto index = followed.unit_with_data_id(unit.data_id);
+            ASSERT_TRUE(index.has_value());
+            const UnitStatus seen = followed.unit(*index);
+            EXPECT_EQ(followed.lines().at(seen.line).name, line.name);
+            EXPECT_EQ(seen.unit, unit.unit);
             if (salt == kDead) {
                 EXPECT_TRUE(history.records.empty());
                 EXPECT_NE(messages.str().find(unit.name + ": 0 of 2 rounds completed"), std::string::npos);
+                EXPECT_EQ(seen.state, RoundState::backing_off);
+                EXPECT_EQ(seen.rounds_failed, 2u);
+                EXPECT_EQ(seen.last_failure, LinkFailure::timeout);
+                EXPECT_EQ(followed.snapshot_tree(*index), nullptr);
                 continue;
             }
+            EXPECT_EQ(seen.state, RoundState::completed);
+            EXPECT_EQ(seen.rounds_completed, 2u);
+            EXPECT_TRUE(seen.data_time.has_value());
+            const auto tree = followed.snapshot_tree(*index);
+            ASSERT_NE(tree, nullptr);
+            ASSERT_TRUE((*tree)["A路进线-电压"].isNumeric());
+            voltages.insert((*tree)["A路进线-电压"].asDouble());
+            ++live_units;
             ASSERT_EQ(history.records.size(), 2u) << messages.str();
             for (const auto& record : history.records) {
                 EXPECT_EQ(image_bytes(record), expected_image_bytes(distinct_image(salt)));
@@ -126,6 +149,7 @@ TEST(WireSite, EveryUnitOfEveryLineGetsItsOwnRecords) {
             EXPECT_NE(frames.find(unit.name + "  round 2 completed"), std::string::npos);
         }
     }
+    EXPECT_EQ(voltages.size(), live_units) << "each unit's snapshot from its own device";
 }
 
 }  // namespace

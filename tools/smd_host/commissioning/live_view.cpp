@@ -231,14 +231,8 @@ std::string render_view(const ViewFrame& frame) {
         feeder_lines.push_back(row.text);
     }
 
-    // Active alarms: every coded member of the catalogue that reads 告警.
     std::vector<std::string> active;
-    for (const auto& signal : px46tr_k::snapshot_signals()) {
-        if (signal.coding != Coding::number && signal.coding != Coding::time_text &&
-            text_of(s[signal.name]) == px46tr_k::kAlarm) {
-            active.push_back("  " + fit(signal.name, kWidth - 2));
-        }
-    }
+    for (const auto& name : active_alarms(s)) active.push_back("  " + fit(name, kWidth - 2));
     std::vector<std::string> report_lines;
     for (const auto& report : frame.reports) {
         report_lines.push_back("  " + fit(report.identifier, 24) + fit(report.state, 14) +
@@ -286,4 +280,17 @@ std::string render_view(const ViewFrame& frame) {
     out << "Reports this round: " << frame.reports.size() << "\n";
     print(2, " more reports");
     return without_trailing_blanks(out.str());
+}
+
+std::vector<std::string> active_alarms(const Json::Value& snapshot) {
+    std::vector<std::string> names;
+    if (!snapshot.isObject()) return names;
+    for (const auto& signal : px46tr_k::snapshot_signals()) {
+        if (signal.coding == Coding::number || signal.coding == Coding::time_text) continue;
+        const Json::Value* value = snapshot.find(signal.name.data(), signal.name.data() + signal.name.size());
+        if (value != nullptr && value->isString() && value->asString() == px46tr_k::kAlarm) {
+            names.emplace_back(signal.name);
+        }
+    }
+    return names;
 }

@@ -56,5 +56,9 @@ struct ViewFrame {
 // reports of the round. Chinese names count two columns a character.
 std::string render_view(const ViewFrame& frame);
 
+// The names of the coded snapshot members that read "告警" (the unit's active alarms), in catalogue
+// order.
+std::vector<std::string> active_alarms(const Json::Value& snapshot);
+
 // Columns a UTF-8 text takes in a terminal: East Asian wide characters count two.
 std::size_t display_width(const std::string& text);

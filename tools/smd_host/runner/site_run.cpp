@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "control_requests.h"
 #include "host_runtime/bus_pump.h"
 #include "host_runtime/modbus_link.h"
 #include "host_runtime/record_history.h"
@@ -63,9 +64,11 @@ private:
 // One unit on its line: its device as the host holds it, and what its rounds did. Used by its
 // line's thread only, once made.
 struct UnitRun {
-    UnitRun(const SiteUnit& config, ModbusLink& line) : config(config), port(line, config.unit) {}
+    UnitRun(const SiteUnit& config, ModbusLink& line, std::size_t index)
+        : config(config), index(index), port(line, config.unit) {}
 
     const SiteUnit& config;
+    std::size_t index;  // its place in the site's status
     RunObserver observer;
     std::unique_ptr<RecordHistoryWriter> history;
     UnitOnLine port;
@@ -80,6 +83,7 @@ struct UnitRun {
 
 struct LineRun {
     const SiteLine& config;
+    std::size_t index;   // its place in the site's status
     WireRecorders wire;  // the line's own frame trace and capture, when the site file names them
     std::unique_ptr<ModbusLink> link;
     std::vector<std::unique_ptr<UnitRun>> units;
@@ -102,8 +106,13 @@ void wait_until(Clock::time_point until, const std::atomic<bool>& stop) {
 
 class SiteRun {
 public:
-    SiteRun(const RunnerOptions& options, const std::atomic<bool>& stop, std::ostream& messages)
-        : options_(options), stop_(stop), messages_(messages), wire_(options) {}
+    SiteRun(const RunnerOptions& options, const std::atomic<bool>& stop, std::ostream& messages,
+            SiteStatus* status)
+        : options_(options),
+          stop_(stop),
+          messages_(messages),
+          wire_(options),
+          status_(status != nullptr ? *status : own_status_) {}
 
     void add_lines(const Site& site, const PluginLibrary& plugin);
     void run();
@@ -118,6 +127,8 @@ private:
     Messages messages_;
     WireRecorders wire_;
     std::shared_ptr<TraceFile> trace_;
+    SiteStatus own_status_;  // when the caller follows none
+    SiteStatus& status_;
     std::vector<std::unique_ptr<LineRun>> lines_;
 };
 
@@ -134,7 +145,8 @@ void SiteRun::add_lines(const Site& site, const PluginLibrary& plugin) {
             throw InputFileError{"site file " + site.path + ": " + config.name +
                                  ": a site's lines are real lines (tcp: or rtu:); sim is for --unit"};
         }
-        auto line = std::make_unique<LineRun>(LineRun{config, WireRecorders(config.link), nullptr, {}, {}});
+        auto line = std::make_unique<LineRun>(
+            LineRun{config, status_.add_line(config.name), WireRecorders(config.link), nullptr, {}, {}});
         std::vector<WireObserver*> observers = wire_.observers;
         observers.insert(observers.end(), line->wire.observers.begin(), line->wire.observers.end());
         for (const SiteUnit& unit_config : config.units) {
@@ -144,7 +156,9 @@ void SiteRun::add_lines(const Site& site, const PluginLibrary& plugin) {
             if (!line->link) {
                 line->link = open_modbus_link(config.link, device->baud_rate(), &stop_, observers);
             }
-            auto unit = std::make_unique<UnitRun>(unit_config, *line->link);
+            auto unit = std::make_unique<UnitRun>(
+                unit_config, *line->link,
+                status_.add_unit(line->index, unit_config.unit, unit_config.data_id, unit_config.name));
             if (trace_) unit->observer.share_trace(trace_, unit_config.name);
             if (!unit_config.history_path.empty()) {
                 unit->history = std::make_unique<RecordHistoryWriter>(unit_config.history_path);
@@ -197,6 +211,7 @@ void SiteRun::run_round(LineRun& line, UnitRun& unit) {
     FrameTrace* const traces[] = {wire_.frame_trace.get(), line.wire.frame_trace.get()};
     BusPump& pump = *unit.pump;
     unit.observer.start_round();
+    status_.round_started(unit.index);
     for (FrameTrace* trace : traces) {
         if (trace) trace->round_started(name, round);
     }
@@ -235,6 +250,7 @@ void SiteRun::run_round(LineRun& line, UnitRun& unit) {
         if (capture) capture->flush();
     }
     line.link->counters().book_round(completed, traffic.seconds);
+    status_.line_counters(line.index, line.link->counters());
     if (line.config.link.close_after_round) line.link->close_line();
     ++unit.rounds_run;
     unit.rounds_completed += completed ? 1 : 0;
@@ -247,6 +263,16 @@ void SiteRun::run_round(LineRun& line, UnitRun& unit) {
         unit.backoff = 0;
     }
     unit.due = std::max(started + seconds(unit.config.interval_seconds), now + seconds(unit.backoff));
+    SiteStatus::RoundEnd end{completed, unit.backoff > 0, traffic.seconds, LinkFailure::none, error, nullptr};
+    if (traffic.failures > 0) end.failure = pump.last_failure().failure;
+    if (completed && status_.keeps_snapshots()) {
+        // A profile that builds no snapshot refuses it: the unit is then shown without one.
+        try {
+            end.snapshot = std::make_shared<const std::string>(snapshot_text(*unit.device));
+        } catch (const std::runtime_error&) {
+        }
+    }
+    status_.round_ended(unit.index, std::move(end));
 
     // The round's line, repeated failures folded as for a single unit.
     if (completed) {
@@ -304,8 +330,8 @@ int SiteRun::finish() {
 }  // namespace
 
 int run_site(const RunnerOptions& options, const Site& site, const PluginLibrary& plugin,
-             const std::atomic<bool>& stop, std::ostream& messages) {
-    SiteRun run(options, stop, messages);
+             const std::atomic<bool>& stop, std::ostream& messages, SiteStatus* status) {
+    SiteRun run(options, stop, messages, status);
     run.add_lines(site, plugin);
     run.run();
     return run.finish();

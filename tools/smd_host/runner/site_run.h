@@ -6,6 +6,7 @@
 #include "host_runtime/plugin_library.h"
 #include "runner_options.h"
 #include "site_file.h"
+#include "site_status.h"
 
 // Runs a site as the host runs it: one device per unit, each created through the plug-in's
 // provider and given its settings, one thread per line carrying one request at a time for the
@@ -18,5 +19,8 @@
 // failed, else 3 when a unit completed no round, else 0. Throws InputFileError for a file it
 // cannot open before the first round, and std::runtime_error for a device that refuses its
 // settings (naming the unit).
+//
+// `status`, when given, is described with the site's lines and units (it must be empty) and
+// follows every round; it may be read from any thread while the site runs.
 int run_site(const RunnerOptions& options, const Site& site, const PluginLibrary& plugin,
-             const std::atomic<bool>& stop, std::ostream& messages);
+             const std::atomic<bool>& stop, std::ostream& messages, SiteStatus* status = nullptr);
