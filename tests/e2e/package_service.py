@@ -136,6 +136,11 @@ with tempfile.TemporaryDirectory() as tmp:
     for group in service["SupplementaryGroups"][0].split():
         assert "smd-host" in groups[group][1], (group, groups[group])
 
+    # Under ProtectSystem=strict the service writes only in its state folders: the relative paths of
+    # the site file (its histories) are taken from the working directory, which must be one.
+    state_folders = ["%S/" + folder for folder in " ".join(service["StateDirectory"]).split()]
+    assert service["WorkingDirectory"][0] in state_folders, (service["WorkingDirectory"], state_folders)
+
     # Stopped as systemd stops it: with every unit answering, and with a unit that never answers
     # (it completes no round, which is no failure of the service).
     success = {0} | {int(s) for s in " ".join(service.get("SuccessExitStatus", [])).split()}
