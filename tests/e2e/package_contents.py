@@ -1,8 +1,9 @@
 """The Debian package, built by CPack from the build folder: its file list (`dpkg-deb -c`) holds
 the programs, the plug-in in its own directory, the manual pages, README, examples, copyright and
-changelog in the Debian places, nothing from the tests; its fields carry the project's version and
-the run-time dependencies of the linked libraries. Its programs and libraries are stripped and name
-their debug files, which the debug-symbols package beside it holds; it has no maintainer scripts."""
+changelog in the Debian places, the service's unit and user, nothing from the tests; its fields
+carry the project's version and the run-time dependencies of the linked libraries and of its
+postinst. Its programs and libraries are stripped and name their debug files, which the
+debug-symbols package beside it holds; its only maintainer scripts are the service's."""
 import glob
 import os
 import re
@@ -29,6 +30,7 @@ with tempfile.TemporaryDirectory() as work:
         r"\./usr/share/doc/px46tr-k/README\.md", r"\./usr/share/doc/px46tr-k/examples/unicom\.yaml",
         r"\./usr/share/doc/px46tr-k/copyright", r"\./usr/share/doc/px46tr-k/changelog\.gz",
         r"\./usr/share/doc/px46tr-k/CONTRIBUTING\.md", r"\./usr/share/doc/px46tr-k/docs/architecture\.md",
+        r"\./usr/lib/systemd/system/smd-host@\.service", r"\./usr/lib/sysusers\.d/px46tr-k\.conf",
     ]
     for pattern in expected:
         assert [f for f in files if re.fullmatch(pattern, f)], (pattern, sorted(files))
@@ -43,7 +45,9 @@ with tempfile.TemporaryDirectory() as work:
 
     assert field("Package") == "px46tr-k" and field("Version") == version, (field("Package"), field("Version"))
     depends = field("Depends")
-    for library in ("libmodbus5", "libpcap0.8", "libjsoncpp", "libyaml-cpp", "libboost-program-options", "libc6"):
+    # The postinst runs systemd-sysusers: a package that provides it.
+    for library in ("libmodbus5", "libpcap0.8", "libjsoncpp", "libyaml-cpp", "libboost-program-options", "libc6",
+                    "systemd | systemd-standalone-sysusers"):
         assert library in depends, depends
 
     # Stripped objects, each naming its debug file, which the debug-symbols package holds under the
@@ -64,7 +68,12 @@ with tempfile.TemporaryDirectory() as work:
         assert build_id and f"/usr/lib/debug/.build-id/{build_id[1]}/{build_id[2]}.debug" in symbols, \
             (path, symbols)
 
-    # The libraries live in private directories: nothing for ldconfig, no maintainer scripts.
+    # The libraries live in private directories: nothing for ldconfig. The maintainer scripts are
+    # the service's (its user, systemd's reload), executable; no conffile: nothing in /etc but the
+    # empty folder of the site files.
     control = os.path.join(work, "control")
     subprocess.run(["dpkg-deb", "-e", packages[0], control], check=True, timeout=30)
-    assert sorted(os.listdir(control)) == ["control", "md5sums"], os.listdir(control)
+    assert sorted(os.listdir(control)) == ["control", "md5sums", "postinst", "postrm"], os.listdir(control)
+    for script in ("postinst", "postrm"):
+        assert os.stat(os.path.join(control, script)).st_mode & 0o777 == 0o755, script
+    assert not [f for f in files if f.startswith("./etc/")], sorted(files)
