@@ -226,7 +226,7 @@ with tempfile.TemporaryDirectory() as work:
             stop(site_sim)
     assert site_view.returncode == 0, (site_view.returncode, site_view.stderr)
     assert "\x1b" not in site_view.stdout and "rvSize is" not in site_view.stdout, site_view.stdout
-    last = site_view.stdout[site_view.stdout.rindex("px46tr_k site  8 units on 2 lines  "):]
+    last = site_view.stdout[site_view.stdout.rindex("Line Unit    Data id  State "):]
     for n in (1, 2):
         for u in range(1, 5):
             assert re.search(rf"\n +{n} +{u} +{100 * n + u}  completed ", last), (n, u, last)

@@ -61,9 +61,9 @@ TEST(SiteView, RendersUnitsAndLineCounters) {
     const std::string view = render_site_view(frame);
     const auto lines = lines_of(view);
     ASSERT_GE(lines.size(), 8u) << view;
-    EXPECT_EQ(lines[0].rfind("px46tr_k site  3 units on 2 lines  ", 0), 0u) << view;
+    EXPECT_EQ(lines[0], fit_to_width("Line Unit    Data id  State        Age Alarms  Last failure", 72) +
+                            local_clock_text(frame.now));
     const std::vector<std::string> expected = {
-        "Line Unit    Data id  State        Age Alarms  Last failure",
         "   1    1        101  completed    3 s     12",
         "   1    2 4294967295  back-off     2 h      0  no reply from unit 2 within 1 s,",
         "   2  247        201  waiting        -      0",
@@ -71,7 +71,7 @@ TEST(SiteView, RendersUnitsAndLineCounters) {
         "line 2  requests 0  failures 0  retries 0  busy retries 0  reconnects 0",
         "line 1 unit 2 (data id 4294967295)  round 5  profile 1  -",
         "ROUND NOT COMPLETED (read 0+4 on tcp:127.0.0.1:1502 unit 2: no reply from unit 2"};
-    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i + 1], expected[i]) << view;
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines.at(i + 1), expected[i]) << view;
     EXPECT_EQ(view.find("Reports this round"), std::string::npos) << "a site keeps no reports\n" << view;
 }
 
@@ -120,7 +120,7 @@ TEST(SiteView, ShortScreenListsTheUnitsThatCallForALookFirst) {
     EXPECT_NE(view.find("        117  back-off"), std::string::npos) << view;
     EXPECT_NE(view.find("        100  completed"), std::string::npos) << view;
     EXPECT_EQ(view.find("        119  completed"), std::string::npos) << view;
-    EXPECT_NE(view.find("  ... 12 more units (a taller window shows them)\n"), std::string::npos) << view;
+    EXPECT_NE(view.find("  ... 11 more units (a taller window shows them)\n"), std::string::npos) << view;
 }
 
 // A status of three units on one line, the second in back-off after a completed round.

@@ -48,11 +48,6 @@ std::string line_row(std::size_t index, const LinkCounters& c) {
                         kWidth);
 }
 
-// "1 unit", "8 units".
-std::string counted(std::size_t n, const std::string& what) {
-    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-}
-
 std::string without_trailing_blanks(const std::string& line) {
     const auto end = line.find_last_not_of(' ');
     return end == std::string::npos ? std::string() : line.substr(0, end + 1);
@@ -62,18 +57,16 @@ std::string without_trailing_blanks(const std::string& line) {
 
 std::string render_site_view(const SiteViewFrame& frame) {
     std::ostringstream out;
-    out << fit_to_width("px46tr_k site  " + counted(frame.units.size(), "unit") + " on " +
-                            counted(frame.lines.size(), "line") + "  " + local_clock_text(frame.now),
-                        kWidth)
-        << "\n";
+    // The units' column titles, the clock at the right.
     char header[96];
     std::snprintf(header, sizeof header, "%4s %4s %10s  %-9s %6s %6s  %s", "Line", "Unit", "Data id", "State",
                   "Age", "Alarms", "Last failure");
-    out << header << "\n";
+    const std::string clock = local_clock_text(frame.now);
+    out << fit_to_width(header, kWidth - display_width(clock)) << clock << "\n";
 
     // On a short screen the units that call for a look come first; the rest are counted.
     std::size_t room = frame.units.size();
-    const std::size_t around = 2 + frame.lines.size() + kDetailRows;
+    const std::size_t around = 1 + frame.lines.size() + kDetailRows;
     if (frame.screen_rows > 0 && frame.units.size() + around > frame.screen_rows) {
         room = frame.screen_rows > around + 1 ? frame.screen_rows - around - 1 : 0;
     }
@@ -86,7 +79,7 @@ std::string render_site_view(const SiteViewFrame& frame) {
             ++shown;
         }
     }
-    std::size_t row_count = 2;
+    std::size_t row_count = 1;
     for (std::size_t i = 0; i < frame.units.size(); ++i) {
         if (!kept[i]) continue;
         out << without_trailing_blanks(unit_row(frame.units[i], frame.now)) << "\n";

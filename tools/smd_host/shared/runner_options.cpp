@@ -292,7 +292,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "every unit, refreshed each second")(
         "view-unit", po::value(&view_unit)->value_name("DATA_ID"),
         "with --site --view: the unit shown in detail (default: the first whose last round did not "
-        "complete or that has active alarms, else the first)")(
+        "complete, else the first with active alarms, else the first)")(
         "history", po::value(&options.history_path)->value_name("FILE"),
         "append every published record to FILE")(
         "replay", po::value(&options.replay_path)->value_name("FILE"),
