@@ -208,6 +208,32 @@ with tempfile.TemporaryDirectory() as work:
         refused = subprocess.run([simulator, "--tcp", "127.0.0.1:0", *args], capture_output=True, text=True, timeout=30)
         assert refused.returncode == 2 and said in refused.stderr, (args, refused.returncode, refused.stderr)
 
+    # A site's view: 2 lines of 4 units, 2 rounds each; the last frame lists every unit and shows
+    # the one asked for in detail, and the rounds' lines give way to the view while the summaries
+    # stay.
+    site_sims = [start_simulator("--units", "1-4", served="units 1-4") for _ in range(2)]
+    try:
+        with open(os.path.join(work, "view-site.yaml"), "w", encoding="utf-8") as f:
+            f.write("interval: 0\nlines:\n" + "".join(
+                f"  - link: tcp:127.0.0.1:{site_port}\n    units:\n" +
+                "".join(f"      - unit: {u}\n        data_id: {100 * n + u}\n" for u in range(1, 5))
+                for n, (_, site_port) in enumerate(site_sims, 1)))
+        site_view = subprocess.run([runner, "--site", "view-site.yaml", "--view", "--rounds", "2",
+                                    "--view-unit", "203"], cwd=work,
+                                   capture_output=True, text=True, timeout=60)
+    finally:
+        for site_sim, _ in site_sims:
+            stop(site_sim)
+    assert site_view.returncode == 0, (site_view.returncode, site_view.stderr)
+    assert "\x1b" not in site_view.stdout and "rvSize is" not in site_view.stdout, site_view.stdout
+    last = site_view.stdout[site_view.stdout.rindex("Line Unit    Data id  State "):]
+    for n in (1, 2):
+        for u in range(1, 5):
+            assert re.search(rf"\n +{n} +{u} +{100 * n + u}  completed ", last), (n, u, last)
+    assert "\nline 2 unit 3 (data id 203)  round 2  profile 1  " in last, last
+    assert ": round " not in site_view.stderr, site_view.stderr
+    assert site_view.stderr.count(" of 2 rounds completed\n") == 8, site_view.stderr
+
     # Link options against the faults they are for: simulator faults, runner options, exit status,
     # what the link line or the round lines say. Each case gets a fresh simulator.
     link_cases = (

@@ -80,6 +80,7 @@ TEST(LiveView, ShortScreenKeepsTheHeaderAndTheFeedersThatAreNotNormal) {
     h.unit.set(7424 + 9, 1u << 6);  // flag 150: feeder 7 over its upper limit
     h.run_round();
     ViewFrame frame;
+    frame.round = 12;
     frame.snapshot = h.device.json_.root();
     frame.completed = false;
     frame.stop_cause =
@@ -137,6 +138,7 @@ TEST(LiveView, ReportsNameTheIdentifierUnderEachProfile) {
 
 TEST(LiveView, WithoutSnapshotSaysWhy) {
     ViewFrame frame;
+    frame.round = 1;
     frame.profile = 2;
     EXPECT_NE(render_view(frame).find("no snapshot (the profile builds none)"), std::string::npos);
     // A link that is down: the failed step, not the profile, and the age of the data kept.

@@ -78,21 +78,13 @@ std::string wrapped(const std::string& text, std::size_t width) {
     return out;
 }
 
-// "12:03:05" in local time.
-std::string clock_text(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
-}
-
 // Whether the round completed, and how old the shown data is.
 std::string round_status(const ViewFrame& frame) {
+    if (frame.round == 0) return "no round has ended yet";
     std::string status = frame.completed ? "round completed" : "ROUND NOT COMPLETED " + frame.stop_cause;
     if (!frame.data_time) return frame.completed ? status : status + "; no data: no round has completed yet";
     const long age = static_cast<long>(std::difftime(frame.now, *frame.data_time));
-    status += "; data of " + clock_text(*frame.data_time);
+    status += "; data of " + local_clock_text(*frame.data_time);
     if (!frame.completed || age > 0) status += ", " + std::to_string(age) + " s old";
     return status;
 }
@@ -115,6 +107,16 @@ constexpr LineColumn kLineColumns[] = {
 };
 
 }  // namespace
+
+std::string local_clock_text(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+std::string fit_to_width(const std::string& text, std::size_t width) { return fit(text, width); }
 
 std::size_t display_width(const std::string& text) {
     std::size_t width = 0;
@@ -145,14 +147,15 @@ std::vector<ViewReport> ViewReportKeeper::take() { return std::exchange(reports_
 std::string render_view(const ViewFrame& frame) {
     const Json::Value& s = frame.snapshot;
     std::ostringstream out;
-    out << fit("px46tr_k  round " + std::to_string(frame.round) + "  profile " +
+    out << fit(frame.title + "  round " + std::to_string(frame.round) + "  profile " +
                    std::to_string(frame.profile) + "  " + iso_8601_time(text_of(s[px46tr_k::kUpdateTime])),
                kWidth)
         << "\n";
     out << wrapped(round_status(frame), kWidth);
     if (!s.isObject()) {
         // Only a round that completed tells that the profile builds no snapshot.
-        if (frame.completed || frame.data_time) out << "no snapshot (the profile builds none)\n";
+        if (frame.round > 0 && (frame.completed || frame.data_time))
+            out << "no snapshot (the profile builds none)\n";
         return without_trailing_blanks(out.str());
     }
 
@@ -234,7 +237,8 @@ std::string render_view(const ViewFrame& frame) {
     std::vector<std::string> active;
     for (const auto& name : active_alarms(s)) active.push_back("  " + fit(name, kWidth - 2));
     std::vector<std::string> report_lines;
-    for (const auto& report : frame.reports) {
+    for (std::size_t i = 0; frame.show_reports && i < frame.reports.size(); ++i) {
+        const ViewReport& report = frame.reports[i];
         report_lines.push_back("  " + fit(report.identifier, 24) + fit(report.state, 14) +
                                fit(report.name, kWidth - 40));
     }
@@ -247,8 +251,9 @@ std::string render_view(const ViewFrame& frame) {
     if (frame.screen_rows > 0) {
         const std::string above = out.str();
         const std::size_t header = static_cast<std::size_t>(std::count(above.begin(), above.end(), '\n'));
-        // The three list titles, the table's column line and the line the cursor rests on.
-        const std::size_t fixed = header + 3 + (feeder_lines.empty() ? 0 : 1) + 1;
+        // The list titles, the table's column line and the line the cursor rests on.
+        const std::size_t titles = frame.show_reports ? 3 : 2;
+        const std::size_t fixed = header + titles + (feeder_lines.empty() ? 0 : 1) + 1;
         std::size_t budget = frame.screen_rows > fixed ? frame.screen_rows - fixed : 0;
         std::fill(std::begin(shown), std::end(shown), 0);
         for (bool given = true; given && budget > 0;) {
@@ -277,8 +282,10 @@ std::string render_view(const ViewFrame& frame) {
     print(0, " more feeders (a taller window shows them)");
     out << "Active alarms: " << active.size() << "\n";
     print(1, " more alarms");
-    out << "Reports this round: " << frame.reports.size() << "\n";
-    print(2, " more reports");
+    if (frame.show_reports) {
+        out << "Reports this round: " << frame.reports.size() << "\n";
+        print(2, " more reports");
+    }
     return without_trailing_blanks(out.str());
 }
 

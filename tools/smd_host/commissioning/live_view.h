@@ -34,6 +34,8 @@ private:
 };
 
 struct ViewFrame {
+    // What the first line names: the plug-in, or in a site's view the unit shown.
+    std::string title = "px46tr_k";
     int round = 0;
     int profile = framework::profile_value(framework::kDefaultProfile);
     // Whether the round completed and, when it did not, where and why it stopped ("at step 1 of
@@ -46,6 +48,7 @@ struct ViewFrame {
     std::time_t now = 0;
     Json::Value snapshot;  // the device's snapshot after the round (null when none was built)
     std::vector<ViewReport> reports;
+    bool show_reports = true;  // false: no list of the round's reports (none were kept)
     // Lines of the screen the view has to fit in (0: no limit). The feeder table is cut first,
     // keeping the feeders that are not normal.
     std::size_t screen_rows = 0;
@@ -62,3 +65,9 @@ std::vector<std::string> active_alarms(const Json::Value& snapshot);
 
 // Columns a UTF-8 text takes in a terminal: East Asian wide characters count two.
 std::size_t display_width(const std::string& text);
+
+// "12:03:05": the time of day in local time.
+std::string local_clock_text(std::time_t when);
+
+// The text padded, or cut at a whole character, to exactly `width` columns.
+std::string fit_to_width(const std::string& text, std::size_t width);

@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -37,6 +39,8 @@
 #include "run_observer.h"
 #include "runner_options.h"
 #include "site_run.h"
+#include "site_view.h"
+#include "site_view_frame.h"
 #include "unit_link.h"
 #include "view_output.h"
 
@@ -362,6 +366,74 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     return 0;
 }
 
+// --site --view: the site runs on a thread of its own while this one shows the view, each second
+// on a terminal and as rounds end (at most one plain frame a second), and once more at the end.
+// The runner's messages (the rounds' lines are left to the view) wait until the view is gone, so
+// that no frame covers them.
+int run_site_with_view(const RunnerOptions& options, const Site& site, const PluginLibrary& plugin) {
+    std::map<unsigned int, int> profiles;
+    for (const SiteLine& line : site.lines) {
+        for (const SiteUnit& unit : line.units)
+            profiles[unit.data_id] = operator_profile(unit.settings, unit.data_id);
+    }
+    SiteStatus status;
+    status.keep_snapshots();
+    std::ostringstream messages;
+    auto view = std::make_unique<ViewOutput>();
+    int result = 1;
+    std::exception_ptr error;
+    std::atomic<bool> done{false};
+    std::thread lines([&] {
+        try {
+            result = run_site(options, site, plugin, interrupted, messages, &status);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+    });
+    auto show = [&] {
+        SiteViewFrame frame = site_view_frame(status, options.view_unit, profiles, std::time(nullptr));
+        frame.screen_rows = view->screen_rows();
+        view->show(render_site_view(frame));
+    };
+    using Clock = std::chrono::steady_clock;
+    const auto min_gap = view->terminal() ? std::chrono::milliseconds(250) : std::chrono::milliseconds(1000);
+    std::uint64_t shown_rounds = 0;
+    std::time_t shown_second = 0;
+    Clock::time_point shown_at{};
+    bool started = false;
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Nothing to show until the lines run: the site is described by then.
+        if (!started) {
+            const auto units = status.units();
+            started = status.rounds_ended() > 0 ||
+                      std::any_of(units.begin(), units.end(),
+                                  [](const UnitStatus& u) { return u.state != RoundState::waiting; });
+            if (!started) continue;
+        }
+        const std::uint64_t rounds = status.rounds_ended();
+        const std::time_t second = std::time(nullptr);
+        const bool news = rounds != shown_rounds && Clock::now() - shown_at >= min_gap;
+        if (!news && !(view->terminal() && second != shown_second)) continue;
+        show();
+        shown_rounds = rounds;
+        shown_second = second;
+        shown_at = Clock::now();
+    }
+    lines.join();
+    if (!error) show();
+    const std::string view_error = view->error();
+    view.reset();
+    std::cerr << messages.str();
+    if (error) std::rethrow_exception(error);
+    if (!view_error.empty()) {
+        std::cerr << "smd-host: " << view_error << "\n";
+        return 1;
+    }
+    return result;
+}
+
 // --site: the site file read and checked, then every unit run, before the plug-in loads for
 // anything the command line or the file cannot run.
 int run_site_file(const RunnerOptions& options) {
@@ -373,6 +445,15 @@ int run_site_file(const RunnerOptions& options) {
             text += " (and " + std::to_string(problems.size() - 1) + " more: --check-config lists them)";
         throw InputFileError{text};
     }
+    if (options.view_unit) {
+        bool named = false;
+        for (const SiteLine& line : site.lines) {
+            for (const SiteUnit& unit : line.units) named = named || unit.data_id == *options.view_unit;
+        }
+        if (!named)
+            throw UsageError{"--view-unit " + std::to_string(*options.view_unit) + ": no unit of " +
+                             site.path + " has that data id"};
+    }
     check_output_files(options);
     check_output_files(site_output_files(site));
     PluginLibrary plugin(options.plugin_path);
@@ -380,6 +461,7 @@ int run_site_file(const RunnerOptions& options) {
     signal(SIGTERM, on_interrupt);
     // As for one unit: what the plug-in throws is handled while the library is loaded.
     try {
+        if (options.view) return run_site_with_view(options, site, plugin);
         return run_site(options, site, plugin, interrupted, std::cerr);
     } catch (const UsageError&) {
         throw;

@@ -274,6 +274,8 @@ void SiteRun::run_round(LineRun& line, UnitRun& unit) {
     }
     status_.round_ended(unit.index, std::move(end));
 
+    // The view shows the rounds in place of their lines.
+    if (options_.view) return;
     // The round's line, repeated failures folded as for a single unit.
     if (completed) {
         unit.repeats.completed();

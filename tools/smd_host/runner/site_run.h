@@ -12,7 +12,8 @@
 // provider and given its settings, one thread per line carrying one request at a time for the
 // units of that line in turn, each unit at its interval, for `options.rounds` rounds a unit (0:
 // until `stop`). A unit that stops answering is left out with a growing back-off while the
-// others of its line go on. Every line written to `messages` names its line and unit; the
+// others of its line go on. Every line written to `messages` names its line and unit (with
+// `options.view`, the rounds' lines are left to the view and only the summaries written); the
 // options' --trace, --trace-frames and --capture take every unit's lines.
 //
 // Returns the exit status, the worst of all units: 1 when a file could not be written or a device

@@ -106,7 +106,7 @@ constexpr LinkOptionRange kLinkOptionRanges[] = {
     {"rts-delay", 0, 1000000, false}};
 
 // A site file names its lines, their link options and its units' own options: the command line
-// keeps what applies to the whole run (--rounds, --view, --trace, --trace-frames, --capture,
+// keeps what applies to the whole run (--rounds, --view and --view-unit, --trace, --trace-frames, --capture,
 // --plugin, --b-mode).
 void refuse_beside_site(const RunnerOptions& options, const po::variables_map& vm) {
     if (!vm["unit"].defaulted()) throw UsageError{"--site and --unit go one at a time"};
@@ -120,8 +120,8 @@ void refuse_beside_site(const RunnerOptions& options, const po::variables_map& v
     }
     if (vm.count("set") || vm.count("set-at") || vm.count("registers"))
         throw UsageError{"--set, --set-at and --registers apply to --unit sim only"};
-    if (vm.count("write") || vm.count("snapshot") || options.view)
-        throw UsageError{"--write, --snapshot and --view name one unit: they go with --unit, not --site"};
+    if (vm.count("write") || vm.count("snapshot"))
+        throw UsageError{"--write and --snapshot name one unit: they go with --unit, not --site"};
 }
 
 }  // namespace
@@ -235,6 +235,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     std::string signals;
     std::string rts;
     std::string data_id;
+    std::string view_unit;
     po::options_description described("Options");
     described.add_options()("help,h", "show the options")("version", "print the version")(
         "plugin", po::value(&options.plugin_path)->value_name("PATH"),
@@ -287,7 +288,11 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "capture", po::value(&options.capture_path)->value_name("FILE"),
         "write every frame on a real line to FILE as a packet capture (pcap) for Wireshark or tshark")(
         "view", po::bool_switch(&options.view),
-        "after each round, a compact view of the unit instead of the raw output")(
+        "after each round, a compact view of the unit instead of the raw output; with --site, a view of "
+        "every unit, refreshed each second")(
+        "view-unit", po::value(&view_unit)->value_name("DATA_ID"),
+        "with --site --view: the unit shown in detail (default: the first whose last round did not "
+        "complete, else the first with active alarms, else the first)")(
         "history", po::value(&options.history_path)->value_name("FILE"),
         "append every published record to FILE")(
         "replay", po::value(&options.replay_path)->value_name("FILE"),
@@ -352,6 +357,13 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     const auto id = parse_decimal(data_id, 4294967295L);
     if (!id) throw UsageError{"--data-id '" + data_id + "' is not a number from 0 to 4294967295"};
     options.data_id = static_cast<unsigned int>(*id);
+    if (vm.count("view-unit")) {
+        if (options.site_path.empty() || !options.view)
+            throw UsageError{"--view-unit goes with --site and --view"};
+        const auto shown = parse_decimal(view_unit, 4294967295L);
+        if (!shown) throw UsageError{"--view-unit '" + view_unit + "' is not a data id from 0 to 4294967295"};
+        options.view_unit = static_cast<unsigned int>(*shown);
+    }
     if (vm.count("b-mode")) options.b_mode = vm["b-mode"].as<std::int32_t>();
     if (options.b_mode && !options.check_config) throw UsageError{"--b-mode goes with --check-config"};
     if (vm.count("index")) options.dump_index = vm["index"].as<long>();

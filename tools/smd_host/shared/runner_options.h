@@ -41,6 +41,7 @@ struct RunnerOptions {
     std::string trace_frames_path;           // every frame on the wire, one line each
     std::string capture_path;                // --capture: every frame on the wire, as a pcap file
     bool view = false;                       // --view: a compact view of the unit after each round
+    std::optional<unsigned int> view_unit;   // --view-unit: the data id a site's view shows in detail
     std::string history_path;                // --history: append every published record to FILE
     std::string replay_path;                 // --replay: feed a history's records through LoadFromCache
     std::string site_path;                   // --site: the lines and units of a site file (read_site_file)
