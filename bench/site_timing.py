@@ -216,6 +216,12 @@ def history_records(path):
     return records
 
 
+def stamp(record):
+    """The round stamp at a record's end (year LE, month, day, hour, minute, second), in seconds."""
+    year, month, day, hour, minute, second = struct.unpack("<H5B", record[-7:])
+    return datetime.datetime(year, month, day, hour, minute, second).timestamp()
+
+
 def ratio(value, limit):
     return f"{value / limit:.3f}" if limit else "-"
 
@@ -275,36 +281,54 @@ def sweep_of_lines(args, work, sims, rounds):
 def measure_tcp(args, work):
     """4 TCP lines of 8 units at once against each line alone, in the same run."""
     lines, rounds = (2, 5) if args.quick else (4, args.rounds or 200)
+    repeats = 1 if args.quick else 3
     sims = [start_simulator(args.bin, "--tcp", "127.0.0.1:0", "--units", "1-8") for _ in range(lines)]
+    alone, together = collections.defaultdict(list), []
     try:
         ports = [port for _, port in sims]
-        alone = [sweep_of_lines(args, work, [port], rounds) for port in ports]
-        together = sweep_of_lines(args, work, ports, rounds)
-        alone_after = [sweep_of_lines(args, work, [port], rounds) for port in ports]
+        # Alone and together in turn, so that a change in the machine's load touches both.
+        for _ in range(repeats):
+            for port in ports:
+                alone[port].append(sweep_of_lines(args, work, [port], rounds))
+            together.append(sweep_of_lines(args, work, ports, rounds))
     finally:
         for sim, _ in sims:
             stop(sim)
-    slowest = max(alone + alone_after)
-    print(f"tcp: {lines} lines of 8 units, {rounds} sweeps each, interval 0")
-    print(f"  each line alone, before: {', '.join(f'{s * 1e3:.1f}' for s in alone)} ms a sweep")
-    print(f"  each line alone, after:  {', '.join(f'{s * 1e3:.1f}' for s in alone_after)} ms a sweep")
-    print(f"  {lines} lines at once: {together * 1e3:.1f} ms a sweep; ratio to the slowest line alone "
-          f"{ratio(together, slowest)}")
-    return together, slowest
+    medians = [statistics.median(sweeps) for sweeps in alone.values()]
+    slowest, site = max(medians), statistics.median(together)
+    print(f"tcp: {lines} lines of 8 units, {rounds} sweeps a run, interval 0, {repeats} runs of each")
+    for i, sweeps in enumerate(alone.values()):
+        print(f"  line {i + 1} alone: {', '.join(f'{s * 1e3:.1f}' for s in sweeps)} ms a sweep")
+    print(f"  {lines} lines at once: {', '.join(f'{s * 1e3:.1f}' for s in together)} ms a sweep")
+    print(f"  medians: {site * 1e3:.1f} ms at once, {slowest * 1e3:.1f} ms the slowest line alone: ratio "
+          f"{ratio(site, slowest)}")
+    return site, slowest
 
 
 def measure_dead(args, work):
-    """One dead unit among 8 on a TCP line: the others' round periods with and without its attempts."""
+    """One dead unit among 8 on a line (TCP, or RTU paced at --baud with --dead-rtu): the others'
+    round periods with and without its attempts."""
     seconds, interval, timeout, retries = (8, 1, 0.3, 1) if args.quick else (args.seconds or 120, 1, 0.5, 1)
-    sim, port = start_simulator(args.bin, "--tcp", "127.0.0.1:0", "--units", "1-8", "--dead-unit", "8")
+    line = None
+    if args.dead_rtu:
+        interval = 5  # 7 units' rounds take about 3 s at 115200 baud
+        line = PacedLine(args.baud)
+        sim, _ = start_simulator(args.bin, "--rtu", f"{line.device_b}:{args.baud}:N", "--units", "1-8",
+                                 "--dead-unit", "8")
+        link = f"rtu:{line.device_a}:{args.baud}:N"
+    else:
+        sim, port = start_simulator(args.bin, "--tcp", "127.0.0.1:0", "--units", "1-8", "--dead-unit", "8")
+        link = f"tcp:127.0.0.1:{port}"
     try:
-        text = site_yaml([(f"tcp:127.0.0.1:{port}", [(u, 100 + u, None) for u in range(1, 9)])], interval,
+        text = site_yaml([(link, [(u, 100 + u, None) for u in range(1, 9)])], interval,
                          f"    timeout: {timeout}\n    retries: {retries}\n")
         run = Runner(args.bin, work, text, "--rounds", "0", "--trace-frames", "frames.txt")
         time.sleep(seconds)
         run.interrupt()
     finally:
         stop(sim)
+        if line:
+            line.close()
     trace_rounds, _ = read_frame_trace(os.path.join(work, "frames.txt"))
     dead = "line 1 unit 8 (data id 108)"
     starts = collections.defaultdict(dict)
@@ -316,7 +340,7 @@ def measure_dead(args, work):
             attempts[k] = (starts[name][k], at)
     cost = timeout * (retries + 1)
     spans = sorted(attempts.values())
-    print(f"dead: 8 units on one TCP line, unit 8 dead; interval {interval} s, timeout {timeout} s, "
+    print(f"dead: 8 units on one {link.split(':')[0]} line, unit 8 dead; interval {interval} s, timeout {timeout} s, "
           f"retries {retries}, {seconds} s")
     print(f"  the dead unit's attempts: {len(spans)}, each "
           f"{min(e - s for s, e in spans):.3f} to {max(e - s for s, e in spans):.3f} s "
@@ -353,7 +377,9 @@ def soak_site(args, work, lines, rounds, interval, sample_every):
     """A site of `lines` TCP lines of 8 units (1 line of 1 unit when lines is 0) for `rounds`
     rounds a unit; returns the runner, its resident memory samples and its wall time."""
     os.makedirs(work, exist_ok=True)
-    sims = [start_simulator(args.bin, "--tcp", "127.0.0.1:0", "--units", "1-8") for _ in range(max(1, lines))]
+    # Drifting units: every record differs from the one before, so a record stored twice shows.
+    sims = [start_simulator(args.bin, "--tcp", "127.0.0.1:0", "--units", "1-8", "--drift")
+            for _ in range(max(1, lines))]
     per_line = 8 if lines else 1
     try:
         text = site_yaml([(f"tcp:127.0.0.1:{port}",
@@ -398,15 +424,19 @@ def measure_soak(args, work):
         counts = run.completed()
         done = sorted({c for c in counts.values()})
         stored = collections.Counter()
+        spans = []  # seconds from each unit's first record to its last, by their stamps
         for name in counts:
             data_id = re.search(r"data id (\d+)", name).group(1)
             records = history_records(os.path.join(work, key, f"h{data_id}.bin"))
             stored["records"] += len(records)
             stored["distinct"] += len(set(records))
             stored["equal"] += len(records) == counts[name][0]
+            spans.append(stamp(records[-1]) - stamp(records[0]))
         after_minute = [kb for t, kb in samples if t >= 60] or [samples[-1][1]]
         print(f"  {key}: {units} units, {took:.1f} s for {rounds} rounds (the interval allows "
               f"{(rounds - 1) * interval} s and a round); rounds completed of run {done}")
+        print(f"    first to last record of a unit, by their stamps: {min(spans):.0f} to {max(spans):.0f} s "
+              f"for {(rounds - 1) * interval} s of intervals")
         print(f"    history: {stored['records']} records, {stored['distinct']} distinct, "
               f"{stored['equal']} of {len(counts)} units hold one per round completed")
         print(f"    VmRSS after the first minute: {min(after_minute)} to {max(after_minute)} kB, "
@@ -424,6 +454,7 @@ def main():
     parser.add_argument("--baud", type=int, default=9600, help="rtu: the paced line's baud rate")
     parser.add_argument("--rounds", type=int, default=0, help="rounds a unit (each part has its own default)")
     parser.add_argument("--seconds", type=int, default=0, help="dead: how long to run")
+    parser.add_argument("--dead-rtu", action="store_true", help="dead: on a paced serial line at --baud")
     parser.add_argument("part", choices=["rtu", "tcp", "dead", "soak", "all"])
     args = parser.parse_args()
     args.bin = os.path.abspath(args.bin)
