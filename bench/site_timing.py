@@ -29,7 +29,7 @@ import tty
 import zlib
 
 BITS_PER_CHAR = 10  # 8N1: start bit, 8 data bits, stop bit
-SILENCE_CHARS = 3.5  # Modbus RTU: the quiet that ends a frame
+SILENCE_CHARS = 3.5  # Modbus RTU: the quiet that ends a frame (characters)
 
 
 class PacedLine:
@@ -94,6 +94,11 @@ class PacedLine:
             for side, data in out.items():
                 if data:
                     os.write(masters[side], bytes(data))
+
+
+def silence(baud):
+    """The quiet that ends an RTU frame: 3.5 characters, and 1.75 ms above 19200 baud."""
+    return 1.75e-3 if baud > 19200 else SILENCE_CHARS * BITS_PER_CHAR / baud
 
 
 def start_simulator(bins, *args):
@@ -254,7 +259,7 @@ def measure_rtu(args, work):
         started = min(at for at, _, r, what in trace_rounds if r == k and what == "started")
         ended = max(at for at, _, r, what in trace_rounds if r == k and what == "completed")
         carried = [n for at, _, n in frames if started <= at <= ended]
-        line_time = (sum(carried) + SILENCE_CHARS * len(carried)) * char
+        line_time = sum(carried) * char + silence(baud) * len(carried)
         took = ended - started
         results.append((took, line_time))
         print(f"  sweep {k}: {took:.3f} s, {len(carried)} frames of {sum(carried)} bytes, line time with "
@@ -360,7 +365,7 @@ def measure_dead(args, work):
           f"{max((g for g, _ in with_attempt), default=0):.3f} s; per attempt at most {worst:.3f} s, "
           f"ratio to time-out x (retries + 1) {ratio(worst, cost)}")
     print(f"  the others' periods between attempts: {len(without)}, growth "
-          f"{min(g for g, _ in without):+.3f} to {max(g for g, _ in without):+.3f} s (the trace's "
+          f"{min((g for g, _ in without), default=0):+.3f} to {max((g for g, _ in without), default=0):+.3f} s (the trace's "
           f"times are to the millisecond)")
     return worst, cost
 
