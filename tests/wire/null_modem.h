@@ -6,9 +6,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Two pseudo-terminals joined back to back like a null-modem cable: what a program writes to one
 // end's device comes out of the other end's, so a serial server and a serial client can meet
@@ -45,6 +48,17 @@ public:
     const std::string& device_a() const { return ends_[0].device; }
     const std::string& device_b() const { return ends_[1].device; }
 
+    // What the cable carried so far, a piece for each read: from end a (0) or b (1), when.
+    struct Piece {
+        int from;
+        std::chrono::steady_clock::time_point at;
+        std::size_t bytes;
+    };
+    std::vector<Piece> carried() const {
+        std::lock_guard<std::mutex> lock(carried_mutex_);
+        return carried_;
+    }
+
 private:
     struct End {
         int master = -1;
@@ -62,12 +76,19 @@ private:
             for (int i = 0; i < 2; ++i) {
                 if ((waits[i].revents & POLLIN) == 0) continue;
                 const ssize_t n = read(ends_[i].master, buffer, sizeof buffer);
-                if (n > 0) (void)!write(ends_[1 - i].master, buffer, static_cast<std::size_t>(n));
+                if (n <= 0) continue;
+                {
+                    std::lock_guard<std::mutex> lock(carried_mutex_);
+                    carried_.push_back({i, std::chrono::steady_clock::now(), static_cast<std::size_t>(n)});
+                }
+                (void)!write(ends_[1 - i].master, buffer, static_cast<std::size_t>(n));
             }
         }
     }
 
     End ends_[2];
     int wake_[2] = {-1, -1};
+    mutable std::mutex carried_mutex_;
+    std::vector<Piece> carried_;
     std::thread thread_;
 };

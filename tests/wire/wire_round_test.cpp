@@ -67,6 +67,31 @@ TEST(WireRound, RtuUnitAddressOtherThanTheSimulatorsGetsNoReply) {
     EXPECT_EQ(link.counters().timeouts, 1u);
 }
 
+// On a serial line a request follows the last reply only after the 3.5 characters of silence that
+// end a frame: sent sooner, it runs on from the reply for every other unit of the bus.
+TEST(WireRound, RtuRequestWaitsOutTheSilenceAfterTheLastReply) {
+    NullModem modem;
+    unit_sim::ServerOptions options;
+    options.endpoint = parse_rtu_endpoint(modem.device_a() + ":9600:N");
+    unit_sim::UnitServer server(distinct_image(), options);
+    server.start();
+    ModbusLink link(parse_rtu_endpoint(modem.device_b() + ":9600:N"), patient_settings());
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(link.transact(ModbusRequest{ModbusRequest::Kind::read_registers, 0, 4, {}}).ok);
+    }
+    const long silence_us = 3646;  // 3.5 characters of 10 bits at 9600 baud
+    const auto carried = modem.carried();
+    int following = 0;  // requests (from end b) right after a reply (from end a)
+    for (std::size_t i = 1; i < carried.size(); ++i) {
+        if (carried[i].from != 1 || carried[i - 1].from != 0) continue;
+        ++following;
+        const auto quiet = carried[i].at - carried[i - 1].at;
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::microseconds>(quiet).count(), silence_us)
+            << "request " << following + 1;
+    }
+    EXPECT_EQ(following, 2);
+}
+
 // One line serving units 1 and 2, each with an image of its own, and a dead unit 4.
 unit_sim::ServerOptions line_of_units(ModbusEndpoint endpoint) {
     unit_sim::ServerOptions options;

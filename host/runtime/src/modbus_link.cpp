@@ -26,6 +26,14 @@ namespace {
 
 int milliseconds(double seconds) { return static_cast<int>(std::lround(seconds * 1000)); }
 
+// The silence that ends an RTU frame: 3.5 characters of the line's format (start bit, data bits,
+// parity bit, stop bits), and 1.75 ms above 19200 baud (Modbus over serial line).
+BusLink::Clock::duration frame_silence(const ModbusEndpoint& line) {
+    if (line.baud > 19200) return std::chrono::microseconds(1750);
+    const int bits = 1 + line.data_bits + (line.parity == 'N' ? 0 : 1) + line.stop_bits;
+    return std::chrono::microseconds(static_cast<long>(std::ceil(3.5 * bits * 1e6 / line.baud)));
+}
+
 // "1 s", "0.5 s": a time-out as the user gave it.
 std::string timeout_text(double seconds) {
     char text[32];
@@ -48,6 +56,7 @@ ModbusLink::ModbusLink(ModbusEndpoint endpoint_given, LinkSettings settings)
     const ModbusEndpoint& where = endpoint();
     if (where.transport == ModbusEndpoint::Transport::rtu) {
         if (where.baud <= 0) throw std::invalid_argument("no baud rate for " + where.device);
+        frame_silence_ = frame_silence(where);
         ctx_ =
             modbus_new_rtu(where.device.c_str(), where.baud, where.parity, where.data_bits, where.stop_bits);
     } else {
@@ -82,8 +91,17 @@ void ModbusLink::close_connection() { modbus_close(ctx_); }
 void ModbusLink::exchange(const ModbusRequest& request, LinkResult& result) {
     const ModbusEndpoint& where = endpoint();
     const bool rtu = where.transport == ModbusEndpoint::Transport::rtu;
-    // Whatever is waiting on a serial line belongs to no request of ours.
-    if (rtu) modbus_flush(ctx_);
+    if (rtu) {
+        // A request sent sooner after the last reply would run on from it for the other units.
+        const auto quiet = line_quiet_from_ + frame_silence_;
+        if (now() < quiet && !wait_until(quiet)) {
+            result.failure = LinkFailure::interrupted;
+            result.error = "stopped before the request";
+            return;
+        }
+        // Whatever is waiting on a serial line belongs to no request of ours.
+        modbus_flush(ctx_);
+    }
     // The line may carry several units: libmodbus's RTU backend sets aside another unit's frame.
     modbus_set_slave(ctx_, where.unit);
 
@@ -102,6 +120,7 @@ void ModbusLink::exchange(const ModbusRequest& request, LinkResult& result) {
     errno = 0;
     const int length = modbus_receive_confirmation(ctx_, reply);
     const int error = errno;
+    line_quiet_from_ = now();
     const double round_trip_ms = std::chrono::duration<double, std::milli>(Clock::now() - sent_at).count();
     const std::string unit_name = "unit " + std::to_string(where.unit);
     if (length > 0) {
@@ -245,4 +264,5 @@ void ModbusLink::drain_serial_input() {
         if (poll(&p, 1, quiet_ms) != 1 || (p.revents & POLLIN) == 0) break;
         if (read(fd, discard, sizeof discard) <= 0) break;
     }
+    line_quiet_from_ = now();
 }

@@ -19,6 +19,9 @@ typedef struct _modbus modbus_t;
 //   connection is dropped and made again, on a serial line the input is drained until the line
 //   has been quiet for one response time-out (a reply later than that cannot be told apart on
 //   RTU, which carries no transaction numbers);
+// - on a serial line a request goes out only after the line has been quiet for 3.5 characters
+//   since the last frame it carried (1.75 ms above 19200 baud), so that every unit of a shared
+//   bus takes the reply and the next request as two frames;
 // - a lost connection is made again by the next request; a failed connection attempt makes the
 //   following requests fail at once until the back-off has passed;
 // - descriptors at or above FD_SETSIZE are refused (libmodbus waits with select()).
@@ -39,4 +42,6 @@ private:
     void drain_serial_input();
 
     modbus_t* ctx_ = nullptr;
+    Clock::duration frame_silence_{};      // RTU: the quiet that ends a frame
+    Clock::time_point line_quiet_from_{};  // RTU: the end of the last frame the line carried
 };
