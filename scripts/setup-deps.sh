@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and its tests need (socat bridges a serial line over
-# TCP in the wire tests, tshark decodes the runner's packet capture there), only those that are
+# TCP in the wire tests, tshark decodes the runner's packet capture there, valgrind runs the
+# tests labelled valgrind under memcheck), only those that are
 # missing. With the argument "clang", also clang; with "fuzz", what the fuzz build needs: clang
 # and its libFuzzer and sanitizer runtimes; with "lintian", the package checker CI runs on the
 # Debian package; with "format", clang-format. tshark's own package asks whether users may
@@ -15,7 +16,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev libpcap-dev python3
   help2man dpkg-dev file
-  socat tshark
+  socat tshark valgrind
 )
 case "${1:-}" in
   clang) packages+=(clang) ;;

@@ -32,6 +32,7 @@ struct BuildStep {
         return SignalSource::read(kind, record + record_offset, flag_index);
     }
 };
+static_assert(sizeof(BuildStep) == 10, "a build step is packed");
 
 // The build's steps in catalogue order, then its slots: each member's value at its catalogue
 // position, then each "AlertArray" entry, in catalogue order. Shared by every device.
