@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and its tests need (socat bridges a serial line over
 # TCP in the wire tests, tshark decodes the runner's packet capture there; systemd's
-# systemd-analyze and systemd-sysusers check the package's service), only those that are
-# missing. With the argument "clang", also clang; with "fuzz", what the fuzz build needs: clang
+# systemd-analyze and systemd-sysusers check the package's service; valgrind runs the tests
+# labelled valgrind under memcheck), only those that are missing. With the argument "clang", also clang; with "fuzz", what the fuzz build needs: clang
 # and its libFuzzer and sanitizer runtimes; with "lintian", the package checker CI runs on the
 # Debian package; with "format", clang-format. tshark's own package asks whether users may
 # capture; a non-interactive install keeps its default (no), which reading a file does not need.
@@ -16,7 +16,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev libpcap-dev python3
   help2man dpkg-dev file
-  socat tshark systemd
+  socat tshark systemd valgrind
 )
 case "${1:-}" in
   clang) packages+=(clang) ;;
@@ -32,7 +32,13 @@ done
 
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-log=$(mktemp "${TMPDIR:-/tmp}/setup-deps.XXXXXX.log")
+log=$(mktemp "${TMPDIR:-/tmp}/setup-deps.  socat tshark systemd valgrind
+  socat tshark systemd valgrind
+  socat tshark systemd valgrind
+  socat tshark systemd valgrind
+  socat tshark systemd valgrind
+  socat tshark systemd valgrind
+.log")
 step() {
   echo "setup-deps: $1" >&2
   shift

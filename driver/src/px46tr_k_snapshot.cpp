@@ -1,10 +1,12 @@
 // The JSON snapshot: the record of the last round under the unit's signal names.
 #include <cassert>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue/record_fields.h"
@@ -14,47 +16,85 @@ using namespace px46tr_k;
 
 namespace {
 
+// What a build reads of one catalogue member, packed into 10 bytes. A build walks every member; the
+// catalogue's own entries (names and all, 80 bytes each, 119 KB) would stream through the
+// processor's caches at every build of every device, where these (15 KB) stay.
+struct BuildStep {
+    std::uint16_t record_offset;  // the source's field (a flag: its block)
+    std::int16_t flag_index;      // a flag: its index in the block
+    std::uint16_t entry_slot;     // where the member has an "AlertArray" entry: its slot
+    SignalSource::Kind kind;
+    Coding coding;
+    Entry entry;
+    std::uint8_t divisors;  // Coding::number: its place in BuildPlan::divisors
+
+    std::int64_t raw(const std::uint8_t* record) const {
+        return SignalSource::read(kind, record + record_offset, flag_index);
+    }
+};
+static_assert(sizeof(BuildStep) == 10, "a build step is packed");
+
+// The build's steps in catalogue order, then its slots: each member's value at its catalogue
+// position, then each "AlertArray" entry, in catalogue order. Shared by every device.
+struct BuildPlan {
+    std::vector<BuildStep> steps;
+    std::vector<std::pair<float, float>> divisors;  // the catalogue's distinct divisor pairs
+    std::size_t slot_count = 0;
+};
+
+std::uint8_t divisor_place(std::vector<std::pair<float, float>>& divisors, const SignalInfo& signal) {
+    const std::pair<float, float> pair{signal.divisor, signal.second_divisor};
+    std::size_t place = 0;
+    while (place < divisors.size() && divisors[place] != pair) ++place;
+    if (place == divisors.size()) divisors.push_back(pair);
+    if (place > UINT8_MAX) throw std::logic_error("more divisor pairs than a build step holds");
+    return static_cast<std::uint8_t>(place);
+}
+
+const BuildPlan& build_plan() {
+    static const BuildPlan plan = [] {
+        const std::vector<SignalInfo>& catalogue = snapshot_signals();
+        BuildPlan made;
+        made.slot_count = catalogue.size();
+        made.steps.reserve(catalogue.size());
+        for (const SignalInfo& signal : catalogue) {
+            const std::size_t entry_slot = signal.entry != Entry::none ? made.slot_count++ : 0;
+            if (signal.source.record_offset > UINT16_MAX || entry_slot > UINT16_MAX) {
+                throw std::logic_error("a build step cannot hold " + signal.name);
+            }
+            made.steps.push_back(BuildStep{
+                static_cast<std::uint16_t>(signal.source.record_offset),
+                static_cast<std::int16_t>(signal.source.flag_index), static_cast<std::uint16_t>(entry_slot),
+                signal.source.kind, signal.coding, signal.entry, divisor_place(made.divisors, signal)});
+        }
+        return made;
+    }();
+    return plan;
+}
+
 // A member's value from the integer its source holds, then its "AlertArray" entry: always for a
 // boolean entry; for an alarm-only one while the code means "告警", or when `raised_before` says
 // the device has raised it already. `slot(object)` is where the member's value (object null) or
 // its entry in `object` lives. Status words are the catalogue's own texts, held by address.
 // Returns whether the alarm is raised now.
 template <typename Slot>
-bool write_value(const SignalInfo& signal, std::int64_t raw, bool raised_before, Slot&& slot) {
-    if (signal.coding == Coding::number) {
-        framework::SnapshotTree::assign(slot(nullptr), static_cast<double>(signal.number(raw)));
+bool write_value(const BuildStep& step, std::int64_t raw, bool raised_before, Slot&& slot) {
+    if (step.coding == Coding::number) {
+        const auto& [divisor, second_divisor] = build_plan().divisors[step.divisors];
+        framework::SnapshotTree::assign(slot(nullptr),
+                                        static_cast<double>(scale(raw, divisor, second_divisor)));
         return false;
     }
-    framework::SnapshotTree::assign_text(slot(nullptr), signal.word(raw));
-    if (signal.entry == Entry::none) return false;
-    const bool alarm = signal.alarm(raw);
-    if (signal.entry == Entry::boolean) {
+    framework::SnapshotTree::assign_text(slot(nullptr),
+                                         status_word(step.coding, static_cast<unsigned int>(raw)));
+    if (step.entry == Entry::none) return false;
+    const bool alarm = means_alarm(step.coding, raw);
+    if (step.entry == Entry::boolean) {
         framework::SnapshotTree::assign(slot(kAlertArray), alarm);
     } else if (alarm || raised_before) {
         framework::SnapshotTree::assign(slot(kAlertArray), 1);
     }
     return alarm;
-}
-
-// The slots of a build: each member's value at its catalogue position, then each "AlertArray"
-// entry, in catalogue order. Shared by every device.
-struct SlotNumbers {
-    std::vector<std::size_t> entry;  // by catalogue position; meaningful where the signal has an entry
-    std::size_t count = 0;
-};
-
-const SlotNumbers& slot_numbers() {
-    static const SlotNumbers numbers = [] {
-        const std::vector<SignalInfo>& catalogue = snapshot_signals();
-        SlotNumbers made;
-        made.count = catalogue.size();
-        made.entry.resize(catalogue.size());
-        for (std::size_t position = 0; position < catalogue.size(); ++position) {
-            if (catalogue[position].entry != Entry::none) made.entry[position] = made.count++;
-        }
-        return made;
-    }();
-    return numbers;
 }
 
 }  // namespace
@@ -68,19 +108,19 @@ void PX46TR_K::GenJsonData() {
     // not hold it between requests.
     stale_text = json_.take_text();
     json_.begin_build();
-    json_.reserve_slots(slot_numbers().count);
+    const BuildPlan& plan = build_plan();
+    json_.reserve_slots(plan.slot_count);
     building_ = true;
 
     // The last completed record, never the one a round in progress is filling.
     const std::uint8_t* record = completed_bytes();
-    const std::vector<SignalInfo>& catalogue = snapshot_signals();
-    for (std::size_t position = 0; position < catalogue.size(); ++position) {
-        const SignalInfo& signal = catalogue[position];
-        if (signal.coding == Coding::time_text) {
+    for (std::size_t position = 0; position < plan.steps.size(); ++position) {
+        const BuildStep& step = plan.steps[position];
+        if (step.coding == Coding::time_text) {
             // A text of the round's own, so that a copy of the tree keeps its round's time.
-            json_.assign_time_text(member_slot(position, signal.name, nullptr), round_time_text(record).text);
+            json_.assign_time_text(member_slot(position, nullptr), round_time_text(record).text);
         } else {
-            write_member(position, signal, signal.source.raw(record));
+            write_member(position, step.raw(record));
         }
     }
     building_ = false;
@@ -138,12 +178,13 @@ void PX46TR_K::_px46tr_k_FeederSwitchOpenAlert(const std::uint8_t* flag, const c
 }
 
 // An alarm-only entry, once raised, is kept for the device's life, in a tree built anew too.
-void PX46TR_K::write_member(std::size_t position, const SignalInfo& signal, std::int64_t raw) {
-    const bool alarm_only = signal.entry == Entry::alarm_only;
+void PX46TR_K::write_member(std::size_t position, std::int64_t raw) {
+    const BuildStep& step = build_plan().steps[position];
+    const bool alarm_only = step.entry == Entry::alarm_only;
     if (alarm_only && raised_alarm_only_.empty()) raised_alarm_only_.resize(snapshot_signals().size());
     const bool raised_before = alarm_only && raised_alarm_only_[position];
-    const bool raised = write_value(signal, raw, raised_before, [&](const char* object) -> Json::Value& {
-        return member_slot(position, signal.name, object);
+    const bool raised = write_value(step, raw, raised_before, [&](const char* object) -> Json::Value& {
+        return member_slot(position, object);
     });
     if (alarm_only && raised) raised_alarm_only_[position] = true;
 }
@@ -157,25 +198,27 @@ void PX46TR_K::write_adapted(const std::string& name, const std::string& entry_n
     const SignalInfo& signal = snapshot_signals()[position];
     const std::int64_t raw = signal.source.field(field);
     if (name == signal.name) {
-        write_member(position, signal, raw);
+        write_member(position, raw);
         return;
     }
-    write_value(signal, raw, false, [&](const char* object) -> Json::Value& {
+    write_value(build_plan().steps[position], raw, false, [&](const char* object) -> Json::Value& {
         return object != nullptr ? json_[object][name] : json_[name];
     });
 }
 
-// In a build, the slot of the member at `position` in the catalogue, named `name` there (object
-// null), or of its entry in `object`: kept since an earlier build, or inserted under the
-// catalogue's name at its first write. Slots go by catalogue position, so a value not written in
-// one build (an alarm-only entry) leaves every other in its place. Outside a build, the member
-// found by name.
-Json::Value& PX46TR_K::member_slot(std::size_t position, const std::string& name, const char* object) {
-    if (!building_) return object != nullptr ? json_[object][name] : json_[name];
-    const std::size_t slot = object != nullptr ? slot_numbers().entry[position] : position;
-    if (Json::Value* kept = json_.kept(slot)) {
-        assert(json_.holds(*kept, object, name));
-        return *kept;
+// In a build, the slot of the member at `position` in the catalogue (object null), or of its entry
+// in `object`: kept since an earlier build, or inserted under the catalogue's name at its first
+// write. Slots go by catalogue position, so a value not written in one build (an alarm-only entry)
+// leaves every other in its place. Outside a build, the member found by name.
+Json::Value& PX46TR_K::member_slot(std::size_t position, const char* object) {
+    if (building_) {
+        const std::size_t slot = object != nullptr ? build_plan().steps[position].entry_slot : position;
+        if (Json::Value* kept = json_.kept(slot)) {
+            assert(json_.holds(*kept, object, snapshot_signals()[position].name));
+            return *kept;
+        }
+        return json_.keep(slot, object, snapshot_signals()[position].name);
     }
-    return json_.keep(slot, object, name);
+    const std::string& name = snapshot_signals()[position].name;
+    return object != nullptr ? json_[object][name] : json_[name];
 }

@@ -125,12 +125,12 @@ protected:
 
 private:
     // The member at `position` in the catalogue, from the integer its source holds, into its slots.
-    void write_member(std::size_t position, const px46tr_k::SignalInfo& signal, std::int64_t raw);
+    void write_member(std::size_t position, std::int64_t raw);
     // A writer's member `name`, decoded by the catalogue entry `entry_name` from its field's bytes.
     void write_adapted(const std::string& name, const std::string& entry_name, const std::uint8_t* field);
-    // Where the build writes the value of the member at `position`, `name` (object null), or its
-    // entry in `object`.
-    Json::Value& member_slot(std::size_t position, const std::string& name, const char* object);
+    // Where the build writes the value of the member at `position` (object null), or its entry in
+    // `object`.
+    Json::Value& member_slot(std::size_t position, const char* object);
     // One control request's arguments; out_len is the caller's.
     struct ControlCall {
         int code;

@@ -16,7 +16,7 @@
 namespace px46tr_k {
 
 // How a register or flag becomes a snapshot value.
-enum class Coding {
+enum class Coding : std::uint8_t {
     number,       // a JSON real: integer to single precision, divided in single precision
     switch_code,  // 0 正常, 1 告警, 2 空闲, 3 分闸, other 无效值
     surge_code,   // 0 正常, 1 告警, 2 空闲, other 无效值
@@ -26,7 +26,7 @@ enum class Coding {
 };
 
 // What a member adds to "AlertArray".
-enum class Entry {
+enum class Entry : std::uint8_t {
     none,
     boolean,     // true or false at every build
     alarm_only,  // the integer 1, written only while the code is 1
@@ -34,6 +34,12 @@ enum class Entry {
 
 // The status word of a coded value (not for Coding::number or Coding::time_text).
 const char* status_word(Coding coding, unsigned int value);
+
+// Whether a coded value means "告警": a flag when set, any other coding at code 1.
+inline bool means_alarm(Coding coding, std::int64_t raw) {
+    const auto code = static_cast<unsigned int>(raw);
+    return coding == Coding::flag ? code != 0 : code == 1;
+}
 
 // Status words.
 inline constexpr const char kNormal[] = "正常";
@@ -251,7 +257,7 @@ inline float scale(std::int64_t raw, float divisor, float second_divisor = 1.0f)
 
 // Where a snapshot member or an alarm takes its value from, and how the value is read there.
 struct SignalSource {
-    enum class Kind {
+    enum class Kind : std::uint8_t {
         register16,     // one unsigned 16-bit register
         register_pair,  // signed 32-bit, high register first
         flag,           // one bit of a register
@@ -267,12 +273,17 @@ struct SignalSource {
     // The integer the source holds in a record: the register as unsigned 16-bit, the pair as
     // signed 32-bit, the flag as 0 or 1; 0 without a source (and for the round stamp, a text).
     std::int64_t raw(const std::uint8_t* record) const {
-        if (kind == Kind::flag) return read_flag(record + record_offset, flag_index);
-        return field(record + record_offset);
+        return read(kind, record + record_offset, flag_index);
+    }
+    // The same for a source of `kind` whose field (a flag: whose block) is at `at`.
+    static std::int64_t read(Kind kind, const std::uint8_t* at, int flag_index) {
+        if (kind == Kind::flag) return read_flag(at, flag_index);
+        return field(kind, at);
     }
     // The same integer from the field's own bytes at `at`: the register or the pair, or for a flag
     // the flag unpacked into one byte (0 or 1).
-    std::int64_t field(const std::uint8_t* at) const {
+    std::int64_t field(const std::uint8_t* at) const { return field(kind, at); }
+    static std::int64_t field(Kind kind, const std::uint8_t* at) {
         switch (kind) {
             case Kind::register16:
                 return read_u16(at);
@@ -299,10 +310,7 @@ struct SignalInfo {
     const char* word(std::int64_t raw) const { return status_word(coding, static_cast<unsigned int>(raw)); }
     // Whether the code means "告警": the boolean entry is true and the alarm-only entry written;
     // the alarm the member shows is active.
-    bool alarm(std::int64_t raw) const {
-        const auto code = static_cast<unsigned int>(raw);
-        return coding == Coding::flag ? code != 0 : code == 1;
-    }
+    bool alarm(std::int64_t raw) const { return means_alarm(coding, raw); }
 };
 
 // The snapshot members in build order: 1488 of them, "更新时间" last.
