@@ -2,10 +2,11 @@
 # Installs the Debian packages the build and its tests need (socat bridges a serial line over
 # TCP in the wire tests, tshark decodes the runner's packet capture there; systemd's
 # systemd-analyze and systemd-sysusers check the package's service; valgrind runs the tests
-# labelled valgrind under memcheck), only those that are missing. With the argument "clang", also clang; with "fuzz", what the fuzz build needs: clang
-# and its libFuzzer and sanitizer runtimes; with "lintian", the package checker CI runs on the
-# Debian package; with "format", clang-format. tshark's own package asks whether users may
-# capture; a non-interactive install keeps its default (no), which reading a file does not need.
+# labelled valgrind under memcheck), only those that are missing. With the argument "clang", also
+# clang; with "fuzz", what the fuzz build needs: clang and its libFuzzer and sanitizer runtimes;
+# with "lintian", the package checker CI runs on the Debian package; with "format", clang-format.
+# tshark's own package asks whether users may capture; a non-interactive install keeps its default
+# (no), which reading a file does not need.
 # Quiet: one line per step on standard error; apt's and dpkg's own output goes to a log, shown
 # only when a step fails.
 set -euo pipefail
