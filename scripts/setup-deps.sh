@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and its tests need (socat bridges a serial line over
-# TCP in the wire tests, tshark decodes the runner's packet capture there), only those that are
+# TCP in the wire tests, tshark decodes the runner's packet capture there; libjs-chart.js is the
+# chart library the runner's page loads, chromium the browser its test loads the page in), only
+# those that are
 # missing. With the argument "clang", also clang; with "fuzz", what the fuzz build needs: clang
 # and its libFuzzer and sanitizer runtimes; with "lintian", the package checker CI runs on the
 # Debian package; with "format", clang-format. tshark's own package asks whether users may
@@ -16,6 +18,7 @@ packages=(
   libmodbus-dev libpcap-dev python3
   help2man dpkg-dev file
   socat tshark
+  libjs-chart.js chromium
 )
 case "${1:-}" in
   clang) packages+=(clang) ;;
