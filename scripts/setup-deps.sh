@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and its tests need (socat bridges a serial line over
-# TCP in the wire tests, tshark decodes the runner's packet capture there; libjs-chart.js is the
-# chart library the runner's page loads, chromium the browser its test loads the page in), only
-# those that are
-# missing. With the argument "clang", also clang; with "fuzz", what the fuzz build needs: clang
-# and its libFuzzer and sanitizer runtimes; with "lintian", the package checker CI runs on the
-# Debian package; with "format", clang-format. tshark's own package asks whether users may
-# capture; a non-interactive install keeps its default (no), which reading a file does not need.
+# TCP in the wire tests, tshark decodes the runner's packet capture there; civetweb serves the
+# runner's HTTP endpoint, which a real Prometheus server scrapes in the tests and its promtool
+# checks; libjs-chart.js is the chart library the runner's page loads, chromium the browser its
+# test loads the page in), only those that are missing. With the argument "clang", also clang;
+# with "fuzz", what the fuzz build needs: clang and its libFuzzer and sanitizer runtimes; with
+# "lintian", the package checker CI runs on the Debian package; with "format", clang-format.
+# tshark's own package asks whether users may capture; a non-interactive install keeps its
+# default (no), which reading a file does not need.
 # Quiet: one line per step on standard error; apt's and dpkg's own output goes to a log, shown
 # only when a step fails.
 set -euo pipefail
@@ -15,9 +16,9 @@ packages=(
   libjsoncpp-dev libyaml-cpp-dev
   libboost-dev libboost-date-time-dev libboost-program-options-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmodbus-dev libpcap-dev python3
+  libmodbus-dev libpcap-dev libcivetweb-dev python3
   help2man dpkg-dev file
-  socat tshark
+  socat tshark prometheus
   libjs-chart.js chromium
 )
 case "${1:-}" in

@@ -14,11 +14,11 @@ namespace {
 // A site of two units on one line: 101 has had no round yet; 102 completed one with line A
 // loaded, feeder 2 carrying current, feeder 5 over its upper limit and feeder 144 opened.
 struct PageSite {
-    PageSite() {
+    explicit PageSite(const std::string& chart_file = "/nonexistent/chart.min.js") {
         const std::size_t line = status.add_line("line 1 (tcp:127.0.0.1:1502)");
         status.add_unit(line, 1, 101, "line 1 unit 1 (data id 101)");
         status.add_unit(line, 2, 102, "line 1 unit 2 (data id 102)");
-        trends.follow(status);
+        page = std::make_unique<SitePage>(status, 2, PageFiles(PX46_PAGE_DIR, chart_file));
         DeviceHarness h;
         h.set_s32(4, 22987);       // line A voltage 229.87
         h.set_s32(6, 4000);        // line A current 40.00
@@ -34,7 +34,7 @@ struct PageSite {
                                std::make_shared<const std::string>(Json::FastWriter().write(snapshot))});
     }
     SiteStatus status;
-    SiteTrends trends{2};
+    std::unique_ptr<SitePage> page;
     Json::Value snapshot;
 };
 
@@ -54,9 +54,8 @@ Json::Value parsed(const std::optional<WebReply>& reply) {
 TEST(SitePage, ServesItsFixedListOfPathsOnly) {
     TempWorkDir work;
     work.write("chart.min.js", "/* the chart library */");
-    PageSite site;
-    const SitePage page(site.status, site.trends,
-                        PageFiles(PX46_PAGE_DIR, (work.path() / "chart.min.js").string()));
+    const PageSite site((work.path() / "chart.min.js").string());
+    const SitePage& page = *site.page;
     EXPECT_TRUE(page.files().missing().empty());
     struct Row {
         const char* path;
@@ -108,7 +107,8 @@ TEST(SitePage, ServesItsFixedListOfPathsOnly) {
     EXPECT_NE(unit_page.find("data-id=\"102\""), std::string::npos);
     EXPECT_EQ(unit_page.find("@DATA_ID@"), std::string::npos);
     // Without the chart library the page still serves the rest, and says what it lacks.
-    const SitePage bare(site.status, site.trends, PageFiles(PX46_PAGE_DIR, "/nonexistent/chart.min.js"));
+    const PageSite bare_site;
+    const SitePage& bare = *bare_site.page;
     ASSERT_EQ(bare.files().missing().size(), 1u);
     EXPECT_NE(bare.files().missing()[0].find("/nonexistent/chart.min.js"), std::string::npos);
     EXPECT_FALSE(bare.reply("/assets/chart.min.js"));
@@ -116,8 +116,8 @@ TEST(SitePage, ServesItsFixedListOfPathsOnly) {
 }
 
 TEST(SitePage, UnitDataHoldsTheSnapshotsLinesFeedersAndAlarms) {
-    PageSite site;
-    const SitePage page(site.status, site.trends, PageFiles(PX46_PAGE_DIR, "/nonexistent"));
+    const PageSite site;
+    const SitePage& page = *site.page;
     const Json::Value view = parsed(page.reply("/api/units/102/view"));
     EXPECT_EQ(view["data_id"].asUInt(), 102u);
     EXPECT_EQ(view["state"].asString(), "completed");
@@ -152,8 +152,8 @@ TEST(SitePage, UnitDataHoldsTheSnapshotsLinesFeedersAndAlarms) {
 }
 
 TEST(SitePage, TrendDataHoldsTheRingsPointsPerSeries) {
-    PageSite site;
-    const SitePage page(site.status, site.trends, PageFiles(PX46_PAGE_DIR, "/nonexistent"));
+    const PageSite site;
+    const SitePage& page = *site.page;
     const Json::Value trend = parsed(page.reply("/api/units/102/trend"));
     ASSERT_EQ(trend["time_ms"].size(), 1u);
     EXPECT_EQ(trend["spacing_seconds"].asDouble(), 5.0);

@@ -27,7 +27,7 @@ std::size_t SiteStatus::add_line(std::string name) {
     return lines_.size() - 1;
 }
 
-std::size_t SiteStatus::add_unit(std::size_t line, int unit, int data_id, std::string name) {
+std::size_t SiteStatus::add_unit(std::size_t line, int unit, unsigned int data_id, std::string name) {
     std::lock_guard<std::mutex> lock(mutex_);
     UnitStatus status;
     status.line = line;
@@ -99,7 +99,7 @@ std::vector<LineStatus> SiteStatus::lines() const {
     return lines_;
 }
 
-std::optional<std::size_t> SiteStatus::unit_with_data_id(int data_id) const {
+std::optional<std::size_t> SiteStatus::unit_with_data_id(unsigned int data_id) const {
     std::lock_guard<std::mutex> lock(mutex_);
     for (std::size_t i = 0; i < units_.size(); ++i) {
         if (units_[i].data_id == data_id) return i;

@@ -33,10 +33,10 @@ inline constexpr std::size_t kRoundDurationBuckets = std::size(kRoundDurationBou
 
 // What the runner knows of one unit.
 struct UnitStatus {
-    std::size_t line = 0;  // index of its line in SiteStatus::lines()
-    int unit = 0;          // its Modbus unit id on the line
-    int data_id = 0;
-    std::string name;  // as every output names it: "line 1 unit 2 (data id 102)"
+    std::size_t line = 0;      // index of its line in SiteStatus::lines()
+    int unit = 0;              // its Modbus unit id on the line
+    unsigned int data_id = 0;  // 0 to 4294967295, as the host gives it
+    std::string name;          // as every output names it: "line 1 unit 2 (data id 102)"
     RoundState state = RoundState::waiting;
     // When its last completed round ended (none: no round has completed yet).
     std::optional<std::chrono::system_clock::time_point> data_time;
@@ -74,7 +74,7 @@ public:
 
     // The site is described before its lines start: lines, then their units.
     std::size_t add_line(std::string name);
-    std::size_t add_unit(std::size_t line, int unit, int data_id, std::string name);
+    std::size_t add_unit(std::size_t line, int unit, unsigned int data_id, std::string name);
     void add_round_listener(RoundListener listener);
     // Whether the runner keeps each unit's snapshot text after its rounds (an 801 request a round).
     void keep_snapshots() { keep_snapshots_ = true; }
@@ -98,7 +98,7 @@ public:
     UnitStatus unit(std::size_t unit) const;
     std::vector<LineStatus> lines() const;
     // The unit with this data id; none when the site has no such unit.
-    std::optional<std::size_t> unit_with_data_id(int data_id) const;
+    std::optional<std::size_t> unit_with_data_id(unsigned int data_id) const;
     // The unit's last kept snapshot, parsed, shared by every reader until a newer one is kept;
     // null before the first (or when it is not JSON).
     std::shared_ptr<const Json::Value> snapshot_tree(std::size_t unit) const;

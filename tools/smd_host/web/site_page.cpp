@@ -31,16 +31,15 @@ bool starts_with(const std::string& path, const std::string& prefix, std::string
 
 }  // namespace
 
-SitePage::SitePage(const SiteStatus& status, const SiteTrends& trends, PageFiles files)
-    : status_(status), trends_(trends), files_(std::move(files)) {}
+SitePage::SitePage(SiteStatus& status, std::size_t units, PageFiles files)
+    : status_(status), trends_(units), files_(std::move(files)) {
+    trends_.follow(status);
+}
 
 std::optional<WebReply> SitePage::reply(const std::string& path) const {
     if (auto file = files_.served(path)) return file;
     std::string rest;
-    // The status keeps data ids as the site gives them, stored in an int.
-    const auto unit_of = [this](unsigned int data_id) {
-        return status_.unit_with_data_id(static_cast<int>(data_id));
-    };
+    const auto unit_of = [this](unsigned int data_id) { return status_.unit_with_data_id(data_id); };
     if (starts_with(path, "/units/", rest)) {
         const auto data_id = data_id_of(rest);
         if (!data_id || !unit_of(*data_id)) return std::nullopt;

@@ -19,7 +19,12 @@
 // trends: nothing here sends a request to a unit or changes one.
 class SitePage {
 public:
-    SitePage(const SiteStatus& status, const SiteTrends& trends, PageFiles files);
+    // The page of `status`'s `units` units. Made before the lines start: from then on it keeps a
+    // trend ring for each unit, fed by the status's rounds (which it makes keep snapshots).
+    // `status` outlives it.
+    SitePage(SiteStatus& status, std::size_t units, PageFiles files);
+    SitePage(const SitePage&) = delete;
+    SitePage& operator=(const SitePage&) = delete;
 
     // Safe on several threads at once: it only reads the status, the trends and its own files.
     std::optional<WebReply> reply(const std::string& path) const;
@@ -28,11 +33,12 @@ public:
     }
 
     const PageFiles& files() const { return files_; }
+    const SiteTrends& trends() const { return trends_; }
 
 private:
     std::optional<WebReply> unit_data(std::size_t unit, const std::string& what) const;
 
     const SiteStatus& status_;
-    const SiteTrends& trends_;
+    SiteTrends trends_;
     const PageFiles files_;
 };

@@ -15,6 +15,9 @@ class SiteTrends {
 public:
     // Rings for `units` units: the units the site's status describes, in its order.
     explicit SiteTrends(std::size_t units);
+    // Its listener holds its address.
+    SiteTrends(const SiteTrends&) = delete;
+    SiteTrends& operator=(const SiteTrends&) = delete;
 
     // Follows `status`'s rounds from now on, and makes it keep each unit's snapshot. Called before
     // the lines start; `status` outlives the run.
