@@ -3,7 +3,7 @@
 # TCP in the wire tests, tshark decodes the runner's packet capture there; civetweb serves the
 # runner's HTTP endpoint, which a real Prometheus server scrapes in the tests and its promtool
 # checks; libjs-chart.js is the chart library the runner's page loads, chromium the browser its
-# test loads the page in), only those that are missing. With the argument "clang", also clang;
+# test loads the page in, with a font for the page's Chinese names), only those that are missing. With the argument "clang", also clang;
 # with "fuzz", what the fuzz build needs: clang and its libFuzzer and sanitizer runtimes; with
 # "lintian", the package checker CI runs on the Debian package; with "format", clang-format.
 # tshark's own package asks whether users may capture; a non-interactive install keeps its
@@ -19,7 +19,7 @@ packages=(
   libmodbus-dev libpcap-dev libcivetweb-dev python3
   help2man dpkg-dev file
   socat tshark prometheus
-  libjs-chart.js chromium
+  libjs-chart.js chromium fonts-wqy-microhei
 )
 case "${1:-}" in
   clang) packages+=(clang) ;;

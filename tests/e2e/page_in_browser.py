@@ -10,10 +10,10 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.request
 
@@ -21,12 +21,6 @@ runner, simulator, build = sys.argv[1], sys.argv[2], sys.argv[3]
 browser = shutil.which("chromium")
 assert browser, "chromium is not installed (scripts/setup-deps.sh installs it)"
 VOLTAGE = {"A": "A路进线-电压", "B": "B路进线-电压"}
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def get_json(url):
@@ -63,13 +57,20 @@ with tempfile.TemporaryDirectory() as work:
     line = sim.stdout.readline()
     served = re.search(r"serving tcp:127\.0\.0\.1:(\d+) units 1-3$", line)
     assert served, (line, sim.stderr.read() if sim.poll() is not None else "")
-    port = free_port()
-    base = f"http://127.0.0.1:{port}"
     with open(os.path.join(work, "site.yaml"), "w", encoding="utf-8") as site:
         site.write(f"interval: 1\nlines:\n  - link: tcp:127.0.0.1:{served.group(1)}\n    units:\n" +
                    "".join(f"      - unit: {u}\n        data_id: {100 + u}\n" for u in (1, 2, 3)))
-    host = subprocess.Popen([runner, "--site", "site.yaml", "--rounds", "0", "--listen", f"127.0.0.1:{port}"],
+    # Port 0: the runner says on its first line which port the system gave it.
+    host = subprocess.Popen([runner, "--site", "site.yaml", "--rounds", "0", "--listen", "127.0.0.1:0"],
                             cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    first = host.stderr.readline()
+    serving = re.match(r"smd-host: serving (http://127\.0\.0\.1:\d+)/$", first)
+    assert serving, (first, host.stderr.read() if host.poll() is not None else "")
+    base = serving.group(1)
+    # The round lines that follow are kept, so that the runner never waits on a full pipe.
+    host_lines = []
+    drain = threading.Thread(target=lambda: host_lines.extend(host.stderr), daemon=True)
+    drain.start()
     try:
         # Every unit has data, and unit 102's trend two points (one per 5 s).
         wait_for("every unit to complete a round",
@@ -109,8 +110,9 @@ with tempfile.TemporaryDirectory() as work:
             assert os.path.getsize(shot) > 10000, (shot, os.path.getsize(shot))
     finally:
         host.send_signal(signal.SIGINT)
-        host_err = host.communicate(timeout=30)[1]
+        host.wait(timeout=30)
+        drain.join(timeout=30)
         sim.send_signal(signal.SIGINT)
         sim.communicate(timeout=30)
-    assert host.returncode == 0, (host.returncode, host_err[-3000:])
+    assert host.returncode == 0, (host.returncode, "".join(host_lines)[-3000:])
 print("page_in_browser: 3 tiles; unit 102's voltages, feeders and trend plots; screenshots kept")

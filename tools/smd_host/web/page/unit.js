@@ -86,8 +86,11 @@ function showTrend(trend) {
     const figure = document.getElementById(plot.id);
     figure.dataset.points = minutes.length;
     if (typeof Chart === "undefined") continue;  // the chart library is missing: the figures stay empty
+    // The last hour at most; a runner that started less than an hour ago shows the time it has.
+    const from = Math.max(-60, Math.floor(minutes.length ? minutes[0] : -1));
     if (charts[plot.id]) {
       charts[plot.id].data.datasets = datasets;
+      charts[plot.id].options.scales.x.min = from;
       charts[plot.id].update();
       continue;
     }
@@ -97,7 +100,7 @@ function showTrend(trend) {
       options: {
         animation: false, maintainAspectRatio: false, parsing: false,
         scales: {
-          x: { type: "linear", min: -60, max: 0, title: { display: true, text: "minutes ago" } },
+          x: { type: "linear", min: from, max: 0, title: { display: true, text: "minutes ago" } },
           y: { grace: "5%" },
         },
         plugins: { legend: { position: "bottom", labels: { boxWidth: 12 } } },
