@@ -45,8 +45,10 @@ with tempfile.TemporaryDirectory() as work:
 
     assert field("Package") == "px46tr-k" and field("Version") == version, (field("Package"), field("Version"))
     depends = field("Depends")
-    for library in ("libmodbus5", "libpcap0.8", "libjsoncpp", "libyaml-cpp", "libboost-program-options", "libc6",
-                    "libjs-chart.js"):
+    for library in (
+        "libmodbus5", "libpcap0.8", "libjsoncpp", "libyaml-cpp", "libboost-program-options", "libcivetweb1", "libc6",
+        "libjs-chart.js"
+    ):
         assert library in depends, depends
 
     # Stripped objects, each naming its debug file, which the debug-symbols package holds under the

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +31,14 @@ void send_reply(mg_connection* connection, const WebReply& reply, bool with_body
     if (reply.status == 405) mg_response_header_add(connection, "Allow", "GET, HEAD", -1);
     mg_response_header_send(connection);
     if (with_body && !reply.body.empty()) mg_write(connection, reply.body.data(), reply.body.size());
+}
+
+// Each of the server's threads, as it starts: it yields the processor to the line threads, so
+// that clients that keep the server busy slow each other down, not the rounds. The niceness is
+// the thread's own (Linux gives each thread its own), not the process's.
+void* lower_thread_priority(const mg_context*, int) {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), WebServer::kThreadNiceness);
+    return nullptr;
 }
 
 // Every request, whatever its path: the library serves nothing of its own.
@@ -82,6 +91,7 @@ WebServer::WebServer(const ListenAddress& address, std::vector<WebHandler> handl
                              "access_control_allow_origin", "", nullptr};
     mg_callbacks callbacks{};
     callbacks.begin_request = answer;
+    callbacks.init_thread = lower_thread_priority;
     mg_init_data init{};
     init.callbacks = &callbacks;
     init.user_data = &handlers_;

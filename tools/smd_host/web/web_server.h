@@ -23,7 +23,9 @@ struct WebServerError : std::runtime_error {
 // and a bounded queue of accepted connections beyond them; a request line and headers of at most
 // kMaxRequestBytes (larger is refused and the connection closed); a request that has not arrived
 // whole within kRequestSeconds, or a kept-alive connection idle as long, is closed, so a client
-// that sends a byte a second holds a thread for that long at most.
+// that sends a byte a second holds a thread for that long at most. Its threads run at a lower
+// priority than the rest of the runner, so that busy clients do not take the processor from the
+// line threads.
 class WebServer {
 public:
     static constexpr int kThreads = 2500;  // connections served at once: 2,000 idle ones leave room
@@ -31,6 +33,8 @@ public:
     static constexpr int kListenBacklog = 512;
     static constexpr int kMaxRequestBytes = 16384;
     static constexpr int kRequestSeconds = 5;
+    // The server's threads run at this niceness, below the line threads (0).
+    static constexpr int kThreadNiceness = 10;
 
     // Throws WebServerError when the address cannot be served.
     WebServer(const ListenAddress& address, std::vector<WebHandler> handlers);
