@@ -300,9 +300,9 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "site", po::value(&options.site_path)->value_name("FILE"),
         "poll (or with --check-config, check) every unit of the lines in the YAML site FILE")(
         "listen", po::value(&listen)->value_name("[ADDR:]PORT"),
-        "serve the units' status over HTTP on PORT (/metrics, /api/units), on 127.0.0.1 unless ADDR is "
-        "given")("b-mode", po::value<std::int32_t>()->value_name("N"),
-                 "with --check-config: the operator profile to check under")(
+        "serve the units' status over HTTP on PORT (/metrics, /api/units, a live page at /), on "
+        "127.0.0.1 unless ADDR is given")("b-mode", po::value<std::int32_t>()->value_name("N"),
+                                          "with --check-config: the operator profile to check under")(
         "dump", po::value(&options.dump_path)->value_name("FILE"),
         "print a record of history FILE as its snapshot, then exit")(
         "index", po::value<long>()->value_name("N"),
