@@ -1,7 +1,8 @@
 # `cmake --install` in the places Debian uses under the prefix: the programs in bin, the plug-in in a
 # directory of its own under lib/<multiarch> (where a host is pointed at it), the stand-in host's
 # library in one private to the programs, the README and the pages it links, the examples, the
-# copyright and the changelog under share/doc, manual pages in man1. The private directories are
+# copyright and the changelog under share/doc, manual pages in man1, the live page's files in
+# share/px46tr-k/web. The private directories are
 # the same whatever the prefix, so an install under /usr and the package lay the files out alike;
 # neither is a directory the dynamic linker searches, so the package needs no ldconfig.
 set(PX46_PACKAGE_NAME px46tr-k)  # Debian package names take no underscore
@@ -23,10 +24,15 @@ file(RELATIVE_PATH host_library_dir_from_bin ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_PREFIX}/${PX46_HOST_LIBRARY_INSTALL_DIR})
 set_target_properties(smd-host px46tr_k-sim PROPERTIES INSTALL_RPATH "$ORIGIN/${host_library_dir_from_bin}")
 target_compile_definitions(smd-host PRIVATE PX46_PLUGIN_DIR_FROM_BIN="${plugin_dir_from_bin}")
+# The live page's files, found by the runner relative to itself as well.
+set(PX46_PAGE_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/${PX46_PACKAGE_NAME}/web)
+file(RELATIVE_PATH page_dir_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${PX46_PAGE_INSTALL_DIR})
+target_compile_definitions(smd_host_page PRIVATE PX46_WEB_DIR_FROM_BIN="${page_dir_from_bin}")
 
 install(TARGETS smd-host px46tr_k-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS px46tr_k LIBRARY DESTINATION ${PX46_PLUGIN_INSTALL_DIR})
 install(TARGETS smdhost LIBRARY DESTINATION ${PX46_HOST_LIBRARY_INSTALL_DIR})
+install(DIRECTORY tools/smd_host/web/page/ DESTINATION ${PX46_PAGE_INSTALL_DIR})
 install(FILES README.md CONTRIBUTING.md debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

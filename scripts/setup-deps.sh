@@ -2,7 +2,10 @@
 # Installs the Debian packages the build and its tests need (socat bridges a serial line over
 # TCP in the wire tests, tshark decodes the runner's packet capture there; systemd's
 # systemd-analyze and systemd-sysusers check the package's service; valgrind runs the tests
-# labelled valgrind under memcheck), only those that are missing. With the argument "clang", also
+# labelled valgrind under memcheck; civetweb serves the runner's HTTP endpoint, which a real
+# Prometheus server scrapes in the tests and its promtool checks; libjs-chart.js is the chart
+# library the runner's page loads, chromium the browser its test loads the page in, with a font
+# for the page's Chinese names), only those that are missing. With the argument "clang", also
 # clang; with "fuzz", what the fuzz build needs: clang and its libFuzzer and sanitizer runtimes;
 # with "lintian", the package checker CI runs on the Debian package; with "format", clang-format.
 # tshark's own package asks whether users may capture; a non-interactive install keeps its default
@@ -15,9 +18,10 @@ packages=(
   libjsoncpp-dev libyaml-cpp-dev
   libboost-dev libboost-date-time-dev libboost-program-options-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmodbus-dev libpcap-dev python3
+  libmodbus-dev libpcap-dev libcivetweb-dev python3
   help2man dpkg-dev file
-  socat tshark systemd valgrind
+  socat tshark systemd valgrind prometheus
+  libjs-chart.js chromium fonts-wqy-microhei
 )
 case "${1:-}" in
   clang) packages+=(clang) ;;

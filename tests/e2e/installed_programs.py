@@ -1,6 +1,6 @@
 """`cmake --install` into a temporary prefix, then the installed runner, with its default plug-in,
-polls the installed simulator over loopback Modbus TCP for one round; both installed programs
-report the project's version."""
+polls the installed simulator over loopback Modbus TCP for one round, serving its endpoint with the
+live page's installed files; both installed programs report the project's version."""
 import glob
 import gzip
 import os
@@ -42,9 +42,11 @@ with tempfile.TemporaryDirectory() as work:
         found = re.search(r"serving tcp:127\.0\.0\.1:(\d+)", line)
         assert found, (line, sim.stderr.read() if sim.poll() is not None else "")
         run = subprocess.run([runner, "--unit", f"tcp:127.0.0.1:{found.group(1)}", "--rounds", "1",
-                              "--interval", "0", "--timeout", "5"],
+                              "--interval", "0", "--timeout", "5", "--listen", "127.0.0.1:0"],
                              cwd=work, capture_output=True, text=True, timeout=60)
         assert run.returncode == 0, run.stderr
+        # The page's files are found beside the installed runner's prefix, not in the build tree.
+        assert "smd-host: serving http://127.0.0.1:" in run.stderr and "the page lacks" not in run.stderr, run.stderr
         assert re.search(r"round 1: 62 reads, record published .* 0 failures", run.stderr), run.stderr
     finally:
         sim.send_signal(signal.SIGINT)

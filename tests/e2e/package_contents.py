@@ -1,9 +1,10 @@
 """The Debian package, built by CPack from the build folder: its file list (`dpkg-deb -c`) holds
 the programs, the plug-in in its own directory, the manual pages, README, examples, copyright and
-changelog in the Debian places, the service's unit and user, nothing from the tests; its fields
-carry the project's version and the run-time dependencies of the linked libraries and of its
-postinst. Its programs and libraries are stripped and name their debug files, which the
-debug-symbols package beside it holds; its only maintainer scripts are the service's."""
+changelog in the Debian places, the service's unit and user, the live page's files under
+/usr/share/px46tr-k/web, nothing from the tests; its fields carry the project's version, the
+run-time dependencies of the linked libraries and of its postinst, and the chart library the page
+loads (Debian's, not a copy). Its programs and libraries are stripped and name their debug files,
+which the debug-symbols package beside it holds; its only maintainer scripts are the service's."""
 import glob
 import os
 import re
@@ -12,6 +13,7 @@ import sys
 import tempfile
 
 build, version = sys.argv[1], sys.argv[2]
+page_dir = os.path.join(sys.argv[3], "tools", "smd_host", "web", "page")
 
 with tempfile.TemporaryDirectory() as work:
     made = subprocess.run(["cpack", "-G", "DEB", "--config", f"{build}/CPackConfig.cmake", "-B", work],
@@ -31,7 +33,7 @@ with tempfile.TemporaryDirectory() as work:
         r"\./usr/share/doc/px46tr-k/copyright", r"\./usr/share/doc/px46tr-k/changelog\.gz",
         r"\./usr/share/doc/px46tr-k/CONTRIBUTING\.md", r"\./usr/share/doc/px46tr-k/docs/architecture\.md",
         r"\./usr/lib/systemd/system/smd-host@\.service", r"\./usr/lib/sysusers\.d/px46tr-k\.conf",
-    ]
+    ] + [rf"\./usr/share/px46tr-k/web/{re.escape(f)}" for f in sorted(os.listdir(page_dir))]
     for pattern in expected:
         assert [f for f in files if re.fullmatch(pattern, f)], (pattern, sorted(files))
     examples = os.listdir(os.path.join(sys.argv[3], "examples"))
@@ -46,8 +48,10 @@ with tempfile.TemporaryDirectory() as work:
     assert field("Package") == "px46tr-k" and field("Version") == version, (field("Package"), field("Version"))
     depends = field("Depends")
     # The postinst runs systemd-sysusers: a package that provides it.
-    for library in ("libmodbus5", "libpcap0.8", "libjsoncpp", "libyaml-cpp", "libboost-program-options", "libc6",
-                    "systemd | systemd-standalone-sysusers"):
+    for library in (
+        "libmodbus5", "libpcap0.8", "libjsoncpp", "libyaml-cpp", "libboost-program-options", "libcivetweb1", "libc6",
+        "libjs-chart.js", "systemd | systemd-standalone-sysusers"
+    ):
         assert library in depends, depends
 
     # Stripped objects, each naming its debug file, which the debug-symbols package holds under the

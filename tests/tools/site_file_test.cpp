@@ -41,6 +41,12 @@ TEST(SiteFileReader, RefusesNamingTheFileTheLineAndTheKey) {
          "line 2: interval is given twice (first on line 1)"},
         {"interval: 1e308\n" + kTcpLine + kOneUnit, "line 1: interval must be from 0 to 86400 seconds"},
         {"interval: .nan\n" + kTcpLine + kOneUnit, "line 1: interval must be from 0 to 86400 seconds"},
+        {"listn: 9146\n" + kTcpLine + kOneUnit, "line 1: unknown key 'listn'; nearest: listen"},
+        {"listen: 65536\n" + kTcpLine + kOneUnit, "line 1: listen '65536': port '65536' is not a number"},
+        {"listen: localhost:9146\n" + kTcpLine + kOneUnit,
+         "line 1: listen 'localhost:9146': 'localhost' is not an IPv4 address"},
+        {"listen: '[::1]:9146'\n" + kTcpLine + kOneUnit, "line 1: listen '[::1]:9146': IPv6 addresses"},
+        {"listen: [9146]\n" + kTcpLine + kOneUnit, "line 1: listen must be [ADDR:]PORT"},
         {kTcpLine + "    timout: 2\n" + kOneUnit, "line 3: unknown key 'timout'; nearest: timeout"},
         {kTcpLine + "    timeout: 0\n" + kOneUnit, "line 3: timeout must be above 0 and at most 60"},
         {kTcpLine + "    timeout: soon\n" + kOneUnit, "line 3: timeout 'soon' is not a number"},
@@ -141,10 +147,13 @@ TEST(SiteFileReader, ReadsEveryKeyOfAGoodSite) {
               "    rts-delay: 300\n"
               "    units:\n"
               "      - unit: 247\n"
-              "        data_id: 0\n");
+              "        data_id: 0\n"
+              "listen: 0.0.0.0:9146\n");
     const Site site = read_site_file("site.yaml");
     EXPECT_EQ(site.path, "site.yaml");
     EXPECT_EQ(site.interval_seconds, 2);
+    ASSERT_TRUE(site.listen.has_value());
+    EXPECT_EQ(site.listen->text(), "0.0.0.0:9146");
     ASSERT_EQ(site.lines.size(), 2u);
 
     const SiteLine& tcp = site.lines[0];

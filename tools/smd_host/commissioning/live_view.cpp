@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "catalogue/signal_catalogue.h"
+#include "feeder_table.h"
 #include "record_snapshot.h"
 #include "user_input/utf8_code_point.h"
 
@@ -88,11 +89,6 @@ std::string round_status(const ViewFrame& frame) {
     if (!frame.completed || age > 0) status += ", " + std::to_string(age) + " s old";
     return status;
 }
-
-struct FeederColumn {
-    const char* label;
-    const char* format;  // the catalogue's name format
-};
 
 // A column of the incoming lines' table: the line's field it shows, and how.
 struct LineColumn {
@@ -178,60 +174,18 @@ std::string render_view(const ViewFrame& frame) {
         << number(ambient(px46tr_k::kAmbientHumidityRegister), 1, 0) << " %RH\n";
 
     // Feeders that carry current or are not normal.
-    const FeederColumn flags[] = {{"开关告警", px46tr_k::kFeederSwitchAlarm.format},
-                                  {"越上线", px46tr_k::kFeederCurrentHigh.format},
-                                  {"越上上线", px46tr_k::kFeederCurrentHighHigh.format},
-                                  {"分闸", px46tr_k::kFeederSwitchOpen.format}};
-    struct FeederRow {
-        int n;
-        bool abnormal;   // alarmed, opened or invalid
-        double current;  // for the order of those carrying current
-        std::string text;
-    };
-    std::vector<FeederRow> feeders;
-    std::size_t idle_feeders = 0;
-    for (int n = 1; n <= px46tr_k::kFeederCount; ++n) {
-        const std::string feeder = px46tr_k::feeder_name(n);
-        auto measurement = [&](std::size_t field) {
-            const auto* m = px46tr_k::feeder_measurement(field);
-            return m == nullptr ? Json::Value() : s[px46tr_k::compose_name(m->format, "", feeder.c_str())];
-        };
-        const std::string state =
-            text_of(s[px46tr_k::compose_name(px46tr_k::kFeederSwitchStateFormat, "", n)]);
-        std::string alarms;
-        for (const auto& flag : flags) {
-            if (text_of(s[px46tr_k::compose_name(flag.format, px46tr_k::kFeederPrefix, n)]) ==
-                px46tr_k::kAlarm) {
-                alarms += std::string(alarms.empty() ? "" : " ") + flag.label;
-            }
-        }
-        namespace field = px46tr_k::feeder_field;
-        const double current =
-            measurement(field::kCurrent).isNumeric() ? measurement(field::kCurrent).asDouble() : 0.0;
-        // Idle: nothing wrong and no current, whether the switch reads idle or normal.
-        const bool idle =
-            alarms.empty() && current == 0.0 && (state == px46tr_k::kIdle || state == px46tr_k::kNormal);
-        const bool abnormal = !idle && (state != px46tr_k::kNormal || !alarms.empty());
-        idle_feeders += idle ? 1 : 0;
-        if (idle) continue;
-        char no[8];
-        std::snprintf(no, sizeof no, "%4d", n);
-        std::ostringstream row;
-        row << no << number(measurement(field::kVoltage), 2, 9) << number(measurement(field::kCurrent), 2, 9)
-            << number(measurement(field::kPower), 2, 9) << number(measurement(field::kLoadRatio), 2, 8)
-            << "  " << fit(state, 8) << fit(alarms, 30);
-        feeders.push_back({n, abnormal, current, row.str()});
-    }
-    // Feeders that are not normal first, in feeder order, then the most loaded.
-    std::stable_sort(feeders.begin(), feeders.end(), [](const FeederRow& a, const FeederRow& b) {
-        if (a.abnormal != b.abnormal) return a.abnormal;
-        return !a.abnormal && a.current > b.current;
-    });
-    std::size_t abnormal_feeders = 0;
+    const FeederTable table = feeder_table(s);
     std::vector<std::string> feeder_lines;
-    for (const auto& row : feeders) {
-        abnormal_feeders += row.abnormal ? 1 : 0;
-        feeder_lines.push_back(row.text);
+    for (const FeederRow& feeder : table.rows) {
+        std::string alarms;
+        for (const auto& alarm : feeder.alarms) alarms += (alarms.empty() ? "" : " ") + alarm;
+        char no[8];
+        std::snprintf(no, sizeof no, "%4d", feeder.n);
+        std::ostringstream row;
+        row << no << number(feeder.voltage, 2, 9) << number(feeder.current, 2, 9)
+            << number(feeder.power, 2, 9) << number(feeder.load_ratio, 2, 8) << "  " << fit(feeder.state, 8)
+            << fit(alarms, 30);
+        feeder_lines.push_back(row.str());
     }
 
     std::vector<std::string> active;
@@ -276,8 +230,8 @@ std::string render_view(const ViewFrame& frame) {
         if (cut && shown[i] > 0) out << "  ... " << lines.size() - items << more << "\n";
     };
 
-    out << "Feeders: " << abnormal_feeders << " not normal, " << feeders.size() - abnormal_feeders
-        << " carrying current, " << idle_feeders << " idle\n";
+    out << "Feeders: " << table.abnormal << " not normal, " << table.rows.size() - table.abnormal
+        << " carrying current, " << table.idle << " idle\n";
     if (!feeder_lines.empty()) out << "  No  Voltage  Current    Power   Load%  Switch  Alarms\n";
     print(0, " more feeders (a taller window shows them)");
     out << "Active alarms: " << active.size() << "\n";

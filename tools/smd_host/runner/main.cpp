@@ -34,15 +34,20 @@
 #include "host_runtime/plugin_library.h"
 #include "host_runtime/record_history.h"
 #include "live_view.h"
+#include "metrics_exposition.h"
 #include "repeated_failures.h"
 #include "round_lines.h"
 #include "run_observer.h"
 #include "runner_options.h"
+#include "site_page.h"
 #include "site_run.h"
+#include "site_status.h"
 #include "site_view.h"
 #include "site_view_frame.h"
 #include "unit_link.h"
+#include "units_api.h"
 #include "view_output.h"
+#include "web_server.h"
 
 namespace {
 
@@ -158,8 +163,30 @@ bool standard_output_written() {
     return written;
 }
 
-// Creates the plug-in's device, configures it and runs the job: the rounds or the replay.
-int drive_device(const RunnerOptions& options, const Json::Value& settings, const PluginLibrary& plugin) {
+// The HTTP endpoint on `status`, which it only reads: started before the plug-in loads, so that an
+// address it cannot serve (a port in use) is refused before anything runs.
+// The live page of the status's `units` units is made in `page`, which outlives the server.
+std::unique_ptr<WebServer> serve_status(const ListenAddress& address, SiteStatus& status, std::size_t units,
+                                        std::unique_ptr<SitePage>& page) {
+    status.keep_snapshots();
+    page = std::make_unique<SitePage>(
+        status, units, PageFiles(PageFiles::default_directory(), PageFiles::kDefaultChartFile));
+    for (const std::string& missing : page->files().missing())
+        std::cerr << "smd-host: the page lacks " << missing << "\n";
+    std::vector<WebHandler> handlers = {metrics_handler(status), units_api_handler(status), page->handler()};
+    try {
+        auto server = std::make_unique<WebServer>(address, std::move(handlers));
+        std::cerr << "smd-host: serving " << server->url() << "\n";
+        return server;
+    } catch (const WebServerError& e) {
+        throw InputFileError{"--listen " + address.text() + ": " + e.what()};
+    }
+}
+
+// Creates the plug-in's device, configures it and runs the job: the rounds or the replay. Each
+// round is told to `status`, when given, as a site's rounds are.
+int drive_device(const RunnerOptions& options, const Json::Value& settings, const PluginLibrary& plugin,
+                 SiteStatus* status) {
     RunObserver observer;
     if (!options.trace_path.empty()) observer.open_trace(options.trace_path);
     const int profile = operator_profile(settings, options.data_id);
@@ -277,6 +304,13 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
     FrameTrace* const frames = unit.wire.frame_trace.get();
     const std::string link_name = unit.modbus ? unit.modbus->endpoint().describe() : std::string("sim");
     BusPump pump(*device, *unit.link);
+    std::size_t status_unit = 0;
+    if (status) {
+        const int unit_id = unit.modbus ? unit.modbus->endpoint().unit : ModbusEndpoint::kDefaultUnit;
+        status_unit = status->add_unit(
+            status->add_line(link_name), unit_id, options.data_id,
+            "line 1 unit " + std::to_string(unit_id) + " (data id " + std::to_string(options.data_id) + ")");
+    }
     int rounds_run = 0;
     int rounds_completed = 0;
     for (int round = 1; options.rounds == 0 || round <= options.rounds; ++round) {
@@ -294,6 +328,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
             }
         }
         observer.start_round();
+        if (status) status->round_started(status_unit);
         if (frames) frames->round_started(link_name, round);
         const std::size_t carried = pump.carried();
         const std::size_t failed = pump.failed();
@@ -323,6 +358,17 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
             frames->flush();
         }
         if (unit.counters) unit.counters->book_round(completed, traffic.seconds);
+        if (status) {
+            SiteStatus::RoundEnd end{completed, false, traffic.seconds, LinkFailure::none, error, nullptr};
+            if (traffic.failures > 0) end.failure = pump.last_failure().failure;
+            // A profile that builds no snapshot refuses it: the unit is then shown without one.
+            try {
+                if (completed) end.snapshot = std::make_shared<const std::string>(snapshot_text(*device));
+            } catch (const std::runtime_error&) {
+            }
+            if (unit.counters) status->line_counters(0, *unit.counters);
+            status->round_ended(status_unit, std::move(end));
+        }
         if (options.close_after_round && unit.modbus) unit.modbus->close_line();
         if (unit.wire.capture) unit.wire.capture->flush();
         after_round(round, traffic, error);
@@ -370,13 +416,13 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
 // on a terminal and as rounds end (at most one plain frame a second), and once more at the end.
 // The runner's messages (the rounds' lines are left to the view) wait until the view is gone, so
 // that no frame covers them.
-int run_site_with_view(const RunnerOptions& options, const Site& site, const PluginLibrary& plugin) {
+int run_site_with_view(const RunnerOptions& options, const Site& site, const PluginLibrary& plugin,
+                       SiteStatus& status) {
     std::map<unsigned int, int> profiles;
     for (const SiteLine& line : site.lines) {
         for (const SiteUnit& unit : line.units)
             profiles[unit.data_id] = operator_profile(unit.settings, unit.data_id);
     }
-    SiteStatus status;
     status.keep_snapshots();
     std::ostringstream messages;
     auto view = std::make_unique<ViewOutput>();
@@ -456,13 +502,26 @@ int run_site_file(const RunnerOptions& options) {
     }
     check_output_files(options);
     check_output_files(site_output_files(site));
+    if (options.listen && site.listen) {
+        throw UsageError{"--listen and the listen: of site file " + site.path +
+                         " name two addresses: give one"};
+    }
+    const std::optional<ListenAddress> listen = options.listen ? options.listen : site.listen;
+    SiteStatus status;
+    std::unique_ptr<SitePage> page;
+    std::unique_ptr<WebServer> server;
+    if (listen) {
+        std::size_t units = 0;
+        for (const SiteLine& line : site.lines) units += line.units.size();
+        server = serve_status(*listen, status, units, page);
+    }
     PluginLibrary plugin(options.plugin_path);
     signal(SIGINT, on_interrupt);
     signal(SIGTERM, on_interrupt);
     // As for one unit: what the plug-in throws is handled while the library is loaded.
     try {
-        if (options.view) return run_site_with_view(options, site, plugin);
-        return run_site(options, site, plugin, interrupted, std::cerr);
+        if (options.view) return run_site_with_view(options, site, plugin, status);
+        return run_site(options, site, plugin, interrupted, std::cerr, listen ? &status : nullptr);
     } catch (const UsageError&) {
         throw;
     } catch (const std::exception& e) {
@@ -483,12 +542,16 @@ int run(RunnerOptions options) {
     if (!options.export_csv_path.empty()) return export_csv(options);
 
     const Json::Value settings = read_settings(options.settings_path);
+    SiteStatus status;
+    std::unique_ptr<SitePage> page;
+    std::unique_ptr<WebServer> server;
+    if (options.listen) server = serve_status(*options.listen, status, 1, page);
     PluginLibrary plugin(options.plugin_path);
     // An exception out of the plug-in (the INI, YAML and JSON libraries' errors leave InitSetting)
     // may have its type, message and destructor in the plug-in's code: it is handled here, while
     // the library is still loaded, never after `plugin` has unloaded it.
     try {
-        return drive_device(options, settings, plugin);
+        return drive_device(options, settings, plugin, options.listen ? &status : nullptr);
     } catch (const UsageError&) {
         throw;
     } catch (const std::exception& e) {

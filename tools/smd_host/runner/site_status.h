@@ -33,10 +33,10 @@ inline constexpr std::size_t kRoundDurationBuckets = std::size(kRoundDurationBou
 
 // What the runner knows of one unit.
 struct UnitStatus {
-    std::size_t line = 0;  // index of its line in SiteStatus::lines()
-    int unit = 0;          // its Modbus unit id on the line
-    unsigned int data_id = 0;
-    std::string name;  // as every output names it: "line 1 unit 2 (data id 102)"
+    std::size_t line = 0;      // index of its line in SiteStatus::lines()
+    int unit = 0;              // its Modbus unit id on the line
+    unsigned int data_id = 0;  // 0 to 4294967295, as the host gives it
+    std::string name;          // as every output names it: "line 1 unit 2 (data id 102)"
     RoundState state = RoundState::waiting;
     // How its last round ended (waiting before the first), kept while the next one is polling.
     RoundState last_end = RoundState::waiting;

@@ -236,6 +236,7 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
     std::string rts;
     std::string data_id;
     std::string view_unit;
+    std::string listen;
     po::options_description described("Options");
     described.add_options()("help,h", "show the options")("version", "print the version")(
         "plugin", po::value(&options.plugin_path)->value_name("PATH"),
@@ -303,8 +304,10 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         "check the configuration the device would load in this folder, then exit")(
         "site", po::value(&options.site_path)->value_name("FILE"),
         "poll (or with --check-config, check) every unit of the lines in the YAML site FILE")(
-        "b-mode", po::value<std::int32_t>()->value_name("N"),
-        "with --check-config: the operator profile to check under")(
+        "listen", po::value(&listen)->value_name("[ADDR:]PORT"),
+        "serve the units' status over HTTP on PORT (/metrics, /api/units, a live page at /), on "
+        "127.0.0.1 unless ADDR is given")("b-mode", po::value<std::int32_t>()->value_name("N"),
+                                          "with --check-config: the operator profile to check under")(
         "dump", po::value(&options.dump_path)->value_name("FILE"),
         "print a record of history FILE as its snapshot, then exit")(
         "index", po::value<long>()->value_name("N"),
@@ -374,6 +377,16 @@ bool parse_runner_options(int argc, const char* const argv[], RunnerOptions& opt
         throw UsageError{"--catalogue, --check-config, --dump and --export-csv go one at a time"};
     }
     if (!options.site_path.empty()) refuse_beside_site(options, vm);
+    if (vm.count("listen")) {
+        try {
+            options.listen = parse_listen_address(listen);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError{"--listen '" + listen + "': " + e.what()};
+        }
+        if (options.catalogue || options.check_config || !options.dump_path.empty() ||
+            !options.export_csv_path.empty() || !options.replay_path.empty())
+            throw UsageError{"--listen goes with a polling run (--unit or --site)"};
+    }
     if (!options.export_csv_path.empty() && options.history_path.empty()) {
         throw UsageError{"--export-csv reads the history named by --history"};
     }

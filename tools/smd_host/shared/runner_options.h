@@ -9,6 +9,8 @@
 
 #include <json/value.h>
 
+#include "listen_address.h"
+
 // What the stand-in host runner is asked to do.
 struct RunnerOptions {
     std::string plugin_path;  // empty: the plug-in beside the runner, else the installed one
@@ -45,6 +47,7 @@ struct RunnerOptions {
     std::string history_path;                // --history: append every published record to FILE
     std::string replay_path;                 // --replay: feed a history's records through LoadFromCache
     std::string site_path;                   // --site: the lines and units of a site file (read_site_file)
+    std::optional<ListenAddress> listen;     // --listen: serve the run's status over HTTP (none: no server)
     // Commissioning commands that do not poll.
     bool catalogue = false;              // --catalogue: list every signal and alarm name
     bool check_config = false;           // --check-config: check the configuration in this folder

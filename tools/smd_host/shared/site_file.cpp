@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::vector<std::string> kSiteKeys = {"interval", "lines"};
+const std::vector<std::string> kSiteKeys = {"interval", "listen", "lines"};
 const std::vector<std::string> kLineKeys = {"link",
                                             "units",
                                             "interval",
@@ -65,6 +65,14 @@ public:
         const auto keys = keys_of(root, kSiteKeys);
         if (const YAML::Node* interval = find(keys, "interval")) {
             site.interval_seconds = read_interval(*interval);
+        }
+        if (const YAML::Node* listen = find(keys, "listen")) {
+            const std::string text = scalar(*listen, "listen", "[ADDR:]PORT");
+            try {
+                site.listen = parse_listen_address(text);
+            } catch (const std::invalid_argument& e) {
+                refuse(*listen, "listen '" + text + "': " + e.what());
+            }
         }
         const YAML::Node* lines = find(keys, "lines");
         if (lines == nullptr) refuse(line_of(root), "lines is missing: a site has one line at least");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,7 @@
 // YAML file:
 //
 //   interval: 1                      # seconds between a unit's rounds (default for every unit)
+//   listen: 9146                     # optional: serve the status over HTTP, as --listen takes it
 //   lines:
 //     - link: tcp:127.0.0.1:1502     # as --unit takes it
 //       timeout: 1                   # and every other link option, by its option name
@@ -46,6 +48,7 @@ struct SiteLine {
 struct Site {
     std::string path;  // the site file
     double interval_seconds = 1.0;
+    std::optional<ListenAddress> listen;  // where to serve the status over HTTP (none: no server)
     std::vector<SiteLine> lines;
 };
 
