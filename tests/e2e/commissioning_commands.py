@@ -111,7 +111,9 @@ with tempfile.TemporaryDirectory() as work:
              "extra.json": '{"appSetting": {}}\n{}', "ok.json": "{}\n",
              "comment.json": '{"appSetting": {"b_mode": 3} // site A\n}', "url.json": '{"a": "http://x/*y*/"}',
              "site.yaml": "lines:\n  - link: tcp:10.0.0.7\n    units:\n      - unit: 1\n        data_id: 1\n",
-             "typo.yaml": "lines:\n  - link: tcp:10.0.0.7\n    timout: 2\n"}
+             "typo.yaml": "lines:\n  - link: tcp:10.0.0.7\n    timout: 2\n",
+             "listening.yaml": "listen: 9146\nlines:\n  - link: tcp:10.0.0.7\n    units:\n      - unit: 1\n"
+                               "        data_id: 1\n"}
     for name, text in files.items():
         with open(os.path.join(work, name), "w", encoding="utf-8") as f:
             f.write(text)
@@ -163,6 +165,13 @@ with tempfile.TemporaryDirectory() as work:
         (["--site", "site.yaml", "--view", "--view-unit", "7"], 2,
          "smd-host: --view-unit 7: no unit of site.yaml has that data id (--help"),
         (["--site", "site.yaml", "--catalogue"], 2, "smd-host: --site goes with a polling run or --check-config"),
+        (["--listen", "localhost:9146"], 2, "smd-host: --listen 'localhost:9146': 'localhost' is not an IPv4 address"),
+        (["--listen", "[::1]:9146"], 2, "smd-host: --listen '[::1]:9146': IPv6 addresses are not served"),
+        (["--listen", "65536"], 2, "smd-host: --listen '65536': port '65536' is not a number from 0 to 65535"),
+        (["--listen", "9146", "--replay", "h.bin"], 2, "smd-host: --listen goes with a polling run (--unit or --site)"),
+        (["--listen", "9146", "--check-config"], 2, "smd-host: --listen goes with a polling run"),
+        (["--site", "listening.yaml", "--listen", "9146"], 2,
+         "smd-host: --listen and the listen: of site file listening.yaml name two addresses: give one"),
         (["--check-config", "--site", "typo.yaml"], 2,
          "smd-host: site file typo.yaml, line 3: unknown key 'timout'; nearest: timeout\n"),
         (["--check-config", "--site", "none.yaml"], 2, "smd-host: cannot read site file none.yaml: No such file or "
