@@ -20,8 +20,6 @@ set(CPACK_PACKAGE_CONTACT "${PX46_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Beyond the libraries: the chart library the runner's page loads, Debian's own copy.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-chart.js")
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_DEBIAN_PACKAGE_NAME ${PX46_PACKAGE_NAME})
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/repair_debug_package.cmake)
@@ -30,8 +28,9 @@ set(CPACK_PX46_SERVICE_UNIT ${PROJECT_SOURCE_DIR}/debian/smd-host@.service)
 set(CPACK_PX46_SYSUSERS ${PROJECT_SOURCE_DIR}/debian/${PX46_PACKAGE_NAME}.sysusers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/debian/postinst ${PROJECT_SOURCE_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# Added to what dpkg-shlibdeps finds: whatever provides systemd-sysusers.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd | systemd-standalone-sysusers | systemd-sysusers")
+# Added to what dpkg-shlibdeps finds: the chart library the runner's page loads (Debian's own
+# copy), and whatever provides systemd-sysusers for the postinst.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-chart.js, systemd | systemd-standalone-sysusers | systemd-sysusers")
 # The stand-in host's library ships in the package: dpkg-shlibdeps finds it there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 include(CPack)
