@@ -361,11 +361,7 @@ int drive_device(const RunnerOptions& options, const Json::Value& settings, cons
         if (status) {
             SiteStatus::RoundEnd end{completed, false, traffic.seconds, LinkFailure::none, error, nullptr};
             if (traffic.failures > 0) end.failure = pump.last_failure().failure;
-            // A profile that builds no snapshot refuses it: the unit is then shown without one.
-            try {
-                if (completed) end.snapshot = std::make_shared<const std::string>(snapshot_text(*device));
-            } catch (const std::runtime_error&) {
-            }
+            if (completed && status->keeps_snapshots()) end.snapshot = shared_snapshot_text(*device);
             if (unit.counters) status->line_counters(0, *unit.counters);
             status->round_ended(status_unit, std::move(end));
         }

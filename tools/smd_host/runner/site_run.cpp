@@ -265,13 +265,7 @@ void SiteRun::run_round(LineRun& line, UnitRun& unit) {
     unit.due = std::max(started + seconds(unit.config.interval_seconds), now + seconds(unit.backoff));
     SiteStatus::RoundEnd end{completed, unit.backoff > 0, traffic.seconds, LinkFailure::none, error, nullptr};
     if (traffic.failures > 0) end.failure = pump.last_failure().failure;
-    if (completed && status_.keeps_snapshots()) {
-        // A profile that builds no snapshot refuses it: the unit is then shown without one.
-        try {
-            end.snapshot = std::make_shared<const std::string>(snapshot_text(*unit.device));
-        } catch (const std::runtime_error&) {
-        }
-    }
+    if (completed && status_.keeps_snapshots()) end.snapshot = shared_snapshot_text(*unit.device);
     status_.round_ended(unit.index, std::move(end));
 
     // The view shows the rounds in place of their lines.

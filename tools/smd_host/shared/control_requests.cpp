@@ -41,6 +41,14 @@ std::string snapshot_text(SPModbus& device) {
     return text;
 }
 
+std::shared_ptr<const std::string> shared_snapshot_text(SPModbus& device) {
+    try {
+        return std::make_shared<const std::string>(snapshot_text(device));
+    } catch (const std::runtime_error&) {
+        return nullptr;
+    }
+}
+
 const Json::Value& snapshot_tree(SPModbus& device) {
     const Json::Value* tree = nullptr;
     int length = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@
 // The snapshot text as the device hands it out (request 801); throws std::runtime_error when the
 // device refuses it.
 std::string snapshot_text(SPModbus& device);
+// The snapshot text, kept to be shared by readers; null when the device refuses it (a profile
+// that builds no snapshot).
+std::shared_ptr<const std::string> shared_snapshot_text(SPModbus& device);
 // The snapshot tree as the device hands it out (request 803), to read in place while the device
 // lives; throws std::runtime_error when the device refuses it.
 const Json::Value& snapshot_tree(SPModbus& device);
